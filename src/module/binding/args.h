@@ -1,0 +1,99 @@
+// Argument matching and conversion, written once for every operation.
+//
+// An operation declares its parameters (class name, function name, parameter
+// names); the C++ type of each output chooses its conversion:
+//   double               float conversion (float, int, __float__, __index__)
+//   std::uint64_t        int directly, anything else through __index__
+//   std::string          str only, as UTF-8
+//   std::vector<double>  any non-str sequence, items as floats
+//   Site                 sequence of exactly three floats
+//   Molecule             non-str sequence of sites
+//   SitePairTable        non-str sequence of non-str sequences of PotK
+//
+//   static constexpr Signature<4> kRun{"Bms", "run", {"t_kelvin", "u_min", "dev_tol", "order_max"}};
+//   double t, u, d; std::uint64_t m;
+//   if (!parse(kRun, fastcall_args(args, nargsf, kwnames), t, u, d, m)) return nullptr;
+//
+// Matching follows the interpreter's rules and messages (too many positional
+// arguments, then keywords in the order given, then the missing ones); the
+// arguments are then converted in declaration order and the first failure is
+// reported, a TypeError with the prefix "argument 'name': ".
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "module/binding/pyref.h"
+#include "uij/molecule.h"
+
+namespace vica::py {
+
+template <std::size_t N>
+struct Signature {
+  const char* class_name;
+  const char* func_name;
+  std::array<const char*, N> names;
+};
+
+// The arguments of one call, in either calling convention.
+struct CallArgs {
+  PyObject* const* pos = nullptr;
+  Py_ssize_t npos = 0;
+  PyObject* kwnames = nullptr;  // vectorcall: tuple of names, values follow pos
+  PyObject* kwdict = nullptr;   // tp_new / tp_call: dict of keyword arguments
+};
+
+CallArgs fastcall_args(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+CallArgs tuple_args(PyObject* args, PyObject* kwds);
+
+// Fills slots[0..n) with new references in declaration order, or sets the
+// matching TypeError and returns false.
+bool match_arguments(const char* class_name, const char* func_name, const char* const* names,
+                     std::size_t n, const CallArgs& call, PyRef* slots);
+
+// Conversions: true on success, false with the Python error set.
+bool convert(PyObject* obj, double& out);
+bool convert(PyObject* obj, std::uint64_t& out);
+bool convert(PyObject* obj, std::string& out);
+bool convert(PyObject* obj, std::vector<double>& out);
+bool convert(PyObject* obj, Site& out);
+bool convert(PyObject* obj, Molecule& out);
+// Defined by the PotK binding (it needs the PotK class).
+bool convert(PyObject* obj, SitePairTable& out);
+
+// Re-raises a pending exactly-TypeError as "argument 'name': " + message,
+// keeping its cause; any other error is left as it is.
+void prefix_argument_error(const char* name);
+
+// "'T' object is not an instance of 'target'" (or "'None' is not ...").
+void raise_not_instance(PyObject* obj, const char* target);
+
+namespace detail {
+template <class T>
+bool convert_named(PyObject* obj, const char* name, T& out) {
+  if (convert(obj, out)) return true;
+  prefix_argument_error(name);
+  return false;
+}
+
+template <class Slots, class Names, class... Ts, std::size_t... I>
+bool convert_all(const Slots& slots, const Names& names, std::index_sequence<I...>, Ts&... outs) {
+  return (convert_named(slots[I].get(), names[I], outs) && ...);
+}
+}  // namespace detail
+
+template <std::size_t N, class... Ts>
+bool parse(const Signature<N>& sig, const CallArgs& call, Ts&... outs) {
+  static_assert(sizeof...(Ts) == N, "one output per parameter");
+  std::array<PyRef, N == 0 ? 1 : N> slots;
+  if (!match_arguments(sig.class_name, sig.func_name, sig.names.data(), N, call, slots.data())) {
+    return false;
+  }
+  return detail::convert_all(slots, sig.names, std::index_sequence_for<Ts...>{}, outs...);
+}
+
+}  // namespace vica::py

@@ -1,0 +1,23 @@
+#include "uij/molecule.h"
+
+namespace vica {
+
+Molecule center_molecule(const Molecule& mol) {
+  Molecule out;
+  if (mol.empty()) return out;
+  double sx = -0.0;
+  for (const Site& s : mol) sx = sx + s.x;
+  double sy = -0.0;
+  for (const Site& s : mol) sy = sy + s.y;
+  double sz = -0.0;
+  for (const Site& s : mol) sz = sz + s.z;
+  const double n = static_cast<double>(mol.size());
+  const double cx = sx / n;
+  const double cy = sy / n;
+  const double cz = sz / n;
+  out.reserve(mol.size());
+  for (const Site& s : mol) out.push_back(Site{s.x - cx, s.y - cy, s.z - cz});
+  return out;
+}
+
+}  // namespace vica

@@ -1,0 +1,39 @@
+// Turning molecules and summing site-site energies.
+//
+// Reference kernels (exact arithmetic order; every other path must give the
+// same bits):
+//   rotation_from_angles(phi, theta, psi) = Rz(psi) Ry(theta) Rz(phi)
+//   rotation_from_angles(phi, theta)      = Ry(theta) Rz(phi)
+//   rotate_sites / rotate_sites_into      : x' = (R00 x + R01 y) + R02 z, ...
+//   site_energy(k, r)                     : the energy of one table entry
+//   pair_energy(table, A, B, o)           : sum over rows i (from -0.0) of the
+//       row sums over j (from -0.0) of site_energy(table[i][j], |A_i - (B_j + o)|),
+//       the distance clamped to MIN_SITE_DISTANCE; an empty A or B gives -0.0
+//       without reading the table; a missing row or entry fails with
+//       "index out of bounds: the len is {} but the index is {}".
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "uij/molecule.h"
+
+namespace vica {
+
+inline constexpr double MIN_SITE_DISTANCE = 1e-30;
+
+// 3x3 matrix stored by rows, acting on column vectors.
+struct Rotation {
+  double m[9];
+};
+
+Rotation rotation_from_angles(double phi, double theta, double psi);
+Rotation rotation_from_angles(double phi, double theta);
+
+Molecule rotate_sites(const Rotation& rot, const Molecule& mol);
+void rotate_sites_into(const Rotation& rot, const Molecule& mol, Molecule& out);
+
+double site_energy(const PotK& k, double r);
+double pair_energy(const SitePairTable& table, const Molecule& a, const Molecule& b, Site offset);
+
+}  // namespace vica
