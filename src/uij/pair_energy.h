@@ -30,6 +30,15 @@ struct Rotation {
 Rotation rotation_from_angles(double phi, double theta, double psi);
 Rotation rotation_from_angles(double phi, double theta);
 
+// The sines and cosines of phi, theta and psi, as the rotation uses them.
+struct EulerSinCos {
+  double cf, sf, ct, st, cp, sp;
+};
+EulerSinCos euler_sincos(double phi, double theta, double psi);
+// The three-angle rotation from sines and cosines already computed:
+// rotation_from_angles(phi, theta, psi) == rotation_from_sincos(euler_sincos(phi, theta, psi)).
+Rotation rotation_from_sincos(const EulerSinCos& a);
+
 Molecule rotate_sites(const Rotation& rot, const Molecule& mol);
 void rotate_sites_into(const Rotation& rot, const Molecule& mol, Molecule& out);
 
