@@ -1,0 +1,108 @@
+// Time per step of Bms runs (dev_tol = 1e300: exactly 10 production blocks,
+// 11,000,000 steps after the start search) beside the cost of the work every
+// step must do: six normals and one uniform, three sin/cos pairs, one expm1
+// and the pair energy.
+//
+//   cmake --build build/dev --target bench_bms && build/dev/bench_bms > /dev/null
+// (progress lines go to stdout, the timings to stderr).
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "bms/bms.h"
+#include "runtime/random_source.h"
+#include "uij/pair_energy.h"
+#include "uij/pair_kernel.h"
+
+using namespace vica;
+
+namespace {
+
+constexpr double kSteps = 11000000.0;
+
+double seconds_since(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double time_run(const BmsRecord& rec, double t, double u_min, std::uint64_t order_max, int reps) {
+  double best = 1e300;
+  for (int r = 0; r < reps; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    std::vector<double> res = bms_run(rec, t, u_min, 1e300, order_max);
+    const double s = seconds_since(t0);
+    if (s < best) best = s;
+    std::fprintf(stderr, "    run %d: %.3f s, B = %.6g\n", r, s, res[0]);
+  }
+  return best * 1e9 / kSteps;
+}
+
+// The unavoidable work of one step, in the same order as a real step.
+double time_floor(const BmsRecord& rec, double t, int reps) {
+  const SiteArray a(rec.mol1);
+  const SiteArray b(rec.mol2);
+  const PairKernel kernel(rec.potk, rec.mol1.size(), rec.mol2.size());
+  RandomSource& rng = *RandomSource::for_current_thread();
+  const double bneg = -1.0 / t;
+  double best = 1e300;
+  double sink = 0.0;
+  for (int r = 0; r < reps; ++r) {
+    double phi = 0.3, theta = 1.1, psi = -0.7, x = 1.0, y = 0.5, z = 0.2;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (long s = 0; s < 11000000; ++s) {
+      const double g1 = rng.standard_normal();
+      const double g2 = rng.standard_normal();
+      const double g3 = rng.standard_normal();
+      const double g4 = rng.standard_normal();
+      const double g5 = rng.standard_normal();
+      const double g6 = rng.standard_normal();
+      const double px = x + g1 * 0.3, py = y + g2 * 0.3, pz = z + g3 * 0.3;
+      phi = g4 * 3.141592653589793 + phi;
+      theta = g5 * 3.141592653589793 + theta;
+      psi = g6 * 3.141592653589793 + psi;
+      const EulerSinCos sc = euler_sincos(phi, theta, psi);
+      const double u = kernel.energy(a, b, Site{px, py, pz});
+      const double f = std::expm1(u * bneg);
+      const double big_u = rng.uniform01();
+      sink += f + big_u + sc.st + sc.cf + sc.sp;
+      if (std::fabs(px) < 3.0 && std::fabs(py) < 3.0 && std::fabs(pz) < 3.0) {
+        x = px;
+        y = py;
+        z = pz;
+      }
+    }
+    const double secs = seconds_since(t0);
+    if (secs < best) best = secs;
+  }
+  std::fprintf(stderr, "    (sink %g)\n", sink);
+  return best * 1e9 / kSteps;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int reps = argc > 1 ? std::atoi(argv[1]) : 3;
+  // One-site Lennard-Jones, sigma = 1, epsilon/k = 100 K: 4 eps (s^12/r^12 - s^6/r^6).
+  const BmsRecord lj = make_bms({{0.0, 0.0, 0.0}}, {{0.0, 0.0, 0.0}}, {{PotK::r6r12(-400.0, 400.0)}});
+  // A bent, neutral three-site molecule: partial charges (+0.6, -0.3, -0.3)
+  // and Lennard-Jones terms on every site pair (all entries R1R6R12).
+  const Molecule tri = {{0.0, 0.0, 0.0}, {0.8, 0.3, 0.0}, {-0.7, 0.4, 0.1}};
+  const double q[3] = {0.6, -0.3, -0.3};
+  SitePairTable t3(3, std::vector<PotK>(3));
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) t3[i][j] = PotK::r1r6r12(2000.0 * q[i] * q[j], -120.0, 120.0);
+  const BmsRecord three = make_bms(tri, tri, t3);
+
+  std::fprintf(stderr, "one-site LJ, T = 150 K, order_max = 2\n");
+  const double lj_run = time_run(lj, 150.0, -1e4, 2, reps);
+  const double lj_floor = time_floor(lj, 150.0, reps);
+  std::fprintf(stderr, "  run %.1f ns/step, unavoidable work %.1f ns/step, ratio %.3f\n", lj_run, lj_floor,
+               lj_run / lj_floor);
+  std::fprintf(stderr, "three-site R1R6R12, T = 300 K, order_max = 2\n");
+  const double tr_run = time_run(three, 300.0, -1e4, 2, reps);
+  const double tr_floor = time_floor(three, 300.0, reps);
+  std::fprintf(stderr, "  run %.1f ns/step, unavoidable work %.1f ns/step, ratio %.3f\n", tr_run, tr_floor,
+               tr_run / tr_floor);
+  return 0;
+}

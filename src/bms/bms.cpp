@@ -1,0 +1,172 @@
+#include "bms/bms.h"
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "bms/mayer_sampling.h"
+#include "runtime/failure.h"
+#include "runtime/number_forms.h"
+#include "uij/pair_energy.h"
+#include "uij/pair_kernel.h"
+
+namespace vica {
+
+BmsRecord make_bms(Molecule mol1, Molecule mol2, SitePairTable potk) {
+  BmsRecord rec;
+  rec.mol1 = center_molecule(mol1);
+  rec.mol2 = center_molecule(mol2);
+  rec.potk = std::move(potk);
+  return rec;
+}
+
+namespace {
+
+// The walk of molecule 2 around molecule 1 (fixed at the origin in its
+// stored orientation).  Its target density is |f| |sin theta|: the Mayer
+// value times the measure of the Euler angles, so orientations are sampled
+// uniformly on the rotation group.
+class BmsWalk {
+ public:
+  BmsWalk(const BmsRecord& rec, double t_kelvin, double u_min, std::size_t n_terms)
+      : b_(negative_inverse_temperature("Bms", t_kelvin)),
+        u_min_(u_min),
+        mol1_(rec.mol1),
+        mol2_(rec.mol2),
+        trial_(rec.mol2),
+        kernel_(rec.potk, rec.mol1.size(), rec.mol2.size()),
+        v_(n_terms, 0.0) {
+    if (kernel_.never_interacts()) {
+      throw ValueError(
+          "Bms.run(): the molecules cannot interact (a molecule without sites, or every entry of potk "
+          "that the run reads is R0), so the Mayer function is 0 everywhere and no start configuration exists");
+    }
+    sigma_ = (max_site_radius(rec.mol1) + 1.0) + max_site_radius(rec.mol2);
+    virial_hs_ = ((sigma_ * sigma_) * sigma_) * 2.0943951023931953;
+    t_lim_ = u_min * b_;
+  }
+
+  double sigma_hs() const { return sigma_; }
+  double virial_hs() const { return virial_hs_; }
+  const double* terms() const { return v_.data(); }
+  double reference_term() const { return g_; }
+
+  void find_start(RandomSource& rng) {
+    double f = 0.0;
+    std::uint64_t draws = 0;
+    std::uint64_t overlaps = 0;
+    double u_highest = -std::numeric_limits<double>::infinity();
+    double f_largest = 0.0;
+    while (std::fabs(f) > 10.0 || std::fabs(f) < 0.1) {
+      if (draws == kStartDrawLimit) start_not_found(overlaps, u_highest, f_largest);
+      ++draws;
+      const Pose p = draw_pose(rng, sigma_);
+      const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
+      const double u = energy_of(p, sc);
+      const double t = u * b_;
+      if (u > u_highest) u_highest = u;
+      if (t_lim_ > t) {
+        f = std::expm1(t);
+        if (std::fabs(f) > f_largest) f_largest = std::fabs(f);
+        pose_ = p;
+        st_ = sc.st;
+        t_ = t;
+        f_ = f;
+        admissible_ = true;
+      } else {
+        ++overlaps;
+      }
+    }
+  }
+
+  bool step(RandomSource& rng, double scale) {
+    const Pose p = trial_pose(rng, pose_, sigma_, scale);
+    const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
+    const double u = energy_of(p, sc);
+    const double t = u * b_;
+    const bool admissible = t_lim_ > t;
+    const double f = admissible ? std::expm1(t) : -1.0;
+    const double big_u = rng.uniform01();
+    if (std::fabs(f / f_) * std::fabs(sc.st / st_) > big_u) {
+      pose_ = p;
+      st_ = sc.st;
+      t_ = t;
+      f_ = f;
+      admissible_ = admissible;
+      return true;
+    }
+    return false;
+  }
+
+  void refresh_terms() {
+    double* v = v_.data();
+    const std::size_t n = v_.size();
+    const double af = std::fabs(f_);
+    v[0] = sign_term(f_);
+    if (n > 1) {
+      if (admissible_) {
+        v[1] = (std::exp(t_) / af) * t_;
+        for (std::size_t k = 2; k < n; ++k) v[k] = v[k - 1] * t_;
+      } else {
+        for (std::size_t k = 1; k < n; ++k) v[k] = 0.0;
+      }
+    }
+    g_ = centre_distance(pose_.x, pose_.y, pose_.z) < sigma_ ? -1.0 / af : 0.0 / af;
+  }
+
+ private:
+  double energy_of(const Pose& p, const EulerSinCos& sc) {
+    trial_.assign_rotated(rotation_from_sincos(sc), mol2_);
+    return kernel_.energy(mol1_, trial_, Site{p.x, p.y, p.z});
+  }
+
+  [[noreturn]] void start_not_found(std::uint64_t overlaps, double u_highest, double f_largest) const {
+    std::string why;
+    if (overlaps == kStartDrawLimit) {
+      why = "every configuration drawn had an energy at or below u_min = " + fmt_debug(u_min_) +
+            " (highest energy met: " + fmt_debug(u_highest) +
+            "), so each counted as an overlap; u_min lies above every energy met";
+    } else {
+      why = "no configuration had 0.1 <= |f| <= 10 (largest |f| met: " + fmt_debug(f_largest) + "; " +
+            std::to_string(overlaps) + " draws were overlaps at or below u_min = " + fmt_debug(u_min_) +
+            "); the interaction is too weak at this temperature or the table's energies are not in kelvin";
+    }
+    throw RuntimeError("Bms.run(): no start configuration found in " + std::to_string(kStartDrawLimit) +
+                       " draws: " + why);
+  }
+
+  double b_;
+  double u_min_;
+  double t_lim_ = 0.0;
+  double sigma_ = 0.0;
+  double virial_hs_ = 0.0;
+  SiteArray mol1_;
+  SiteArray mol2_;
+  SiteArray trial_;
+  PairKernel kernel_;
+  std::vector<double> v_;
+  double g_ = 0.0;
+  // Current configuration.
+  Pose pose_{0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  double st_ = 0.0;
+  double t_ = 0.0;
+  double f_ = 0.0;
+  bool admissible_ = true;
+};
+
+}  // namespace
+
+std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
+                            std::uint64_t order_max) {
+  negative_inverse_temperature("Bms", t_kelvin);
+  const std::size_t n = term_count(order_max);
+  require_run_memory(static_cast<double>(n) * (3.0 * sizeof(double)));
+  BmsWalk walk(rec, t_kelvin, u_min, n);
+  MayerRunSums acc(n);
+  const std::shared_ptr<RandomSource> rng = RandomSource::for_current_thread();
+  const RunClock clock = RunClock::start();
+  return run_mayer_sampling(walk, "Bms", *rng, clock, dev_tol, acc);
+}
+
+}  // namespace vica

@@ -1,0 +1,54 @@
+#include "bms/mayer_sampling.h"
+
+#include <unistd.h>
+
+#include <limits>
+#include <stdexcept>
+
+#include "runtime/failure.h"
+
+namespace vica {
+
+double max_site_radius(const Molecule& mol) {
+  double rmax = 0.0;
+  for (const Site& s : mol) {
+    const double r = centre_distance(s.x, s.y, s.z);
+    if (r > rmax) rmax = r;
+  }
+  return rmax;
+}
+
+double negative_inverse_temperature(const char* class_name, double t_kelvin) {
+  if (!(std::isfinite(t_kelvin) && t_kelvin > 0.0)) {
+    throw ValueError(std::string(class_name) + ".run(): t_kelvin must be a finite number greater than 0, got " +
+                     fmt_debug(t_kelvin));
+  }
+  return -1.0 / t_kelvin;
+}
+
+std::size_t term_count(std::uint64_t order_max) {
+  if (order_max >= std::numeric_limits<std::size_t>::max() / sizeof(double)) {
+    throw std::length_error("order_max is too large: its lists of order_max + 1 terms cannot be held");
+  }
+  return static_cast<std::size_t>(order_max) + 1;
+}
+
+void require_run_memory(double bytes) {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long page_size = sysconf(_SC_PAGE_SIZE);
+  if (pages <= 0 || page_size <= 0) return;
+  if (!(bytes <= static_cast<double>(pages) * static_cast<double>(page_size))) throw std::bad_alloc();
+}
+
+std::string hms_text(const RunClock& clock) {
+  const Hms t = clock.elapsed_hms();
+  return std::to_string(t.h) + "h" + std::to_string(t.m) + "m" + std::to_string(t.s) + "s";
+}
+
+std::string block_number_text(std::uint64_t n) {
+  std::string s = std::to_string(n);
+  if (s.size() < 4) s.insert(0, 4 - s.size(), '0');
+  return s;
+}
+
+}  // namespace vica

@@ -1,0 +1,179 @@
+// The run skeleton shared by the second (Bms) and third (Cms) virial runs.
+//
+// A run of either class goes through the same phases:
+//   ini  the walk finds a starting configuration (its own rule), then one
+//        "[X::run::ini] sigma_hs=..,virial_hs=..,HhMmSs" line;
+//   opt  ten tuning cycles of 100,000 Metropolis steps; after each one line
+//        "[X::run::opt] scale=..,acceptance=1E-5*count,HhMmSs" and
+//        scale *= 1 + clamp(count - 50000, -20000, 20000) / 100000;
+//   run  production blocks of 1,000,000 steps.  Each step adds the reference
+//        term g of the current configuration to Q and its term vector to V;
+//        after block N the running means Q / (N 1e6) and V[0] / (N 1e6) go
+//        to slot N mod 10 of two rings, and from block 10 on the ten ratios
+//        give a mean m and a deviation d (root of the plain sum of squares);
+//        the run stops when d < 1e4 * 2^-52 or dev_tol > d / |m|, or after
+//        block 1000;
+//   result  entry k = ((V[k] / Q) * virial_hs) / k!.
+//
+// A Walk supplies, for its own kind of configuration:
+//   double sigma_hs() const, virial_hs() const;
+//   void find_start(RandomSource&);          // ini; may throw RuntimeError
+//   bool step(RandomSource&, double scale);  // one trial move, true if accepted
+//   void refresh_terms();                    // term vector and g of the current configuration
+//   const double* terms() const;             // n_terms values
+//   double reference_term() const;           // g
+// The walk holds every buffer it needs, allocated before the run starts; the
+// skeleton allocates its sums and divisors before the clock starts, so a size
+// that cannot be held fails before anything is printed.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bms/exact_integer.h"
+#include "uij/molecule.h"
+#include "runtime/number_forms.h"
+#include "runtime/progress_log.h"
+#include "runtime/random_source.h"
+
+namespace vica {
+
+inline constexpr double kPi = 3.141592653589793;
+
+// Draws of the ini search after which a run gives up.
+inline constexpr std::uint64_t kStartDrawLimit = 10000000;
+
+// Position and Euler angles (radians, unbounded) of a moving molecule, with
+// the sine of theta that its rotation used.
+struct Pose {
+  double x, y, z;
+  double phi, theta, psi;
+};
+
+// A fresh pose from six standard normals g1..g6, drawn in this order:
+// position g1..g3 times sigma, angles g4..g6 times pi.
+inline Pose draw_pose(RandomSource& rng, double sigma) {
+  const double g1 = rng.standard_normal();
+  const double g2 = rng.standard_normal();
+  const double g3 = rng.standard_normal();
+  const double g4 = rng.standard_normal();
+  const double g5 = rng.standard_normal();
+  const double g6 = rng.standard_normal();
+  return Pose{g1 * sigma, g2 * sigma, g3 * sigma, g4 * kPi, g5 * kPi, g6 * kPi};
+}
+
+// A trial pose from `cur` and six standard normals drawn in this order:
+// x' = x + (g1 sigma) scale, ..., phi' = g4 pi + phi, ...
+inline Pose trial_pose(RandomSource& rng, const Pose& cur, double sigma, double scale) {
+  const double g1 = rng.standard_normal();
+  const double g2 = rng.standard_normal();
+  const double g3 = rng.standard_normal();
+  const double g4 = rng.standard_normal();
+  const double g5 = rng.standard_normal();
+  const double g6 = rng.standard_normal();
+  return Pose{cur.x + (g1 * sigma) * scale, cur.y + (g2 * sigma) * scale, cur.z + (g3 * sigma) * scale,
+              g4 * kPi + cur.phi,           g5 * kPi + cur.theta,         g6 * kPi + cur.psi};
+}
+
+inline double centre_distance(double x, double y, double z) { return std::sqrt((x * x + y * y) + z * z); }
+
+// Largest site norm of a molecule (0.0 without sites; NaN norms skipped).
+double max_site_radius(const Molecule& mol);
+
+// -1 / t_kelvin, after refusing (ValueError naming t_kelvin and its value) a
+// temperature that is not a finite number greater than 0.
+double negative_inverse_temperature(const char* class_name, double t_kelvin);
+
+// order_max + 1, or std::length_error when it does not fit.
+std::size_t term_count(std::uint64_t order_max);
+
+// Refuses, with std::bad_alloc, a run whose buffers would need more bytes
+// than the machine has memory (so an oversized order fails cleanly instead
+// of being stopped half-way through filling its buffers).
+void require_run_memory(double bytes);
+
+// Sign of a value as a term: +1.0 when its sign bit is clear, -1.0 when set,
+// NaN for NaN.
+inline double sign_term(double x) {
+  if (std::isnan(x)) return x;
+  return std::signbit(x) ? -1.0 : 1.0;
+}
+
+std::string hms_text(const RunClock& clock);
+std::string block_number_text(std::uint64_t n);
+
+struct MayerRunSums {
+  std::vector<double> sums;      // V
+  std::vector<double> divisors;  // k!
+  explicit MayerRunSums(std::size_t n_terms) : sums(n_terms, 0.0), divisors(exact_factorials(n_terms)) {}
+};
+
+template <class Walk>
+std::vector<double> run_mayer_sampling(Walk& walk, const char* class_name, RandomSource& rng,
+                                       const RunClock& clock, double dev_tol, MayerRunSums& acc) {
+  const std::string tag = std::string("[") + class_name + "::run::";
+  const std::size_t n = acc.sums.size();
+
+  // ini
+  walk.find_start(rng);
+  ProgressLog::print(tag + "ini] sigma_hs=" + fmt_fixed(walk.sigma_hs(), 6) +
+                     ",virial_hs=" + fmt_fixed(walk.virial_hs(), 6) + "," + hms_text(clock) + "\n");
+
+  // opt
+  double scale = 1.0;
+  for (int cycle = 0; cycle < 10; ++cycle) {
+    std::int32_t count = 0;
+    for (int s = 0; s < 100000; ++s) {
+      if (walk.step(rng, scale)) ++count;
+    }
+    ProgressLog::print(tag + "opt] scale=" + fmt_fixed(scale, 6) + ",acceptance=1E-5*" +
+                       std::to_string(count) + "," + hms_text(clock) + "\n");
+    std::int32_t excess = count - 50000;
+    if (excess < -20000) excess = -20000;
+    if (excess > 20000) excess = 20000;
+    scale = (static_cast<double>(excess) / 100000.0 + 1.0) * scale;
+  }
+
+  // run
+  walk.refresh_terms();
+  double* const sums = acc.sums.data();
+  double q = 0.0;
+  double ring_ref[10] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  double ring_sgn[10] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  for (std::uint64_t block = 1; block <= 1000; ++block) {
+    for (int s = 0; s < 1000000; ++s) {
+      if (walk.step(rng, scale)) walk.refresh_terms();
+      q += walk.reference_term();
+      const double* v = walk.terms();
+      for (std::size_t k = 0; k < n; ++k) sums[k] += v[k];
+    }
+    const double steps = static_cast<double>(block * 1000000);
+    ring_ref[block % 10] = q / steps;
+    ring_sgn[block % 10] = sums[0] / steps;
+    if (block <= 9) {
+      ProgressLog::print(tag + "run] i=" + block_number_text(block) + "*1E6, " + hms_text(clock) + "\n");
+      continue;
+    }
+    double r[10];
+    for (int s = 0; s < 10; ++s) r[s] = ring_sgn[s] / ring_ref[s];
+    double m = r[0];
+    for (int s = 1; s < 10; ++s) m = m + r[s];
+    m = m / 10.0;
+    double sq = 0.0;
+    for (int s = 0; s < 10; ++s) sq = sq + (r[s] - m) * (r[s] - m);
+    const double d = std::sqrt(sq);
+    ProgressLog::print(tag + "run] i=" + block_number_text(block) + "*1E6, fraction=" + fmt_fixed(m, 4) +
+                       ", deviation=" + fmt_fixed(d, 4) + ", " + hms_text(clock) + "\n");
+    if (d < 2.220446049250313e-12 || dev_tol > d / std::fabs(m)) break;
+  }
+
+  for (std::size_t k = 0; k < n; ++k) sums[k] = ((sums[k] / q) * walk.virial_hs()) / acc.divisors[k];
+  return std::move(acc.sums);
+}
+
+}  // namespace vica

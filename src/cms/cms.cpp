@@ -1,0 +1,245 @@
+#include "cms/cms.h"
+
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "bms/mayer_sampling.h"
+#include "runtime/failure.h"
+#include "runtime/number_forms.h"
+#include "uij/pair_energy.h"
+#include "uij/pair_kernel.h"
+
+namespace vica {
+
+CmsRecord make_cms(Molecule mol1, Molecule mol2, Molecule mol3, SitePairTable potk12,
+                   SitePairTable potk13, SitePairTable potk23) {
+  CmsRecord rec;
+  rec.mol1 = center_molecule(mol1);
+  rec.mol2 = center_molecule(mol2);
+  rec.mol3 = center_molecule(mol3);
+  rec.pair12 = CmsPair{rec.mol1, rec.mol2, std::move(potk12)};
+  rec.pair13 = CmsPair{rec.mol1, rec.mol3, std::move(potk13)};
+  rec.pair23 = CmsPair{rec.mol2, rec.mol3, std::move(potk23)};
+  return rec;
+}
+
+namespace {
+
+constexpr double kInvSqrt2 = 0.7071067811865476;
+
+// The walk of molecules 2 and 3 around molecule 1 (fixed at the origin in its
+// stored orientation); each trial moves one of them.  Target density
+// |f12 f13 f23| |sin theta2| |sin theta3|, the Euler-angle measure included.
+//
+// Only the moving molecule changes in a trial: the turned sites of the other
+// one, its pair energy with molecule 1 and that pair's Mayer value are kept
+// from the current configuration, and the derivative rows are rebuilt only
+// for the pairs whose energy changed.
+class CmsWalk {
+ public:
+  CmsWalk(const CmsRecord& rec, double t_kelvin, std::size_t n_terms, MultinomialLists lists)
+      : b_(negative_inverse_temperature("Cms", t_kelvin)),
+        a1_(rec.mol1),
+        src_{SiteArray(rec.mol2), SiteArray(rec.mol3)},
+        cur_{SiteArray(rec.mol2), SiteArray(rec.mol3)},
+        trial_{SiteArray(rec.mol2), SiteArray(rec.mol3)},
+        k12_(rec.pair12.potk, rec.mol1.size(), rec.mol2.size()),
+        k13_(rec.pair13.potk, rec.mol1.size(), rec.mol3.size()),
+        k23_(rec.pair23.potk, rec.mol2.size(), rec.mol3.size()),
+        lists_(std::move(lists)),
+        d12_(n_terms, 0.0),
+        d13_(n_terms, 0.0),
+        d23_(n_terms, 0.0),
+        w_(n_terms, 0.0) {
+    const char* dead = k12_.never_interacts()   ? "1 and 2"
+                       : k13_.never_interacts() ? "1 and 3"
+                       : k23_.never_interacts() ? "2 and 3"
+                                                : nullptr;
+    if (dead != nullptr) {
+      const std::string which = std::string(dead);
+      const std::string table = which == "1 and 2" ? "potk12" : which == "1 and 3" ? "potk13" : "potk23";
+      throw ValueError("Cms.run(): molecules " + which + " cannot interact (a molecule without sites, or every entry of " +
+                       table + " that the run reads is R0), so the Mayer product is 0 everywhere and no start "
+                       "configuration exists");
+    }
+    const double r1 = max_site_radius(rec.mol1);
+    const double r2 = max_site_radius(rec.mol2);
+    const double r3 = max_site_radius(rec.mol3);
+    sigma_ = (((r1 + r1) / 3.0 + 1.0) + (r2 + r2) / 3.0) + (r3 + r3) / 3.0;
+    const double s2 = sigma_ * sigma_;
+    virial_hs_ = ((s2 * s2) * s2) * 2.741556778080377;
+  }
+
+  double sigma_hs() const { return sigma_; }
+  double virial_hs() const { return virial_hs_; }
+  const double* terms() const { return w_.data(); }
+  double reference_term() const { return g_; }
+
+  void find_start(RandomSource& rng) {
+    double p = 0.0;
+    std::uint64_t draws = 0;
+    double p_largest = 0.0;
+    while (std::fabs(p) < 0.1 || std::fabs(p) > 10.0) {
+      if (draws == kStartDrawLimit) {
+        throw RuntimeError("Cms.run(): no start configuration found in " + std::to_string(kStartDrawLimit) +
+                           " draws: no configuration had 0.1 <= |f12 f13 f23| <= 10 (largest |f12 f13 f23| met: " +
+                           fmt_debug(p_largest) +
+                           "); the interaction is too weak at this temperature or the tables' energies are not in "
+                           "kelvin");
+      }
+      ++draws;
+      pose_[0] = draw_pose(rng, sigma_);
+      pose_[1] = draw_pose(rng, sigma_);
+      for (int m = 0; m < 2; ++m) {
+        const EulerSinCos sc = euler_sincos(pose_[m].phi, pose_[m].theta, pose_[m].psi);
+        st_[m] = sc.st;
+        cur_[m].assign_rotated(rotation_from_sincos(sc), src_[m]);
+      }
+      const Pose& q2 = pose_[0];
+      const Pose& q3 = pose_[1];
+      t12_ = k12_.energy(a1_, cur_[0], Site{q2.x, q2.y, q2.z}) * b_;
+      t13_ = k13_.energy(a1_, cur_[1], Site{q3.x, q3.y, q3.z}) * b_;
+      t23_ = k23_.energy(cur_[0], cur_[1], Site{q3.x - q2.x, q3.y - q2.y, q3.z - q2.z}) * b_;
+      f12_ = std::expm1(t12_);
+      f13_ = std::expm1(t13_);
+      f23_ = std::expm1(t23_);
+      p = (f12_ * f13_) * f23_;
+      if (std::fabs(p) > p_largest) p_largest = std::fabs(p);
+    }
+    p_ = p;
+    dirty12_ = dirty13_ = dirty23_ = true;
+  }
+
+  bool step(RandomSource& rng, double scale) {
+    const bool move2 = rng.coin();
+    const int m = move2 ? 0 : 1;
+    const Pose q = trial_pose(rng, pose_[m], sigma_, scale);
+    const EulerSinCos sc = euler_sincos(q.phi, q.theta, q.psi);
+    SiteArray& turned = trial_[m];
+    turned.assign_rotated(rotation_from_sincos(sc), src_[m]);
+    if (move2) {
+      const Pose& q3 = pose_[1];
+      const double t12 = k12_.energy(a1_, turned, Site{q.x, q.y, q.z}) * b_;
+      const double t23 = k23_.energy(turned, cur_[1], Site{q3.x - q.x, q3.y - q.y, q3.z - q.z}) * b_;
+      const double f12 = std::expm1(t12);
+      const double f23 = std::expm1(t23);
+      const double p = (f12 * f13_) * f23;
+      const double big_u = rng.uniform01();
+      if (std::fabs(p / p_) * std::fabs(sc.st / st_[0]) > big_u) {
+        std::swap(cur_[0], trial_[0]);
+        pose_[0] = q;
+        st_[0] = sc.st;
+        t12_ = t12;
+        t23_ = t23;
+        f12_ = f12;
+        f23_ = f23;
+        p_ = p;
+        dirty12_ = dirty23_ = true;
+        return true;
+      }
+    } else {
+      const Pose& q2 = pose_[0];
+      const double t13 = k13_.energy(a1_, turned, Site{q.x, q.y, q.z}) * b_;
+      const double t23 = k23_.energy(cur_[0], turned, Site{q.x - q2.x, q.y - q2.y, q.z - q2.z}) * b_;
+      const double f13 = std::expm1(t13);
+      const double f23 = std::expm1(t23);
+      const double p = (f12_ * f13) * f23;
+      const double big_u = rng.uniform01();
+      if (std::fabs(p / p_) * std::fabs(sc.st / st_[1]) > big_u) {
+        std::swap(cur_[1], trial_[1]);
+        pose_[1] = q;
+        st_[1] = sc.st;
+        t13_ = t13;
+        t23_ = t23;
+        f13_ = f13;
+        f23_ = f23;
+        p_ = p;
+        dirty13_ = dirty23_ = true;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void refresh_terms() {
+    if (dirty12_) fill_row(d12_, t12_, f12_);
+    if (dirty13_) fill_row(d13_, t13_, f13_);
+    if (dirty23_) fill_row(d23_, t23_, f23_);
+    dirty12_ = dirty13_ = dirty23_ = false;
+    const double ap = std::fabs(p_);
+    w_[0] = sign_term(p_);
+    const std::size_t n = w_.size();
+    const MultinomialTerm* terms = lists_.terms.data();
+    const double* d12 = d12_.data();
+    const double* d13 = d13_.data();
+    const double* d23 = d23_.data();
+    for (std::size_t big_i = 1; big_i < n; ++big_i) {
+      double sum = -0.0;
+      const std::size_t end = lists_.start[big_i + 1];
+      for (std::size_t e = lists_.start[big_i]; e < end; ++e) {
+        const MultinomialTerm& c = terms[e];
+        const std::size_t k = big_i - c.i - c.j;
+        sum = sum + ((c.c * d12[c.i]) * d13[c.j]) * d23[k];
+      }
+      w_[big_i] = sum / ap;
+    }
+    const Pose& q2 = pose_[0];
+    const Pose& q3 = pose_[1];
+    const bool inside = centre_distance(q2.x, q2.y, q2.z) < sigma_ && centre_distance(q3.x, q3.y, q3.z) < sigma_ &&
+                        centre_distance(q3.x - q2.x, q3.y - q2.y, q3.z - q2.z) < sigma_;
+    g_ = inside ? -1.0 / ap : 0.0 / ap;
+  }
+
+ private:
+  // d[0] = f, d[1] = (e^t t) / sqrt 2, d[n] = (d[n-1] t) / sqrt 2.
+  static void fill_row(std::vector<double>& d, double t, double f) {
+    const std::size_t n = d.size();
+    d[0] = f;
+    if (n > 1) {
+      d[1] = (std::exp(t) * t) * kInvSqrt2;
+      for (std::size_t k = 2; k < n; ++k) d[k] = (d[k - 1] * t) * kInvSqrt2;
+    }
+  }
+
+  double b_;
+  double sigma_ = 0.0;
+  double virial_hs_ = 0.0;
+  SiteArray a1_;
+  SiteArray src_[2];    // molecules 2 and 3 as stored
+  SiteArray cur_[2];    // turned, current configuration
+  SiteArray trial_[2];  // turned, trial
+  PairKernel k12_;
+  PairKernel k13_;
+  PairKernel k23_;
+  MultinomialLists lists_;
+  std::vector<double> d12_, d13_, d23_, w_;
+  double g_ = 0.0;
+  // Current configuration.
+  Pose pose_[2] = {{0.0, 0.0, 0.0, 0.0, 0.0, 0.0}, {0.0, 0.0, 0.0, 0.0, 0.0, 0.0}};
+  double st_[2] = {0.0, 0.0};
+  double t12_ = 0.0, t13_ = 0.0, t23_ = 0.0;
+  double f12_ = 0.0, f13_ = 0.0, f23_ = 0.0;
+  double p_ = 0.0;
+  bool dirty12_ = true, dirty13_ = true, dirty23_ = true;
+};
+
+}  // namespace
+
+std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max) {
+  negative_inverse_temperature("Cms", t_kelvin);
+  const std::size_t n = term_count(order_max);
+  if (order_max >= (std::uint64_t{1} << 40)) throw std::length_error("order_max is too large: its multinomial lists cannot be held");
+  const double m = static_cast<double>(order_max);
+  const double list_terms = (m + 1.0) * (m + 2.0) * (m + 3.0) / 6.0;
+  require_run_memory(list_terms * sizeof(MultinomialTerm) + static_cast<double>(n) * (6.0 * sizeof(double)) +
+                     (m + 1.0) * (m + 2.0) / 2.0 * 40.0);
+  MultinomialLists lists = multinomial_lists(order_max);
+  CmsWalk walk(rec, t_kelvin, n, std::move(lists));
+  MayerRunSums acc(n);
+  const std::shared_ptr<RandomSource> rng = RandomSource::for_current_thread();
+  const RunClock clock = RunClock::start();
+  return run_mayer_sampling(walk, "Cms", *rng, clock, dev_tol, acc);
+}
+
+}  // namespace vica
