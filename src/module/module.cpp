@@ -2,6 +2,8 @@
 #include "module/binding/classes.h"
 #include "module/binding/errors.h"
 #include "module/binding/pyref.h"
+#include "bms/binding/bms_binding.h"
+#include "cms/binding/cms_binding.h"
 #include "pot/binding/potk_binding.h"
 #include "runtime/failure.h"
 
@@ -49,8 +51,8 @@ int exec_vica(PyObject* module) {
     add_public(module, "hello", hello_fn.get());
     add_class(module, "PotK", potk_class());
     // add_class(module, "Uij", uij_class());
-    // add_class(module, "Bms", bms_class());
-    // add_class(module, "Cms", cms_class());
+    add_class(module, "Bms", bms_class());
+    add_class(module, "Cms", cms_class());
     return 0;
   });
 }
