@@ -1,0 +1,112 @@
+// Vector bodies of PairKernel::energy, included only by the files compiled
+// for an instruction set (pair_kernel_avx2.cpp, pair_kernel_avx512.cpp).
+// Everything here has internal linkage, so each of those files keeps its own
+// copy, built for its own instruction set.
+//
+// One group is four (ymm) or eight (zmm) consecutive rows of the table.  Lane
+// l holds row i0 + l: the site of the first molecule is fixed per lane, the
+// columns j are taken in order, and the lane's row sum is updated once per
+// column, exactly as the reference loop does it.  Per term the kind selects:
+//   R0 -> +0.0, R1 -> c1 / r, R6R12 -> c6 * i6 + c12 * i12,
+//   R1R6R12 -> (c1 / r + c6 * i6) + c12 * i12,
+// so an unused r^-12 term (infinite at the clamped distance) never enters.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "uij/pair_kernel.h"
+
+namespace vica {
+namespace {
+
+constexpr std::size_t kPackLanes = 8;
+
+inline __m256i load_kinds4(const std::uint8_t* p) {
+  std::int32_t bits;
+  std::memcpy(&bits, p, sizeof bits);
+  return _mm256_cvtepu8_epi64(_mm_cvtsi32_si128(bits));
+}
+
+// Row sums of rows i0 .. i0 + 3 into `rows`; `pack` points at the first
+// entry of the group in column 0 (consecutive columns are kPackLanes apart).
+template <bool HasR1, bool HasR612>
+inline void rows4(const PairKernel::View& k, std::size_t pack, const double* ax,
+                  const double* ay, const double* az, const SiteArray& b, Site o, double* rows) {
+  const __m256d vax = _mm256_loadu_pd(ax);
+  const __m256d vay = _mm256_loadu_pd(ay);
+  const __m256d vaz = _mm256_loadu_pd(az);
+  const __m256d clamp = _mm256_set1_pd(MIN_SITE_DISTANCE);
+  const __m256d one = _mm256_set1_pd(1.0);
+  const __m256i kind1 = _mm256_set1_epi64x(1);
+  const __m256i kind2 = _mm256_set1_epi64x(2);
+  const __m256i kind0 = _mm256_setzero_si256();
+  __m256d row = _mm256_set1_pd(-0.0);
+  const double* bxs = b.x();
+  const double* bys = b.y();
+  const double* bzs = b.z();
+  const std::size_t n2 = k.n_second;
+  for (std::size_t j = 0; j < n2; ++j) {
+    const std::size_t at = pack + j * kPackLanes;
+    const __m256d bx = _mm256_set1_pd(bxs[j] + o.x);
+    const __m256d by = _mm256_set1_pd(bys[j] + o.y);
+    const __m256d bz = _mm256_set1_pd(bzs[j] + o.z);
+    const __m256d dx = _mm256_sub_pd(vax, bx);
+    const __m256d dy = _mm256_sub_pd(vay, by);
+    const __m256d dz = _mm256_sub_pd(vaz, bz);
+    const __m256d s2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
+                                     _mm256_mul_pd(dz, dz));
+    __m256d r = _mm256_sqrt_pd(s2);
+    // Not greater than the floor (NaN included): the floor.
+    r = _mm256_blendv_pd(clamp, r, _mm256_cmp_pd(r, clamp, _CMP_GT_OQ));
+    const __m256i kind = load_kinds4(k.kind + at);
+    __m256d e;
+    __m256d t1;
+    if constexpr (HasR1) t1 = _mm256_div_pd(_mm256_loadu_pd(k.c1 + at), r);
+    if constexpr (HasR612) {
+      const __m256d r2 = _mm256_mul_pd(r, r);
+      const __m256d r4 = _mm256_mul_pd(r2, r2);
+      const __m256d r6 = _mm256_mul_pd(r2, r4);
+      const __m256d r12 = _mm256_mul_pd(_mm256_mul_pd(r4, r4), r4);
+      const __m256d i6 = _mm256_div_pd(one, r6);
+      const __m256d i12 = _mm256_div_pd(one, r12);
+      const __m256d t6 = _mm256_mul_pd(_mm256_loadu_pd(k.c6 + at), i6);
+      const __m256d t12 = _mm256_mul_pd(_mm256_loadu_pd(k.c12 + at), i12);
+      __m256d head = t6;
+      if constexpr (HasR1) {
+        const __m256d is2 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(kind, kind2));
+        head = _mm256_blendv_pd(_mm256_add_pd(t1, t6), t6, is2);
+      }
+      e = _mm256_add_pd(head, t12);
+      if constexpr (HasR1) {
+        const __m256d is1 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(kind, kind1));
+        e = _mm256_blendv_pd(e, t1, is1);
+      }
+    } else {
+      e = t1;
+    }
+    const __m256d is0 = _mm256_castsi256_pd(_mm256_cmpeq_epi64(kind, kind0));
+    e = _mm256_andnot_pd(is0, e);
+    row = _mm256_add_pd(row, e);
+  }
+  _mm256_storeu_pd(rows, row);
+}
+
+template <bool HasR1, bool HasR612>
+inline double rows4_total(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
+                          Site o, std::size_t i_begin, double total) {
+  alignas(32) double rows[4];
+  for (std::size_t i0 = i_begin; i0 < k.n_first; i0 += 4) {
+    const std::size_t pack = (i0 / kPackLanes) * k.n_second * kPackLanes + i0 % kPackLanes;
+    rows4<HasR1, HasR612>(k, pack, a.x() + i0, a.y() + i0, a.z() + i0, b, o, rows);
+    const std::size_t live = k.n_first - i0 < 4 ? k.n_first - i0 : 4;
+    for (std::size_t l = 0; l < live; ++l) total = total + rows[l];
+  }
+  return total;
+}
+
+}  // namespace
+}  // namespace vica
