@@ -41,7 +41,8 @@ struct Signature {
 
 // The arguments of one call, in either calling convention.
 struct CallArgs {
-  PyObject* const* pos = nullptr;
+  PyObject* const* pos = nullptr;  // vectorcall: positional values
+  PyObject* postuple = nullptr;    // tp_new / tp_call: tuple of positional values
   Py_ssize_t npos = 0;
   PyObject* kwnames = nullptr;  // vectorcall: tuple of names, values follow pos
   PyObject* kwdict = nullptr;   // tp_new / tp_call: dict of keyword arguments
@@ -71,6 +72,39 @@ void prefix_argument_error(const char* name);
 
 // "'T' object is not an instance of 'target'" (or "'None' is not ...").
 void raise_not_instance(PyObject* obj, const char* target);
+
+// Reads a non-str sequence item by item, in iteration order, converting each
+// item with `item(PyObject*, T&) -> bool`.
+template <class T, class F>
+bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
+  if (PyUnicode_Check(obj)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(obj)) {
+    raise_not_instance(obj, "Sequence");
+    return false;
+  }
+  std::vector<T> result;
+  const Py_ssize_t hint = PySequence_Size(obj);
+  if (hint < 0) {
+    PyErr_Clear();  // the length only reserves space
+  } else {
+    result.reserve(static_cast<std::size_t>(hint));
+  }
+  PyRef it(PyObject_GetIter(obj));
+  if (!it) return false;
+  for (;;) {
+    PyRef elem(PyIter_Next(it.get()));
+    if (!elem) break;
+    T value{};
+    if (!item(elem.get(), value)) return false;
+    result.push_back(std::move(value));
+  }
+  if (PyErr_Occurred()) return false;
+  out = std::move(result);
+  return true;
+}
 
 namespace detail {
 template <class T>

@@ -34,7 +34,7 @@ auto guarded(F&& f) noexcept -> decltype(f()) {
     return f();
   } catch (...) {
     set_error_from_current_exception();
-    if constexpr (std::is_same_v<decltype(f()), int>) {
+    if constexpr (std::is_integral_v<decltype(f())>) {
       return -1;
     } else {
       return nullptr;

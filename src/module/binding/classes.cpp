@@ -1,0 +1,41 @@
+#include "module/binding/classes.h"
+
+#include <string>
+
+#include "runtime/failure.h"
+
+namespace vica::py {
+
+PyTypeObject* create_class(PyType_Spec* spec, PyObject* bases, const char* class_name) {
+  PyObject* type = bases != nullptr ? PyType_FromSpecWithBases(spec, bases) : PyType_FromSpec(spec);
+  if (type == nullptr) {
+    PyErr_Clear();
+    fail(std::string("failed to create type object for `") + class_name + "`");
+  }
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+bool set_class_attribute(PyTypeObject* type, const char* class_name, const char* attr,
+                         PyObject* value) {
+  if (PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), attr, value) == 0) return true;
+  PyObject* etype = nullptr;
+  PyObject* evalue = nullptr;
+  PyObject* etb = nullptr;
+  PyErr_Fetch(&etype, &evalue, &etb);
+  PyErr_NormalizeException(&etype, &evalue, &etb);
+  PyRef cause_type(etype), cause(evalue), cause_tb(etb);
+  PyErr_Format(PyExc_RuntimeError, "An error occurred while initializing `%s.%s`", class_name,
+               attr);
+  if (cause) {
+    PyObject* t = nullptr;
+    PyObject* v = nullptr;
+    PyObject* tb = nullptr;
+    PyErr_Fetch(&t, &v, &tb);
+    PyErr_NormalizeException(&t, &v, &tb);
+    if (v != nullptr) PyException_SetCause(v, cause.release());
+    PyErr_Restore(t, v, tb);
+  }
+  return false;
+}
+
+}  // namespace vica::py
