@@ -145,15 +145,18 @@ PairKernel::PairKernel(const SitePairTable& table, std::size_t n_first, std::siz
     if (i >= table.size()) fail_index_out_of_bounds(table.size(), i);
     if (table[i].size() < n_second) fail_index_out_of_bounds(table[i].size(), table[i].size());
   }
-  const std::size_t cells = padded(n_first) * n_second;
+  by_rows_ = n_first <= 2 && n_second >= 4;
+  stride_ = by_rows_ ? padded(n_second) : 0;
+  const std::size_t cells = by_rows_ ? n_first * stride_ : padded(n_first) * n_second;
   kind_.assign(cells, static_cast<std::uint8_t>(PotKind::R0));
   c1_.assign(cells, 0.0);
   c6_.assign(cells, 0.0);
   c12_.assign(cells, 0.0);
+  const View layout = view();
   for (std::size_t i = 0; i < n_first; ++i) {
     for (std::size_t j = 0; j < n_second; ++j) {
       const PotK& k = table[i][j];
-      const std::size_t at = ((i / kLanes) * n_second + j) * kLanes + i % kLanes;
+      const std::size_t at = layout.at(i, j);
       kind_[at] = static_cast<std::uint8_t>(k.tag);
       switch (k.tag) {
         case PotKind::R0:
@@ -217,11 +220,10 @@ double pair_kernel_portable(const PairKernel::View& k, const SiteArray& a, const
   double total = -0.0;
   for (std::size_t i = 0; i < n1; ++i) {
     const double ax = a.x()[i], ay = a.y()[i], az = a.z()[i];
-    const std::size_t base = (i / kLanes) * n2 * kLanes + i % kLanes;
     double row = -0.0;
     for (std::size_t j = 0; j < n2; ++j) {
       const double r = clamped_distance(ax, ay, az, b.x()[j] + o.x, b.y()[j] + o.y, b.z()[j] + o.z);
-      row = row + packed_term(k, base + j * kLanes, r);
+      row = row + packed_term(k, k.at(i, j), r);
     }
     total = total + row;
   }

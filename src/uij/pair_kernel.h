@@ -83,29 +83,42 @@ class PairKernel {
   std::size_t n_first() const { return n_first_; }
   std::size_t n_second() const { return n_second_; }
 
-  // The packed table as the path implementations read it.  Entry (i, j) is
-  // at ((i / 8) * n_second + j) * 8 + i % 8: eight consecutive rows of one
-  // column lie side by side.  Rows from n_first up to the next multiple of 8
-  // are R0 padding.
+  // The packed table as the path implementations read it.  Two layouts:
+  //  - by row groups (the usual one): entry (i, j) is at
+  //    ((i / 8) * n_second + j) * 8 + i % 8, so eight consecutive rows of one
+  //    column lie side by side; rows from n_first up to the next multiple
+  //    of 8 are R0 padding.  The vector paths take several rows at once.
+  //  - by rows, for a first molecule of one or two sites and a second of
+  //    four or more: entry (i, j) is at i * stride + j, stride being
+  //    n_second rounded up to 8 (R0 padding).  The vector paths take several
+  //    entries of one row at once and add them to the row sum one by one.
   struct View {
     std::size_t n_first;
     std::size_t n_second;
+    bool by_rows;
+    std::size_t stride;        // by_rows only
     const std::uint8_t* kind;  // PotKind tags
     const double* c1;          // coefficient of r^-1
     const double* c6;          // coefficient of r^-6
     const double* c12;         // coefficient of r^-12
     bool has_r1;               // some entry is R1 or R1R6R12
     bool has_r612;             // some entry is R6R12 or R1R6R12
+
+    std::size_t at(std::size_t i, std::size_t j) const {
+      return by_rows ? i * stride + j : ((i / 8) * n_second + j) * 8 + i % 8;
+    }
   };
   View view() const {
-    return View{n_first_, n_second_, kind_.data(), c1_.data(), c6_.data(), c12_.data(),
-                has_r1_, has_r612_};
+    return View{n_first_, n_second_, by_rows_, stride_, kind_.data(), c1_.data(), c6_.data(),
+                c12_.data(), has_r1_, has_r612_};
   }
 
  private:
   std::size_t n_first_ = 0;
   std::size_t n_second_ = 0;
   bool never_interacts_ = true;
+  bool by_rows_ = false;
+  std::size_t stride_ = 0;
   bool has_r1_ = false;
   bool has_r612_ = false;
   std::vector<std::uint8_t> kind_;

@@ -96,6 +96,8 @@ double total8(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
 double pair_kernel_avx512(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
                           Site o) {
 #if defined(VICA_HAVE_AVX512_BODY)
+  // A first molecule of one or two sites: the AVX2 body along the rows.
+  if (k.by_rows) return pair_kernel_avx2(k, a, b, o);
   if (k.has_r1 && k.has_r612) return total8<true, true>(k, a, b, o);
   if (k.has_r612) return total8<false, true>(k, a, b, o);
   return total8<true, false>(k, a, b, o);
