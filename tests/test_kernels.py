@@ -73,8 +73,9 @@ def test_rotation_elements_in_the_stated_order():
     # The elements as products and differences of libm sines and cosines,
     # evaluated here in Python floats in the documented order.
     rng = random.Random(3)
-    for _ in range(200):
-        phi, theta, psi = (rng.uniform(-10, 10) for _ in range(3))
+    scales = [1.0, 10.0, 1e6, 1e22]   # the larger ones exercise libm's range reduction
+    for k in range(400):
+        phi, theta, psi = (rng.uniform(-1, 1) * scales[k % 4] for _ in range(3))
         cf, sf, ct, st, cp, sp = (math.cos(phi), math.sin(phi), math.cos(theta), math.sin(theta),
                                   math.cos(psi), math.sin(psi))
         want = ((ct * cp) * cf - sf * sp, (-sp) * cf - sf * (ct * cp), st * cp,
