@@ -26,14 +26,20 @@ constexpr double kZigguratV = 0.00492867323399;
 double normal_density_shape(double x) { return std::exp(-(x * x) / 2.0); }
 
 ZigguratTables make_ziggurat_tables() {
+  // Read through volatile so that the tables come from the platform's
+  // mathematics library when the library is loaded, never from the
+  // compiler's own constant folding of exp, log and sqrt.
+  static const volatile double volatile_r = kZigguratR;
+  static const volatile double volatile_v = kZigguratV;
+  const double r = volatile_r;
+  const double v = volatile_v;
   ZigguratTables t{};
-  const double r = kZigguratR;
-  t.x[0] = kZigguratV / normal_density_shape(r);
+  t.x[0] = v / normal_density_shape(r);
   t.x[1] = r;
   // The layer above x[256] = 0 would need a logarithm of a number a little
   // above one; its edge is zero by definition.
   for (int i = 1; i < 255; ++i) {
-    t.x[i + 1] = std::sqrt(-2.0 * std::log(kZigguratV / t.x[i] + normal_density_shape(t.x[i])));
+    t.x[i + 1] = std::sqrt(-2.0 * std::log(v / t.x[i] + normal_density_shape(t.x[i])));
   }
   t.x[256] = 0.0;
   for (int i = 0; i < 256; ++i) t.f[i] = normal_density_shape(t.x[i]);
