@@ -429,7 +429,7 @@ def test_thread_generator_failures():
         vt.fail_entropy(errno.EIO, 1)
         try:
             vt.thread_next_u64()
-        except BaseException as e:  # noqa: BLE001 - inspected below
+        except BaseException as e:  # noqa: BLE001 - checked below
             caught.append(e)
         finally:
             vt.fail_entropy(0, 0)

@@ -31,7 +31,8 @@ namespace vica {
 namespace detail {
 
 // The 256-layer ziggurat tables of the normal distribution (indices 0..256),
-// computed once when the library is loaded.
+// computed once when the library is loaded (so no static initialiser of
+// another file may draw normals).
 struct ZigguratTables {
   double x[257];
   double f[257];
