@@ -247,6 +247,12 @@ def test_short_table_fails_only_when_evaluated_and_escapes_except_exception():
         caught = e
     assert isinstance(caught, PanicException)
     assert str(caught) == "index out of bounds: the len is 2 but the index is 2"
+    # Rows are checked in order, each row's entries before the next row.
+    e = PotK.R1(1.0)
+    for table, n in (([[e, e], [e]], 1), ([[e, e], [e, e]], 2), ([[e]], 1), ([], 0)):
+        with pytest.raises(PanicException) as info:
+            Uij([[0, 0, 0]] * 3, [[0, 0, 1]] * 2, table).uij(1.0, 0, 0, 0, 0, 0)
+        assert str(info.value) == f"index out of bounds: the len is {n} but the index is {n}"
     # Only the parts the molecules need are read.
     ragged = Uij([[0, 0, 0]], [[0, 0, 2]], [[PotK.R1(1.0), PotK.R1(9.0)], []])
     assert ragged.uij(0.0, 0, 0, 0, 0, 0) == 0.5
