@@ -256,3 +256,37 @@ def test_short_table_fails_only_when_evaluated_and_escapes_except_exception():
     # Only the parts the molecules need are read.
     ragged = Uij([[0, 0, 0]], [[0, 0, 2]], [[PotK.R1(1.0), PotK.R1(9.0)], []])
     assert ragged.uij(0.0, 0, 0, 0, 0, 0) == 0.5
+
+
+def test_no_growth_over_many_constructions_and_failures():
+    import os
+    if not os.path.exists("/proc/self/statm"):
+        pytest.skip("needs /proc")
+
+    def rss():
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    mol = [[0.0, 0.0, 0.0], [0.5, 0.5, 0.5], [1.0, 0.0, -1.0]]
+    table = [[PotK.R1R6R12(1.0, -1.0, 1.0)] * 3] * 3
+
+    def churn(n):
+        for i in range(n):
+            u = Uij(mol, mol, table)
+            u.uij(3.0, 0.1, 0.2, 0.3, 0.4, 0.5)
+            for bad in (lambda: Uij(mol, [[1, 2]], table), lambda: Uij(mol, mol, [[1.0]]),
+                        lambda: u.uij(1, "x", 0, 0, 0, 0)):
+                try:
+                    bad()
+                except (TypeError, ValueError):
+                    pass
+            if i % 10 == 0:
+                try:
+                    Uij(mol, mol, table[:1]).uij(3.0, 0, 0, 0, 0, 0)
+                except BaseException:  # noqa: BLE001
+                    pass
+
+    churn(2000)
+    before = rss()
+    churn(20000)
+    assert rss() - before < 3 * 1024 * 1024
