@@ -5,6 +5,7 @@
 #include "bms/binding/bms_binding.h"
 #include "cms/binding/cms_binding.h"
 #include "pot/binding/potk_binding.h"
+#include "uij/binding/uij_binding.h"
 #include "runtime/failure.h"
 
 namespace vica::py {
@@ -50,7 +51,7 @@ int exec_vica(PyObject* module) {
     if (!hello_fn) throw PythonErrorSet{};
     add_public(module, "hello", hello_fn.get());
     add_class(module, "PotK", potk_class());
-    // add_class(module, "Uij", uij_class());
+    add_class(module, "Uij", uij_class());
     add_class(module, "Bms", bms_class());
     add_class(module, "Cms", cms_class());
     return 0;

@@ -6,9 +6,17 @@
 // terms, each row summed left to right from -0.0, the rows added in order
 // from -0.0), with the site-site terms computed several at a time where the
 // CPU allows.  Nothing is allocated per call.
+//
+// The SIMD paths work on several sites of the first molecule at once: lane l
+// of a vector holds row i + l of the table, and the entries of those rows are
+// taken one column j after the other, so every lane accumulates its own row
+// sum in the order of the reference loop.  Only exact IEEE operations are used
+// (+, -, *, /, sqrt, compare, select), each term is selected per lane by its
+// kind, and the row sums are added to the total one by one in row order.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "uij/molecule.h"
@@ -30,10 +38,29 @@ class SiteArray {
   // of rotate_sites.  Allocation-free when this array already has src's size.
   void assign_rotated(const Rotation& rot, const SiteArray& src);
 
+  // Make this array hold the sites of `mol` unchanged.
+  void assign(const Molecule& mol);
+
  private:
+  void resize(std::size_t n);
+
   std::size_t n_ = 0;
   std::vector<double> x_, y_, z_;  // padded with zeros to a multiple of 8
 };
+
+// The implementations of PairKernel::energy.  The portable path is the
+// definition; the others give the same bits.
+enum class KernelPath : int { portable = 0, avx2 = 1, avx512 = 2 };
+
+// Whether this CPU can run the path (portable always can).
+bool kernel_path_supported(KernelPath path);
+// The fastest path this CPU supports, decided once per process.
+KernelPath best_kernel_path();
+// The path PairKernel::energy uses: best_kernel_path() unless set otherwise.
+KernelPath active_kernel_path();
+// Choose the path of PairKernel::energy for the whole process (for tests and
+// benchmarks); throws vica::ValueError when the CPU cannot run it.
+void set_active_kernel_path(KernelPath path);
 
 class PairKernel {
  public:
@@ -42,21 +69,69 @@ class PairKernel {
   // first for molecules of these sizes; none when either count is 0.
   PairKernel(const SitePairTable& table, std::size_t n_first, std::size_t n_second);
 
-  // pair_energy(table, first, second, offset), bit for bit.
+  // pair_energy(table, first, second, offset), bit for bit.  `first` and
+  // `second` must have the site counts the kernel was built for.
   double energy(const SiteArray& first, const SiteArray& second, Site offset) const;
+  // The same on a chosen path (which the CPU must support).
+  double energy_on(KernelPath path, const SiteArray& first, const SiteArray& second,
+                   Site offset) const;
 
   // True when either molecule has no sites or every entry the sum reads is R0:
   // the energy is then a signed zero for every placement.
   bool never_interacts() const { return never_interacts_; }
 
+  std::size_t n_first() const { return n_first_; }
+  std::size_t n_second() const { return n_second_; }
+
+  // The packed table as the path implementations read it.  Two layouts:
+  //  - by row groups (the usual one): entry (i, j) is at
+  //    ((i / 8) * n_second + j) * 8 + i % 8, so eight consecutive rows of one
+  //    column lie side by side; rows from n_first up to the next multiple
+  //    of 8 are R0 padding.  The vector paths take several rows at once.
+  //  - by rows, for a first molecule of one or two sites and a second of
+  //    four or more: entry (i, j) is at i * stride + j, stride being
+  //    n_second rounded up to 8 (R0 padding).  The vector paths take several
+  //    entries of one row at once and add them to the row sum one by one.
+  struct View {
+    std::size_t n_first;
+    std::size_t n_second;
+    bool by_rows;
+    std::size_t stride;        // by_rows only
+    const std::uint8_t* kind;  // PotKind tags
+    const double* c1;          // coefficient of r^-1
+    const double* c6;          // coefficient of r^-6
+    const double* c12;         // coefficient of r^-12
+    bool has_r1;               // some entry is R1 or R1R6R12
+    bool has_r612;             // some entry is R6R12 or R1R6R12
+
+    std::size_t at(std::size_t i, std::size_t j) const {
+      return by_rows ? i * stride + j : ((i / 8) * n_second + j) * 8 + i % 8;
+    }
+  };
+  View view() const {
+    return View{n_first_, n_second_, by_rows_, stride_, kind_.data(), c1_.data(), c6_.data(),
+                c12_.data(), has_r1_, has_r612_};
+  }
+
  private:
   std::size_t n_first_ = 0;
   std::size_t n_second_ = 0;
-  std::size_t stride_ = 0;  // n_second_ rounded up to a multiple of 8
   bool never_interacts_ = true;
-  // Per entry (i, j) at i * stride_ + j: kind and coefficients of r^-1, r^-6, r^-12.
-  std::vector<unsigned char> kind_;
+  bool by_rows_ = false;
+  std::size_t stride_ = 0;
+  bool has_r1_ = false;
+  bool has_r612_ = false;
+  std::vector<std::uint8_t> kind_;
   std::vector<double> c1_, c6_, c12_;
 };
+
+namespace detail {
+// The path implementations (n_first > 0, n_second > 0, some entry not R0).
+double pair_kernel_portable(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
+                            Site o);
+double pair_kernel_avx2(const PairKernel::View& k, const SiteArray& a, const SiteArray& b, Site o);
+double pair_kernel_avx512(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
+                          Site o);
+}  // namespace detail
 
 }  // namespace vica

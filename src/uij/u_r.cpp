@@ -1,0 +1,87 @@
+// Uij::u_r: the plain mean of the pair energy over random orientations.
+#include <cmath>
+#include <string>
+
+#include "runtime/failure.h"
+#include "runtime/number_forms.h"
+#include "runtime/progress_log.h"
+#include "runtime/random_source.h"
+#include "uij/uij.h"
+
+namespace vica {
+namespace {
+
+// (((w0 + w1) + w2) + ... + w9) / 10
+double window_mean(const double (&w)[MEAN_WINDOW]) {
+  double s = w[0];
+  for (std::size_t k = 1; k < MEAN_WINDOW; ++k) s = s + w[k];
+  return s / 10.0;
+}
+
+// The root of the plain sum of squared differences from the mean.
+double window_deviation(const double (&w)[MEAN_WINDOW], double mean) {
+  const double d0 = w[0] - mean;
+  double s = d0 * d0;
+  for (std::size_t k = 1; k < MEAN_WINDOW; ++k) {
+    const double d = w[k] - mean;
+    s = s + d * d;
+  }
+  return std::sqrt(s);
+}
+
+// A polar angle in turns whose cosine is uniform on [-1, 1], from a uniform
+// draw in [0, 1): orientations uniform over the sphere.
+inline double polar_turns(double u) { return std::acos(1.0 - 2.0 * u) / TWO_PI; }
+
+}  // namespace
+
+double Uij::u_r(double r, double dev_tol, std::uint64_t num_inner, std::uint64_t num_outer,
+                std::uint64_t num_print) const {
+  const RunClock clock = RunClock::start();
+  const std::shared_ptr<RandomSource> source = RandomSource::for_current_thread();
+  RandomSource& rng = *source;
+  SiteArray turned_i(pair_.moli);
+  SiteArray turned_j(pair_.molj);
+
+  double sum = 0.0;
+  double window[MEAN_WINDOW] = {};
+
+  auto run_block = [&](std::uint64_t block) {
+    for (std::uint64_t s = 0; s < num_inner; ++s) {
+      const double phi1 = rng.uniform01();
+      const double theta1 = polar_turns(rng.uniform01());
+      const double phi2 = rng.uniform01();
+      const double theta2 = polar_turns(rng.uniform01());
+      const double psi2 = rng.uniform01();
+      const Rotation rot_i = rotation_from_angles(phi1 * TWO_PI, theta1 * TWO_PI);
+      const Rotation rot_j = rotation_from_angles(phi2 * TWO_PI, theta2 * TWO_PI, psi2 * TWO_PI);
+      sum = sum + energy_at(r, rot_i, rot_j, turned_i, turned_j);
+    }
+    const std::uint64_t count = block * num_inner;
+    window[block % MEAN_WINDOW] = sum / static_cast<double>(count);
+  };
+
+  // Warm-up: blocks 1 to 10, no test, no line.
+  for (std::uint64_t block = 1; block <= MEAN_WINDOW; ++block) run_block(block);
+  double mean = window_mean(window);
+
+  for (std::uint64_t done = 0; done < num_outer; ++done) {
+    const std::uint64_t l = done + 1;
+    run_block(l + MEAN_WINDOW);
+    mean = window_mean(window);
+    const double deviation = window_deviation(window, mean);
+    if (num_print == 0) fail("attempt to calculate the remainder with a divisor of zero");
+    if (l % num_print == 0) {
+      const Hms t = clock.elapsed_hms();
+      ProgressLog::print("[Uij::u_r] i=(" + std::to_string(l) + "/" + std::to_string(num_outer) +
+                         ")*" + std::to_string(num_inner) + ", result=" + fmt_fixed(mean, 4) +
+                         ", deviation=" + fmt_fixed(deviation, 4) + ", " + std::to_string(t.h) +
+                         "h" + std::to_string(t.m) + "m" + std::to_string(t.s) + "s\n");
+    }
+    if (deviation < DEVIATION_FLOOR) break;
+    if (deviation / std::fabs(mean) < dev_tol) break;
+  }
+  return mean;
+}
+
+}  // namespace vica
