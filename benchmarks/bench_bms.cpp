@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
   const double lj_floor = time_floor(lj, 150.0, reps);
   std::fprintf(stderr, "  run %.1f ns/step, unavoidable work %.1f ns/step, ratio %.3f\n", lj_run, lj_floor,
                lj_run / lj_floor);
+  std::fprintf(stderr, "one-site LJ, T = 150 K, order_max = 0 (no exponential on acceptance)\n");
+  std::fprintf(stderr, "  run %.1f ns/step\n", time_run(lj, 150.0, -1e4, 0, reps));
   std::fprintf(stderr, "three-site R1R6R12, T = 300 K, order_max = 2\n");
   const double tr_run = time_run(three, 300.0, -1e4, 2, reps);
   const double tr_floor = time_floor(three, 300.0, reps);

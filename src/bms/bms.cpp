@@ -36,7 +36,8 @@ class BmsWalk {
         mol2_(rec.mol2),
         trial_(rec.mol2),
         kernel_(rec.potk, rec.mol1.size(), rec.mol2.size()),
-        v_(n_terms, 0.0) {
+        v_(n_terms, 0.0),
+        point_(all_sites_at_origin(rec.mol2)) {
     if (kernel_.never_interacts()) {
       throw ValueError(
           "Bms.run(): the molecules cannot interact (a molecule without sites, or every entry of potk "
@@ -62,15 +63,15 @@ class BmsWalk {
       if (draws == kStartDrawLimit) start_not_found(overlaps, u_highest, f_largest);
       ++draws;
       const Pose p = draw_pose(rng, sigma_);
-      const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
-      const double u = energy_of(p, sc);
+      double st;
+      const double u = energy_of(p, st);
       const double t = u * b_;
       if (u > u_highest) u_highest = u;
       if (t_lim_ > t) {
         f = std::expm1(t);
         if (std::fabs(f) > f_largest) f_largest = std::fabs(f);
         pose_ = p;
-        st_ = sc.st;
+        st_ = st;
         t_ = t;
         f_ = f;
         admissible_ = true;
@@ -82,15 +83,15 @@ class BmsWalk {
 
   bool step(RandomSource& rng, double scale) {
     const Pose p = trial_pose(rng, pose_, sigma_, scale);
-    const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
-    const double u = energy_of(p, sc);
+    double st;
+    const double u = energy_of(p, st);
     const double t = u * b_;
     const bool admissible = t_lim_ > t;
     const double f = admissible ? std::expm1(t) : -1.0;
     const double big_u = rng.uniform01();
-    if (std::fabs(f / f_) * std::fabs(sc.st / st_) > big_u) {
+    if (std::fabs(f / f_) * std::fabs(st / st_) > big_u) {
       pose_ = p;
-      st_ = sc.st;
+      st_ = st;
       t_ = t;
       f_ = f;
       admissible_ = admissible;
@@ -116,9 +117,17 @@ class BmsWalk {
   }
 
  private:
-  double energy_of(const Pose& p, const EulerSinCos& sc) {
+  // Energy of molecule 2 at pose p; st receives sin(theta).
+  double energy_of(const Pose& p, double& st) {
+    const Site offset{p.x, p.y, p.z};
+    if (point_) {
+      st = std::sin(p.theta);
+      return kernel_.energy(mol1_, mol2_, offset);
+    }
+    const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
+    st = sc.st;
     trial_.assign_rotated(rotation_from_sincos(sc), mol2_);
-    return kernel_.energy(mol1_, trial_, Site{p.x, p.y, p.z});
+    return kernel_.energy(mol1_, trial_, offset);
   }
 
   [[noreturn]] void start_not_found(std::uint64_t overlaps, double u_highest, double f_largest) const {
@@ -144,8 +153,9 @@ class BmsWalk {
   SiteArray mol1_;
   SiteArray mol2_;
   SiteArray trial_;
-  PairKernel kernel_;
+  WalkPairEnergy kernel_;
   std::vector<double> v_;
+  bool point_;  // molecule 2 has all its sites at the origin
   double g_ = 0.0;
   // Current configuration.
   Pose pose_{0.0, 0.0, 0.0, 0.0, 0.0, 0.0};

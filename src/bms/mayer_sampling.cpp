@@ -9,6 +9,13 @@
 
 namespace vica {
 
+bool all_sites_at_origin(const Molecule& mol) {
+  for (const Site& s : mol) {
+    if (!(s.x == 0.0 && s.y == 0.0 && s.z == 0.0)) return false;
+  }
+  return true;
+}
+
 double max_site_radius(const Molecule& mol) {
   double rmax = 0.0;
   for (const Site& s : mol) {

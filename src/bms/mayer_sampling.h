@@ -37,6 +37,8 @@
 
 #include "bms/exact_integer.h"
 #include "uij/molecule.h"
+#include "uij/pair_energy.h"
+#include "uij/pair_kernel.h"
 #include "runtime/number_forms.h"
 #include "runtime/progress_log.h"
 #include "runtime/random_source.h"
@@ -81,6 +83,64 @@ inline Pose trial_pose(RandomSource& rng, const Pose& cur, double sigma, double 
 }
 
 inline double centre_distance(double x, double y, double z) { return std::sqrt((x * x + y * y) + z * z); }
+
+// The pair energy of a walk: PairKernel::energy, with the pair of two
+// one-site molecules (one table entry) evaluated inline.  The single term
+// follows pair_energy exactly: d = a - (b + o), r = sqrt((dx dx + dy dy) + dz dz)
+// clamped to MIN_SITE_DISTANCE, the site energy of the entry, added to a row
+// sum and to the total, both starting from -0.0.
+class WalkPairEnergy {
+ public:
+  // Throws what PairKernel throws for a table too small for the molecules.
+  WalkPairEnergy(const SitePairTable& table, std::size_t n_first, std::size_t n_second)
+      : kernel_(table, n_first, n_second), single_(n_first == 1 && n_second == 1) {
+    if (single_) entry_ = table[0][0];
+  }
+
+  bool never_interacts() const { return kernel_.never_interacts(); }
+
+  double energy(const SiteArray& first, const SiteArray& second, Site o) const {
+    if (!single_) return kernel_.energy(first, second, o);
+    const double dx = first.x()[0] - (second.x()[0] + o.x);
+    const double dy = first.y()[0] - (second.y()[0] + o.y);
+    const double dz = first.z()[0] - (second.z()[0] + o.z);
+    double r = std::sqrt((dx * dx + dy * dy) + dz * dz);
+    if (!(r > MIN_SITE_DISTANCE)) r = MIN_SITE_DISTANCE;
+    return -0.0 + (-0.0 + single_term(r));
+  }
+
+ private:
+  double single_term(double r) const {
+    const PotK& k = entry_;
+    switch (k.tag) {
+      case PotKind::R0:
+        return 0.0;
+      case PotKind::R1:
+        return k._0 / r;
+      default:
+        break;
+    }
+    const double r2 = r * r;
+    const double r4 = r2 * r2;
+    const double r6 = r2 * r4;
+    const double r12 = (r4 * r4) * r4;
+    const double i6 = 1.0 / r6;
+    const double i12 = 1.0 / r12;
+    if (k.tag == PotKind::R6R12) return k._0 * i6 + k._1 * i12;
+    return (k._0 / r + k._1 * i6) + k._2 * i12;
+  }
+
+  PairKernel kernel_;
+  bool single_;
+  PotK entry_;
+};
+
+// True when every site lies exactly at the origin (a one-site molecule once
+// centred).  Turning such a molecule only changes the signs of its zero
+// coordinates, which no distance sees, so its walk needs the sine of theta
+// (for the orientation measure) and no rotation: std::sin gives the same bits
+// as the sine that euler_sincos computes.
+bool all_sites_at_origin(const Molecule& mol);
 
 // Largest site norm of a molecule (0.0 without sites; NaN norms skipped).
 double max_site_radius(const Molecule& mol);

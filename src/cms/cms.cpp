@@ -48,6 +48,7 @@ class CmsWalk {
         k13_(rec.pair13.potk, rec.mol1.size(), rec.mol3.size()),
         k23_(rec.pair23.potk, rec.mol2.size(), rec.mol3.size()),
         lists_(std::move(lists)),
+        point_{all_sites_at_origin(rec.mol2), all_sites_at_origin(rec.mol3)},
         d12_(n_terms, 0.0),
         d13_(n_terms, 0.0),
         d23_(n_terms, 0.0),
@@ -91,11 +92,7 @@ class CmsWalk {
       ++draws;
       pose_[0] = draw_pose(rng, sigma_);
       pose_[1] = draw_pose(rng, sigma_);
-      for (int m = 0; m < 2; ++m) {
-        const EulerSinCos sc = euler_sincos(pose_[m].phi, pose_[m].theta, pose_[m].psi);
-        st_[m] = sc.st;
-        cur_[m].assign_rotated(rotation_from_sincos(sc), src_[m]);
-      }
+      for (int m = 0; m < 2; ++m) st_[m] = turn(m, pose_[m], cur_[m]);
       const Pose& q2 = pose_[0];
       const Pose& q3 = pose_[1];
       t12_ = k12_.energy(a1_, cur_[0], Site{q2.x, q2.y, q2.z}) * b_;
@@ -115,9 +112,8 @@ class CmsWalk {
     const bool move2 = rng.coin();
     const int m = move2 ? 0 : 1;
     const Pose q = trial_pose(rng, pose_[m], sigma_, scale);
-    const EulerSinCos sc = euler_sincos(q.phi, q.theta, q.psi);
     SiteArray& turned = trial_[m];
-    turned.assign_rotated(rotation_from_sincos(sc), src_[m]);
+    const double st = turn(m, q, turned);
     if (move2) {
       const Pose& q3 = pose_[1];
       const double t12 = k12_.energy(a1_, turned, Site{q.x, q.y, q.z}) * b_;
@@ -126,10 +122,10 @@ class CmsWalk {
       const double f23 = std::expm1(t23);
       const double p = (f12 * f13_) * f23;
       const double big_u = rng.uniform01();
-      if (std::fabs(p / p_) * std::fabs(sc.st / st_[0]) > big_u) {
+      if (std::fabs(p / p_) * std::fabs(st / st_[0]) > big_u) {
         std::swap(cur_[0], trial_[0]);
         pose_[0] = q;
-        st_[0] = sc.st;
+        st_[0] = st;
         t12_ = t12;
         t23_ = t23;
         f12_ = f12;
@@ -146,10 +142,10 @@ class CmsWalk {
       const double f23 = std::expm1(t23);
       const double p = (f12_ * f13) * f23;
       const double big_u = rng.uniform01();
-      if (std::fabs(p / p_) * std::fabs(sc.st / st_[1]) > big_u) {
+      if (std::fabs(p / p_) * std::fabs(st / st_[1]) > big_u) {
         std::swap(cur_[1], trial_[1]);
         pose_[1] = q;
-        st_[1] = sc.st;
+        st_[1] = st;
         t13_ = t13;
         t23_ = t23;
         f13_ = f13;
@@ -192,6 +188,17 @@ class CmsWalk {
   }
 
  private:
+  // Turns mobile molecule m (0: molecule 2, 1: molecule 3) into `out` for
+  // pose q and returns sin(theta).  A molecule with all its sites at the
+  // origin keeps them (out already holds them: turning changes nothing a
+  // distance sees).
+  double turn(int m, const Pose& q, SiteArray& out) const {
+    if (point_[m]) return std::sin(q.theta);
+    const EulerSinCos sc = euler_sincos(q.phi, q.theta, q.psi);
+    out.assign_rotated(rotation_from_sincos(sc), src_[m]);
+    return sc.st;
+  }
+
   // d[0] = f, d[1] = (e^t t) / sqrt 2, d[n] = (d[n-1] t) / sqrt 2.
   static void fill_row(std::vector<double>& d, double t, double f) {
     const std::size_t n = d.size();
@@ -209,10 +216,11 @@ class CmsWalk {
   SiteArray src_[2];    // molecules 2 and 3 as stored
   SiteArray cur_[2];    // turned, current configuration
   SiteArray trial_[2];  // turned, trial
-  PairKernel k12_;
-  PairKernel k13_;
-  PairKernel k23_;
+  WalkPairEnergy k12_;
+  WalkPairEnergy k13_;
+  WalkPairEnergy k23_;
   MultinomialLists lists_;
+  bool point_[2];  // molecule 2 / 3 has all its sites at the origin: no rotation needed
   std::vector<double> d12_, d13_, d23_, w_;
   double g_ = 0.0;
   // Current configuration.
