@@ -252,7 +252,7 @@ def test_u_min_counts_deep_configurations_as_overlaps():
 # --------------------------------------------------------- a non-spherical pair
 
 
-HALF_BOND = 0.3  # dumbbell of two LJ sites 0.6 sigma apart
+HALF_BOND = 0.5  # dumbbell of two LJ sites one sigma apart
 EPS_SITE = 60.0
 T_DUMBBELL = 200.0
 
@@ -298,10 +298,13 @@ def test_dumbbell_frame_invariance_and_orientation_average():
     x = runs(Bms(along_x, along_z, table), 2, T_DUMBBELL, -1e7, 0)[:, 0]
     ref = dumbbell_quadrature(T_DUMBBELL, EPS_SITE, HALF_BOND)
     both = np.concatenate([z, x])
-    spread = max(both.std(ddof=1), 0.004 * abs(ref))
-    # The two frames agree with each other and with the orientation average.
-    assert abs(z.mean() - x.mean()) <= 5.0 * spread
-    assert abs(both.mean() - ref) <= 5.0 * spread / 2.0 + 0.004 * abs(ref), (z, x, ref)
+    # The two frames agree with each other and with the orientation average
+    # (a walk that samples the Euler angles with a flat theta instead of the
+    # sin(theta) measure misses both by 10 to 25 percent for this molecule).
+    se_diff = math.sqrt(z.var(ddof=1) / 2 + x.var(ddof=1) / 2)
+    assert abs(z.mean() - x.mean()) <= max(4.0 * se_diff, 0.015 * abs(ref)), (z, x)
+    sem = both.std(ddof=1) / 2.0
+    assert abs(both.mean() - ref) <= max(4.0 * sem, 0.01 * abs(ref)), (z, x, ref)
 
 
 def test_dumbbell_quadrature_reduces_to_spheres():

@@ -278,7 +278,7 @@ def test_mixture_triple_with_oriented_tables():
 def test_frame_of_a_non_spherical_molecule_does_not_matter():
     # Molecule 1 (never turned) is a dumbbell written along z or along x; the
     # others turn.  With orientations sampled uniformly both give the same C.
-    h = 0.35
+    h = 0.5
     along_z = [[0.0, 0.0, -h], [0.0, 0.0, h]]
     along_x = [[-h, 0.0, 0.0], [h, 0.0, 0.0]]
     site = lj(70.0)
@@ -288,6 +288,8 @@ def test_frame_of_a_non_spherical_molecule_does_not_matter():
     res = {}
     for name, m1 in (("z", along_z), ("x", along_x)):
         res[name] = runs(Cms(m1, ORIGIN, along_z, t12, t13, t23), 2, 250.0, 0)[:, 0]
-    both = np.concatenate([res["z"], res["x"]])
-    spread = max(both.std(ddof=1), 0.01 * abs(both.mean()))
-    assert abs(res["z"].mean() - res["x"].mean()) <= 5.0 * spread, res
+    z, x = res["z"], res["x"]
+    # A walk that samples the Euler angles with a flat theta (no sin(theta)
+    # measure) gives frames about 3.5 percent apart here.
+    se_diff = math.sqrt(z.var(ddof=1) / 2 + x.var(ddof=1) / 2)
+    assert abs(z.mean() - x.mean()) <= max(4.0 * se_diff, 0.015 * abs(z.mean())), res
