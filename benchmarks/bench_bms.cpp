@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <vector>
 
 #include "bms/bms.h"
@@ -79,6 +80,68 @@ double time_floor(const BmsRecord& rec, double t, int reps) {
   return best * 1e9 / kSteps;
 }
 
+// The parts of a step one by one, each in a loop of its own with arguments
+// that wander like the walk's.
+void time_parts() {
+  RandomSource& rng = *RandomSource::for_current_thread();
+  auto best_of = [](auto body) {
+    double best = 1e300;
+    for (int r = 0; r < 3; ++r) {
+      const auto t0 = std::chrono::steady_clock::now();
+      volatile double sink = body();
+      (void)sink;
+      best = std::min(best, seconds_since(t0) * 1e9 / 1e7);
+    }
+    return best;
+  };
+  const double normal = best_of([&] {
+    double s = 0.0;
+    for (int i = 0; i < 10000000; ++i) s += rng.standard_normal();
+    return s;
+  });
+  const double draws = best_of([&] {
+    double s = 0.0;
+    for (int i = 0; i < 10000000; ++i) {
+      s += rng.standard_normal();
+      s += rng.standard_normal();
+      s += rng.standard_normal();
+      s += rng.standard_normal();
+      s += rng.standard_normal();
+      s += rng.standard_normal();
+      s += rng.uniform01();
+    }
+    return s;
+  });
+  const double sin_walk = best_of([&] {
+    double s = 0.0, th = 0.0;
+    for (int i = 0; i < 10000000; ++i) {
+      th = rng.standard_normal() * 3.141592653589793 + th;
+      s += std::sin(th);
+    }
+    return s;
+  });
+  const double sincos3 = best_of([&] {
+    double s = 0.0, a = 0.0, b = 0.0, c = 0.0;
+    for (int i = 0; i < 10000000; ++i) {
+      a = rng.standard_normal() * 3.141592653589793 + a;
+      b = rng.standard_normal() * 3.141592653589793 + b;
+      c = rng.standard_normal() * 3.141592653589793 + c;
+      const EulerSinCos e = euler_sincos(a, b, c);
+      s += e.st + e.cf + e.sp;
+    }
+    return s;
+  });
+  const double expm1_t = best_of([&] {
+    double s = 0.0;
+    for (int i = 0; i < 10000000; ++i) s += std::expm1(rng.standard_normal());
+    return s;
+  });
+  std::fprintf(stderr, "parts: six normals + one uniform %.1f ns; sin of a wandering angle %.1f ns; "
+               "three sin/cos pairs %.1f ns; expm1 %.1f ns (the last three include one normal, %.1f ns)\n",
+               draws, sin_walk, sincos3, expm1_t, normal);
+  std::fprintf(stderr, "  (three normals for the sin/cos pairs: subtract %.1f ns)\n", 3.0 * normal);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -94,7 +157,9 @@ int main(int argc, char** argv) {
     for (int j = 0; j < 3; ++j) t3[i][j] = PotK::r1r6r12(2000.0 * q[i] * q[j], -120.0, 120.0);
   const BmsRecord three = make_bms(tri, tri, t3);
 
-  std::fprintf(stderr, "one-site LJ, T = 150 K, order_max = 2\n");
+  time_parts();
+  std::fprintf(stderr, "one-site LJ, T = 150 K, order_max = 2 (molecule 2 has its site at the origin: "
+               "no rotation, only sin(theta))\n");
   const double lj_run = time_run(lj, 150.0, -1e4, 2, reps);
   const double lj_floor = time_floor(lj, 150.0, reps);
   std::fprintf(stderr, "  run %.1f ns/step, unavoidable work %.1f ns/step, ratio %.3f\n", lj_run, lj_floor,
