@@ -151,6 +151,19 @@ def test_reference_diameter_of_extended_molecules(capfd):
     assert first.startswith("[Bms::run::ini] sigma_hs=4.000000,virial_hs=134.041287,")
 
 
+@pytest.mark.parametrize(
+    "entry",
+    [(0, 0.0, 0.0, 0.0), (1, -3.5, 0.0, 0.0), (2, -400.0, 400.0, 0.0), (2, 0.0, 0.0, 0.0),
+     (3, 2.0, -7.0, 1e-3), (3, 0.0, 1.0, -2.0)],
+)
+def test_inline_single_term_energy_matches_pair_energy(entry):
+    # The walks evaluate a pair of one-site molecules inline; bit for bit the
+    # same as the reference pair energy, also at coincident sites and signed zeros.
+    import _vica_testing as vt
+
+    assert vt.virial_single_term_mismatches(*entry, 20000) == 0
+
+
 # ------------------------------------------------------------------- refusals
 
 

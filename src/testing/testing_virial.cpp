@@ -1,11 +1,19 @@
 // _vica_testing: the exact coefficient lists of the virial runs.
 //   virial_factorials(n)         -> [0!, 1!, ..., n!] as floats
+//   virial_single_term_mismatches(tag, p0, p1, p2, n)
+//                                -> how many of n random placements of two
+//                                   one-site molecules give an energy whose
+//                                   bits differ from pair_energy's
 //   virial_multinomial_lists(m)  -> [L[0], ..., L[m]], each a list of
 //                                   (c, i, j, k) tuples in list order
 #include <cstdint>
 #include <vector>
 
 #include "bms/exact_integer.h"
+#include "bms/mayer_sampling.h"
+#include <cmath>
+#include <cstring>
+#include <random>
 #include "module/binding/args.h"
 #include "module/binding/errors.h"
 #include "module/binding/pyref.h"
@@ -54,6 +62,46 @@ PyObject* virial_multinomial_lists(PyObject*, PyObject* const* args, Py_ssize_t 
   });
 }
 
+PyObject* virial_single_term_mismatches(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return py::guarded([&]() -> PyObject* {
+    static constexpr py::Signature<5> sig{"_vica_testing", "virial_single_term_mismatches", {"tag", "p0", "p1", "p2", "n"}};
+    std::uint64_t tag, n;
+    double p0, p1, p2;
+    if (!py::parse(sig, py::fastcall_args(args, nargsf, kwnames), tag, p0, p1, p2, n)) return nullptr;
+    if (tag > 3) {
+      PyErr_SetString(PyExc_ValueError, "tag must be 0 to 3");
+      return nullptr;
+    }
+    const SitePairTable table{{PotK{static_cast<PotKind>(tag), p0, p1, p2}}};
+    const WalkPairEnergy walk(table, 1, 1);
+    std::mt19937_64 gen(12345);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    std::uniform_int_distribution<int> expo(-40, 4);
+    auto coord = [&] {
+      const int kind = static_cast<int>(gen() % 8);
+      if (kind == 0) return 0.0;
+      if (kind == 1) return -0.0;
+      return std::ldexp(unit(gen), expo(gen));
+    };
+    std::uint64_t bad = 0;
+    for (std::uint64_t s = 0; s < n; ++s) {
+      const Molecule a{{coord(), coord(), coord()}};
+      const Molecule b{{coord(), coord(), coord()}};
+      Site o{coord(), coord(), coord()};
+      if (s % 5 == 0) o = Site{a[0].x - b[0].x, a[0].y - b[0].y, a[0].z - b[0].z};  // coincident sites
+      const double want = pair_energy(table, a, b, o);
+      const double got = walk.energy(SiteArray(a), SiteArray(b), o);
+      if (std::memcmp(&want, &got, sizeof(double)) != 0) ++bad;
+    }
+    return PyLong_FromUnsignedLongLong(bad);
+  });
+}
+
+PyMethodDef single_term_def = {
+    "virial_single_term_mismatches",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(virial_single_term_mismatches)),
+    METH_FASTCALL | METH_KEYWORDS, "virial_single_term_mismatches(tag, p0, p1, p2, n)\n--\n\n"};
+
 PyMethodDef factorials_def = {"virial_factorials",
                               reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(virial_factorials)),
                               METH_FASTCALL | METH_KEYWORDS, "virial_factorials(n)\n--\n\n"};
@@ -64,6 +112,7 @@ PyMethodDef multinomial_def = {
 
 int add_virial(PyObject* module) {
   if (add_function(module, &factorials_def) != 0) return -1;
+  if (add_function(module, &single_term_def) != 0) return -1;
   return add_function(module, &multinomial_def);
 }
 
