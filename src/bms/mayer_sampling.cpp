@@ -47,11 +47,6 @@ void require_run_memory(double bytes) {
   if (!(bytes <= static_cast<double>(pages) * static_cast<double>(page_size))) throw std::bad_alloc();
 }
 
-std::string hms_text(const RunClock& clock) {
-  const Hms t = clock.elapsed_hms();
-  return std::to_string(t.h) + "h" + std::to_string(t.m) + "m" + std::to_string(t.s) + "s";
-}
-
 std::string block_number_text(std::uint64_t n) {
   std::string s = std::to_string(n);
   if (s.size() < 4) s.insert(0, 4 - s.size(), '0');

@@ -164,7 +164,6 @@ inline double sign_term(double x) {
   return std::signbit(x) ? -1.0 : 1.0;
 }
 
-std::string hms_text(const RunClock& clock);
 std::string block_number_text(std::uint64_t n);
 
 struct MayerRunSums {

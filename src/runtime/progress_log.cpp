@@ -81,4 +81,9 @@ Hms RunClock::elapsed_hms() const {
   return split_hms(static_cast<std::uint64_t>(s), static_cast<std::uint32_t>(ns));
 }
 
+std::string hms_text(const RunClock& clock) {
+  const Hms t = clock.elapsed_hms();
+  return std::to_string(t.h) + "h" + std::to_string(t.m) + "m" + std::to_string(t.s) + "s";
+}
+
 }  // namespace vica

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace vica {
@@ -39,5 +40,8 @@ class RunClock {
   std::int64_t sec_;
   std::int64_t nsec_;
 };
+
+// The elapsed time of a run as a line shows it: "0h0m7s", "27h0m0s".
+std::string hms_text(const RunClock& clock);
 
 }  // namespace vica

@@ -72,11 +72,9 @@ double Uij::u_r(double r, double dev_tol, std::uint64_t num_inner, std::uint64_t
     const double deviation = window_deviation(window, mean);
     if (num_print == 0) fail("attempt to calculate the remainder with a divisor of zero");
     if (l % num_print == 0) {
-      const Hms t = clock.elapsed_hms();
       ProgressLog::print("[Uij::u_r] i=(" + std::to_string(l) + "/" + std::to_string(num_outer) +
                          ")*" + std::to_string(num_inner) + ", result=" + fmt_fixed(mean, 4) +
-                         ", deviation=" + fmt_fixed(deviation, 4) + ", " + std::to_string(t.h) +
-                         "h" + std::to_string(t.m) + "m" + std::to_string(t.s) + "s\n");
+                         ", deviation=" + fmt_fixed(deviation, 4) + ", " + hms_text(clock) + "\n");
     }
     if (deviation < DEVIATION_FLOOR) break;
     if (deviation / std::fabs(mean) < dev_tol) break;
