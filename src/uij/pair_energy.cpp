@@ -81,21 +81,11 @@ double site_energy(const PotK& k, double r) {
     case PotKind::R1:
       return k._0 / r;
     case PotKind::R6R12: {
-      const double r2 = r * r;
-      const double r4 = r2 * r2;
-      const double r6 = r2 * r4;
-      const double r12 = (r4 * r4) * r4;
-      const double i6 = 1.0 / r6;
-      const double i12 = 1.0 / r12;
+      const auto [i6, i12] = inverse_powers(r);
       return k._0 * i6 + k._1 * i12;
     }
     case PotKind::R1R6R12: {
-      const double r2 = r * r;
-      const double r4 = r2 * r2;
-      const double r6 = r2 * r4;
-      const double r12 = (r4 * r4) * r4;
-      const double i6 = 1.0 / r6;
-      const double i12 = 1.0 / r12;
+      const auto [i6, i12] = inverse_powers(r);
       return (k._0 / r + k._1 * i6) + k._2 * i12;
     }
   }

@@ -42,6 +42,18 @@ Rotation rotation_from_sincos(const EulerSinCos& a);
 Molecule rotate_sites(const Rotation& rot, const Molecule& mol);
 void rotate_sites_into(const Rotation& rot, const Molecule& mol, Molecule& out);
 
+// 1 / r^6 and 1 / r^12 with r2 = r r, r4 = r2 r2, r6 = r2 r4, r12 = (r4 r4) r4.
+struct InversePowers {
+  double i6, i12;
+};
+inline InversePowers inverse_powers(double r) {
+  const double r2 = r * r;
+  const double r4 = r2 * r2;
+  const double r6 = r2 * r4;
+  const double r12 = (r4 * r4) * r4;
+  return InversePowers{1.0 / r6, 1.0 / r12};
+}
+
 double site_energy(const PotK& k, double r);
 double pair_energy(const SitePairTable& table, const Molecule& a, const Molecule& b, Site offset);
 

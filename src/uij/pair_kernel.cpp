@@ -37,12 +37,7 @@ inline double packed_term(const PairKernel::View& k, std::size_t at, double r) {
       return k.c1[at] / r;
     case PotKind::R6R12:
     case PotKind::R1R6R12: {
-      const double r2 = r * r;
-      const double r4 = r2 * r2;
-      const double r6 = r2 * r4;
-      const double r12 = (r4 * r4) * r4;
-      const double i6 = 1.0 / r6;
-      const double i12 = 1.0 / r12;
+      const auto [i6, i12] = inverse_powers(r);
       if (static_cast<PotKind>(k.kind[at]) == PotKind::R6R12) return k.c6[at] * i6 + k.c12[at] * i12;
       return (k.c1[at] / r + k.c6[at] * i6) + k.c12[at] * i12;
     }
