@@ -181,7 +181,7 @@ def test_temperature_refused_before_any_line(capfd, t):
 def test_order_too_large_is_memory_error(capfd, order_max):
     b = Bms(ORIGIN, ORIGIN, [[lj(100.0)]])
     capfd.readouterr()
-    with pytest.raises(MemoryError):
+    with pytest.raises(MemoryError, match=rf"^Bms\.run\(\): order_max = {order_max} (is too large|needs about)"):
         b.run(150.0, -1e4, FIXED, order_max)
     assert capfd.readouterr().out == ""
 

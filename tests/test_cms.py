@@ -215,7 +215,7 @@ def test_temperature_refused_before_any_line(capfd, t):
 def test_orders_that_cannot_be_held(capfd, order_max):
     tab = [[lj(100.0)]]
     capfd.readouterr()
-    with pytest.raises(MemoryError):
+    with pytest.raises(MemoryError, match=rf"^Cms\.run\(\): order_max = {order_max} (is too large|needs about)"):
         Cms(ORIGIN, ORIGIN, ORIGIN, tab, tab, tab).run(150.0, FIXED, order_max)
     assert capfd.readouterr().out == ""
 

@@ -170,8 +170,8 @@ class BmsWalk {
 std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
                             std::uint64_t order_max) {
   negative_inverse_temperature("Bms", t_kelvin);
-  const std::size_t n = term_count(order_max);
-  require_run_memory(static_cast<double>(n) * (3.0 * sizeof(double)));
+  const std::size_t n = term_count("Bms", order_max);
+  require_run_memory("Bms", order_max, static_cast<double>(n) * (3.0 * sizeof(double)));
   BmsWalk walk(rec, t_kelvin, u_min, n);
   MayerRunSums acc(n);
   const std::shared_ptr<RandomSource> rng = RandomSource::for_current_thread();

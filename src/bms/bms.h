@@ -24,7 +24,7 @@ BmsRecord make_bms(Molecule mol1, Molecule mol2, SitePairTable potk);
 //
 // Refusals before anything is printed: a t_kelvin that is not a finite number
 // above 0 (ValueError); an order_max whose buffers cannot be held
-// (std::bad_alloc / std::length_error); a table too small for the molecules
+// (MemoryError); a table too small for the molecules
 // (the index-out-of-bounds internal failure); molecules that cannot interact
 // (ValueError).  A start search that fails for 10,000,000 draws throws
 // RuntimeError.

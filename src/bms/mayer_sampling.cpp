@@ -33,18 +33,24 @@ double negative_inverse_temperature(const char* class_name, double t_kelvin) {
   return -1.0 / t_kelvin;
 }
 
-std::size_t term_count(std::uint64_t order_max) {
+std::size_t term_count(const char* class_name, std::uint64_t order_max) {
   if (order_max >= std::numeric_limits<std::size_t>::max() / sizeof(double)) {
-    throw std::length_error("order_max is too large: its lists of order_max + 1 terms cannot be held");
+    throw MemoryError(std::string(class_name) + ".run(): order_max = " + std::to_string(order_max) +
+                      " is too large: lists of order_max + 1 terms cannot be held");
   }
   return static_cast<std::size_t>(order_max) + 1;
 }
 
-void require_run_memory(double bytes) {
+void require_run_memory(const char* class_name, std::uint64_t order_max, double bytes) {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || page_size <= 0) return;
-  if (!(bytes <= static_cast<double>(pages) * static_cast<double>(page_size))) throw std::bad_alloc();
+  const double memory = static_cast<double>(pages) * static_cast<double>(page_size);
+  if (!(bytes <= memory)) {
+    throw MemoryError(std::string(class_name) + ".run(): order_max = " + std::to_string(order_max) +
+                      " needs about " + fmt_fixed(bytes / 1073741824.0, 1) + " GiB for its buffers, more than the " +
+                      fmt_fixed(memory / 1073741824.0, 1) + " GiB of memory this machine has");
+  }
 }
 
 std::string block_number_text(std::uint64_t n) {

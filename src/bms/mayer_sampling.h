@@ -149,13 +149,13 @@ double max_site_radius(const Molecule& mol);
 // temperature that is not a finite number greater than 0.
 double negative_inverse_temperature(const char* class_name, double t_kelvin);
 
-// order_max + 1, or std::length_error when it does not fit.
-std::size_t term_count(std::uint64_t order_max);
+// order_max + 1, or MemoryError when lists of that many terms cannot exist.
+std::size_t term_count(const char* class_name, std::uint64_t order_max);
 
-// Refuses, with std::bad_alloc, a run whose buffers would need more bytes
+// Refuses, with MemoryError, a run whose buffers would need more bytes
 // than the machine has memory (so an oversized order fails cleanly instead
 // of being stopped half-way through filling its buffers).
-void require_run_memory(double bytes);
+void require_run_memory(const char* class_name, std::uint64_t order_max, double bytes);
 
 // Sign of a value as a term: +1.0 when its sign bit is clear, -1.0 when set,
 // NaN for NaN.

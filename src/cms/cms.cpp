@@ -236,12 +236,16 @@ class CmsWalk {
 
 std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max) {
   negative_inverse_temperature("Cms", t_kelvin);
-  const std::size_t n = term_count(order_max);
-  if (order_max >= (std::uint64_t{1} << 40)) throw std::length_error("order_max is too large: its multinomial lists cannot be held");
+  const std::size_t n = term_count("Cms", order_max);
+  if (order_max >= (std::uint64_t{1} << 40)) {
+    throw MemoryError("Cms.run(): order_max = " + std::to_string(order_max) +
+                      " is too large: its multinomial lists cannot be held");
+  }
   const double m = static_cast<double>(order_max);
   const double list_terms = (m + 1.0) * (m + 2.0) * (m + 3.0) / 6.0;
-  require_run_memory(list_terms * sizeof(MultinomialTerm) + static_cast<double>(n) * (6.0 * sizeof(double)) +
-                     (m + 1.0) * (m + 2.0) / 2.0 * 40.0);
+  require_run_memory("Cms", order_max,
+                     list_terms * sizeof(MultinomialTerm) + static_cast<double>(n) * (6.0 * sizeof(double)) +
+                         (m + 1.0) * (m + 2.0) / 2.0 * 40.0);
   MultinomialLists lists = multinomial_lists(order_max);
   CmsWalk walk(rec, t_kelvin, n, std::move(lists));
   MayerRunSums acc(n);

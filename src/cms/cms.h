@@ -36,7 +36,7 @@ CmsRecord make_cms(Molecule mol1, Molecule mol2, Molecule mol3, SitePairTable po
 //
 // Refusals before anything is printed: a t_kelvin that is not a finite number
 // above 0 (ValueError); an order_max whose lists or sums cannot be held
-// (std::bad_alloc / std::length_error); a table too small for its molecules
+// (MemoryError); a table too small for its molecules
 // (the index-out-of-bounds internal failure, pairs taken in the order 12, 13,
 // 23); a pair that cannot interact (ValueError naming the pair).  A start
 // search that fails for 10,000,000 draws throws RuntimeError.

@@ -12,6 +12,7 @@
 // layer turns into the matching Python exception:
 //   vica::ValueError   -> ValueError
 //   vica::RuntimeError -> RuntimeError
+//   vica::MemoryError  -> MemoryError with the message (a run too large to hold)
 //   std::bad_alloc, std::length_error -> MemoryError
 #pragma once
 
@@ -47,6 +48,13 @@ class ValueError : public std::runtime_error {
 
 // A run that cannot go on for a reason the caller should know (Python RuntimeError).
 class RuntimeError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A run whose buffers could never be held, refused before it starts (Python
+// MemoryError carrying the message).
+class MemoryError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

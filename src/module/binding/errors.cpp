@@ -94,6 +94,8 @@ void set_error_from_current_exception() noexcept {
     PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const vica::RuntimeError& e) {
     PyErr_SetString(PyExc_RuntimeError, e.what());
+  } catch (const vica::MemoryError& e) {
+    PyErr_SetString(PyExc_MemoryError, e.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::length_error&) {

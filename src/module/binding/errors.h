@@ -4,7 +4,8 @@
 // the core is turned into the Python exception here and nowhere else.
 //   InternalFailure  -> diagnostic on standard error, then
 //                       pyo3_runtime.PanicException(message)
-//   vica::ValueError -> ValueError, vica::RuntimeError -> RuntimeError
+//   vica::ValueError -> ValueError, vica::RuntimeError -> RuntimeError,
+//   vica::MemoryError -> MemoryError(message)
 //   std::bad_alloc, std::length_error -> MemoryError
 //   PythonErrorSet   -> the Python error that is already pending
 #pragma once
