@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "bms/mayer_sampling.h"
+#include "mayer/mayer_sampling.h"
 #include "runtime/failure.h"
 #include "runtime/number_forms.h"
 #include "uij/pair_energy.h"

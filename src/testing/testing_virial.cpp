@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "bms/exact_integer.h"
-#include "bms/mayer_sampling.h"
+#include "mayer/exact_integer.h"
+#include "mayer/mayer_sampling.h"
 #include <cmath>
 #include <cstring>
 #include <random>

@@ -20,4 +20,21 @@ Molecule center_molecule(const Molecule& mol) {
   return out;
 }
 
+
+bool all_sites_at_origin(const Molecule& mol) {
+  for (const Site& s : mol) {
+    if (!(s.x == 0.0 && s.y == 0.0 && s.z == 0.0)) return false;
+  }
+  return true;
+}
+
+double max_site_radius(const Molecule& mol) {
+  double rmax = 0.0;
+  for (const Site& s : mol) {
+    const double r = centre_distance(s.x, s.y, s.z);
+    if (r > rmax) rmax = r;
+  }
+  return rmax;
+}
+
 }  // namespace vica

@@ -1,6 +1,7 @@
 // Rigid molecules and the tables that say how their sites interact.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 #include "pot/potk.h"
@@ -25,5 +26,18 @@ using SitePairTable = std::vector<std::vector<PotK>>;
 // is at the origin.  Each coordinate sum runs over the sites in order,
 // starting from -0.0, and is divided by the site count.
 Molecule center_molecule(const Molecule& mol);
+
+// Distance of a point from the origin, summed as (x*x + y*y) + z*z.
+inline double centre_distance(double x, double y, double z) { return std::sqrt((x * x + y * y) + z * z); }
+
+// True when every site lies exactly at the origin (a one-site molecule once
+// centred).  Turning such a molecule only changes the signs of its zero
+// coordinates, which no distance sees, so its walk needs the sine of theta
+// (for the orientation measure) and no rotation: std::sin gives the same bits
+// as the sine that euler_sincos computes.
+bool all_sites_at_origin(const Molecule& mol);
+
+// Largest site norm of a molecule (0.0 without sites; NaN norms skipped).
+double max_site_radius(const Molecule& mol);
 
 }  // namespace vica

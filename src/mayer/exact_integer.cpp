@@ -1,4 +1,4 @@
-#include "bms/exact_integer.h"
+#include "mayer/exact_integer.h"
 
 #include <cmath>
 #include <limits>

@@ -35,7 +35,7 @@
 #include <utility>
 #include <vector>
 
-#include "bms/exact_integer.h"
+#include "mayer/exact_integer.h"
 #include "uij/molecule.h"
 #include "uij/pair_energy.h"
 #include "uij/pair_kernel.h"
@@ -82,7 +82,6 @@ inline Pose trial_pose(RandomSource& rng, const Pose& cur, double sigma, double 
               g4 * kPi + cur.phi,           g5 * kPi + cur.theta,         g6 * kPi + cur.psi};
 }
 
-inline double centre_distance(double x, double y, double z) { return std::sqrt((x * x + y * y) + z * z); }
 
 // The pair energy of a walk: PairKernel::energy, with the pair of two
 // one-site molecules (one table entry) evaluated inline.  The single term
@@ -134,16 +133,6 @@ class WalkPairEnergy {
   bool single_;
   PotK entry_;
 };
-
-// True when every site lies exactly at the origin (a one-site molecule once
-// centred).  Turning such a molecule only changes the signs of its zero
-// coordinates, which no distance sees, so its walk needs the sine of theta
-// (for the orientation measure) and no rotation: std::sin gives the same bits
-// as the sine that euler_sincos computes.
-bool all_sites_at_origin(const Molecule& mol);
-
-// Largest site norm of a molecule (0.0 without sites; NaN norms skipped).
-double max_site_radius(const Molecule& mol);
 
 // -1 / t_kelvin, after refusing (ValueError naming t_kelvin and its value) a
 // temperature that is not a finite number greater than 0.

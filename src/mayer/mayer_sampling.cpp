@@ -1,4 +1,4 @@
-#include "bms/mayer_sampling.h"
+#include "mayer/mayer_sampling.h"
 
 #include <unistd.h>
 
@@ -8,22 +8,6 @@
 #include "runtime/failure.h"
 
 namespace vica {
-
-bool all_sites_at_origin(const Molecule& mol) {
-  for (const Site& s : mol) {
-    if (!(s.x == 0.0 && s.y == 0.0 && s.z == 0.0)) return false;
-  }
-  return true;
-}
-
-double max_site_radius(const Molecule& mol) {
-  double rmax = 0.0;
-  for (const Site& s : mol) {
-    const double r = centre_distance(s.x, s.y, s.z);
-    if (r > rmax) rmax = r;
-  }
-  return rmax;
-}
 
 double negative_inverse_temperature(const char* class_name, double t_kelvin) {
   if (!(std::isfinite(t_kelvin) && t_kelvin > 0.0)) {
