@@ -8,7 +8,7 @@ Model files are JSON or TOML (chosen by the suffix ``.json`` / ``.toml``)::
 
     name = "my-co2"
     source = "who published the parameters"
-    u_min = -5000.0          # optional energy floor, in the energy unit below
+    u_min = -5000.0          # optional energy floor, in the energy unit below (-inf: none)
     u_min_reason = "why"     # optional
 
     [units]                  # optional; these are the defaults
@@ -172,8 +172,12 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
         raise ModelFileError(f"field 'units.length': {exc}") from None
     u_min: Optional[float] = None
     if "u_min" in data:
-        u_min = _number(data["u_min"], "u_min") * e_factor
-        if u_min >= 0.0:
+        raw_floor = data["u_min"]
+        if isinstance(raw_floor, float) and raw_floor == -math.inf:
+            u_min = -math.inf  # no floor (-inf in TOML, -Infinity in JSON)
+        else:
+            u_min = _number(raw_floor, "u_min") * e_factor
+        if not u_min < 0.0:
             raise ModelFileError(f"field 'u_min' must be below 0, got {data['u_min']!r}")
     reason = _text(data.get("u_min_reason", ""), "u_min_reason")
     if "sites" not in data:

@@ -22,6 +22,7 @@ process for its whole length, so threads give no parallelism.
 from __future__ import annotations
 
 import concurrent.futures as cf
+from concurrent.futures.process import BrokenProcessPool
 import contextlib
 import multiprocessing
 import os
@@ -166,7 +167,13 @@ def execute(
         results: List[Optional[List[float]]] = [None] * len(futures)
         with tqdm(total=len(futures), desc=description, unit="run", disable=not progress, file=sys.stderr) as bar:
             for fut in cf.as_completed(futures):
-                results[index[id(fut)]] = fut.result()
+                try:
+                    results[index[id(fut)]] = fut.result()
+                except BrokenProcessPool as exc:
+                    raise RuntimeError(
+                        "a worker process died (killed, out of memory, or failed at start: in a script, call "
+                        "vicatools under `if __name__ == '__main__':`, since the workers import the main module)"
+                    ) from exc
                 bar.update(1)
         ok = True
         return [r for r in results if r is not None]
@@ -189,21 +196,25 @@ def _stop_workers(pool: cf.Executor) -> None:
             proc.terminate()
 
 
-def dask_executor(address: str, timeout: float = 20.0) -> Tuple[Any, cf.Executor]:
+def dask_executor(address: str, timeout: Optional[float] = None) -> Tuple[Any, cf.Executor]:
     """Connect to the Dask scheduler at `address` (e.g. ``tcp://host:8786``) and
-    return ``(client, executor)``; close the client when done.  Raises
-    ImportError when dask.distributed is not installed and OSError when the
-    scheduler cannot be reached within `timeout` seconds."""
+    return ``(client, executor)``; close the client when done.
+
+    Raises ImportError when dask.distributed is not installed and OSError when
+    the scheduler cannot be reached within `timeout` seconds (default: Dask's
+    ``distributed.comm.timeouts.connect``, 30 s unless configured, e.g. by the
+    environment variable ``DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT=5s``).
+    The workers need the same `vica` installed."""
     try:
         import distributed
     except ImportError:
         raise ImportError(
             "running on a Dask cluster needs dask.distributed: pip install 'vica[distributed]'"
         ) from None
+    make_client: Any = distributed.Client
     try:
-        make_client: Any = distributed.Client
-        client: Any = make_client(address, timeout=timeout)
+        client: Any = make_client(address) if timeout is None else make_client(address, timeout=timeout)
     except (OSError, TimeoutError) as exc:
-        raise OSError(f"cannot reach the Dask scheduler at {address} within {timeout:g} s: {exc}") from None
+        raise OSError(f"cannot reach the Dask scheduler at {address}: {exc}") from None
     executor: cf.Executor = client.get_executor()
     return client, executor

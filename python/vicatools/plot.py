@@ -46,7 +46,8 @@ def plot_scan(
     ax.axhline(0.0, color="0.6", linewidth=0.8)
     name = "B" if scan.order == 2 else "C"
     ax.set_xlabel("T / K")
-    ax.set_ylabel(f"{name} / ({m.unit})")
+    pretty = m.unit.replace("^3", "$^3$").replace("^6", "$^6$").replace("^2", "$^2$")
+    ax.set_ylabel(f"{name} / ({pretty})")
     ax.set_title(f"{name} of {' + '.join(scan.models)}, {m[0].n_runs} runs per point, error bars {sigmas:g} s.e.")
     ax.legend()
     if path is not None:
