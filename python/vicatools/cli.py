@@ -23,7 +23,7 @@ class _UsageError(Exception):
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
-        raise _UsageError(f"{self.prog}: {message}")
+        raise _UsageError(f"{self.prog}: error: {message}")
 
 
 def _positive_int(text: str) -> int:

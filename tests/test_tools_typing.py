@@ -1,0 +1,30 @@
+"""The installed vicatools type-checks under mypy --strict (skipped where mypy is absent)."""
+import subprocess
+import sys
+
+import pytest
+
+pytest.importorskip("vicatools")
+pytest.importorskip("mypy")
+
+CONFIG = """\
+[mypy]
+strict = True
+cache_dir = {cache}
+
+[mypy-vica,tqdm,tqdm.*,distributed,distributed.*,tomli]
+ignore_missing_imports = True
+"""
+
+
+def test_mypy_strict(tmp_path):
+    config = tmp_path / "mypy.ini"
+    config.write_text(CONFIG.format(cache=tmp_path / "cache"))
+    p = subprocess.run(
+        [sys.executable, "-m", "mypy", "--config-file", str(config), "-p", "vicatools"],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        timeout=300,
+    )
+    assert p.returncode == 0, p.stdout + p.stderr
