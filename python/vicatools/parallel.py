@@ -155,8 +155,6 @@ def execute(
     afterwards) and return their entries in task order.  One tqdm progress bar on
     standard error counts finished runs unless `progress` is False.  The first
     failing run cancels the runs not yet started and its exception is raised."""
-    from tqdm import tqdm
-
     own = executor is None
     pool: cf.Executor = default_executor(workers) if executor is None else executor
     futures: List[cf.Future[List[float]]] = []
@@ -165,7 +163,7 @@ def execute(
         futures = [pool.submit(run_task, t) for t in tasks]
         index = {id(f): i for i, f in enumerate(futures)}
         results: List[Optional[List[float]]] = [None] * len(futures)
-        with tqdm(total=len(futures), desc=description, unit="run", disable=not progress, file=sys.stderr) as bar:
+        with _progress_bar(len(futures), description, progress) as bar:
             for fut in cf.as_completed(futures):
                 try:
                     results[index[id(fut)]] = fut.result()
@@ -185,6 +183,27 @@ def execute(
             if not ok:
                 _stop_workers(pool)
             pool.shutdown(wait=ok, cancel_futures=True)
+
+
+class _NoBar:
+    """Stands in for a tqdm bar when progress is off (tqdm would still start its monitor thread)."""
+
+    def __enter__(self) -> _NoBar:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        return None
+
+    def update(self, n: int = 1) -> None:
+        return None
+
+
+def _progress_bar(total: int, description: str, show: bool) -> Any:
+    if not show:
+        return _NoBar()
+    from tqdm import tqdm
+
+    return tqdm(total=total, desc=description, unit="run", file=sys.stderr)
 
 
 def _stop_workers(pool: cf.Executor) -> None:
