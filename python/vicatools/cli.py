@@ -111,6 +111,7 @@ def _run(args: argparse.Namespace) -> int:
     from . import estimate, io
     from .library import UnknownModelError, resolve_model
     from .models import ModelFileError
+    from .tables import can_collapse
 
     order = 2 if args.command == "b2" else 3
     allowed = (1, 2) if order == 2 else (1, 3)
@@ -178,6 +179,14 @@ def _run(args: argparse.Namespace) -> int:
             else:
                 scan = estimate.b2(*models, u_min=u_min, **common)
         else:
+            triple = models * 3 if len(models) == 1 else models
+            pairs = ((triple[0], triple[1]), (triple[0], triple[2]), (triple[1], triple[2]))
+            if not args.quiet and any(can_collapse(a, b, args.mixing) for a, b in pairs):
+                print(
+                    "note: bare charges of these models can fall onto each other and vica.Cms has no energy "
+                    "floor: C may not converge and its error bars may not be meaningful",
+                    file=sys.stderr,
+                )
             scan = estimate.b3(*models, **common)
     finally:
         if client is not None:

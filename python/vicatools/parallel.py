@@ -26,6 +26,7 @@ from concurrent.futures.process import BrokenProcessPool
 import contextlib
 import multiprocessing
 import os
+import signal
 import sys
 import threading
 from dataclasses import dataclass
@@ -141,7 +142,14 @@ def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     if workers < 1:
         raise ValueError(f"workers must be at least 1, got {workers}")
     method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
-    return cf.ProcessPoolExecutor(max_workers=workers, mp_context=multiprocessing.get_context(method))
+    return cf.ProcessPoolExecutor(
+        max_workers=workers, mp_context=multiprocessing.get_context(method), initializer=_ignore_interrupts
+    )
+
+
+def _ignore_interrupts() -> None:
+    """Workers leave a keyboard interrupt to the caller, which stops them (no traceback from each)."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
 def execute(
@@ -228,7 +236,8 @@ def dask_executor(address: str, timeout: Optional[float] = None) -> Tuple[Any, c
         import distributed
     except ImportError:
         raise ImportError(
-            "running on a Dask cluster needs dask.distributed: pip install 'vica[distributed]'"
+            "running on a Dask cluster needs dask.distributed: pip install \"dask[distributed]\" "
+            "(or install vica with its 'distributed' extra)"
         ) from None
     make_client: Any = distributed.Client
     try:

@@ -1,6 +1,6 @@
 """A PNG of a scan: the coefficient against temperature with error bars.
 
-Needs matplotlib (``pip install 'vica[plot]'``), imported only when a plot is made.
+Needs matplotlib (``pip install ".[plot]"`` from the source tree), imported only when a plot is made.
 """
 from __future__ import annotations
 
@@ -14,7 +14,9 @@ def _matplotlib_figure() -> Any:
     try:
         from matplotlib.figure import Figure
     except ImportError:
-        raise ImportError("plotting needs matplotlib: pip install 'vica[plot]'") from None
+        raise ImportError(
+            "plotting needs matplotlib: pip install matplotlib (or install vica with its 'plot' extra)"
+        ) from None
     return Figure
 
 
