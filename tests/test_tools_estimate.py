@@ -107,9 +107,9 @@ def test_error_bars_are_honest(lj_scan):
     # 2. scatter of the means against the reported errors: ~ F(k - 1, k(n-1))
     scatter = statistics.variance(means) / (pooled_var / n)
     assert stats.f.ppf(1e-5, k - 1, dof) < scatter < stats.f.ppf(1 - 1e-5, k - 1, dof)
-    # 3. the reported errors against the measured single-run spread: ~ chi2(dof) / dof
+    # 3. the reported errors against the single-run spread measured over 16 runs: ~ F(dof, 15)
     ratio = pooled_var / B_SD**2
-    assert stats.chi2.ppf(1e-5, dof) / dof / MARGIN**2 < ratio < stats.chi2.ppf(1 - 1e-5, dof) / dof * MARGIN**2
+    assert stats.f.ppf(1e-5, dof, 15) < ratio < stats.f.ppf(1 - 1e-5, dof, 15)
     # 4. each estimate on its own: (mean - exact) / stderr follows Student's t with n - 1 dof
     t_max = stats.t.ppf(1 - 1e-6, n - 1)
     assert all(abs(m - ref) / s < t_max for m, s in zip(means, errs))
@@ -134,6 +134,25 @@ def test_derivatives_and_nearby_temperature(lj_scan):
     m = est.molar()
     assert (m.unit, m.value, m.t2_d2xdt2_stderr) == ("cm^3/mol", est.value * 0.602214076, est.t2_d2xdt2_stderr * 0.602214076)
     assert m.runs[3][1] == est.runs[3][1] * 0.602214076
+
+
+def test_summary_of_hand_made_runs():
+    # B entries [B, e1, e2] of three runs; mean, sample sd / sqrt(n) and derivatives by hand
+    runs = [[-10.0, -20.0, 4.0], [-12.0, -22.0, 6.0], [-14.0, -24.0, 2.0]]
+    e = vt.VirialEstimate.from_runs(2, 300.0, runs, "angstrom^3")
+    assert (e.value, e.value_stderr) == pytest.approx((-12.0, 2.0 / math.sqrt(3)))
+    assert (e.t_dxdt, e.t_dxdt_stderr) == pytest.approx((22.0, 2.0 / math.sqrt(3)))  # -e1
+    # 2 e1 + 2 e2 per run: -32, -32, -44
+    assert (e.t2_d2xdt2, e.t2_d2xdt2_stderr) == pytest.approx((-36.0, math.sqrt(48.0) / math.sqrt(3)))
+    assert e.entries_mean == pytest.approx((-12.0, -22.0, 4.0)) and e.n_runs == 3
+    # C entries carry 2^(k/2): T dC/dT = -sqrt(2) e1, T^2 d2C/dT2 = 2 sqrt(2) e1 + 4 e2
+    c = vt.VirialEstimate.from_runs(3, 300.0, [[100.0, 10.0, 1.0], [100.0, 10.0, 1.0]], "angstrom^6")
+    assert (c.t_dxdt, c.t2_d2xdt2, c.t_dxdt_stderr) == pytest.approx((-10 * math.sqrt(2), 20 * math.sqrt(2) + 4, 0.0))
+    # values at T' = 250 K: epsilon = 300/250 - 1 = 0.2 (allowed here by max_epsilon)
+    assert e.at(250.0, max_epsilon=0.25)[0] == pytest.approx(-12.0 - 22.0 * 0.2 + 4.0 * 0.04)
+    assert c.at(250.0, max_epsilon=0.25)[0] == pytest.approx(100.0 + 10.0 * 0.2 * math.sqrt(2) + 1.0 * 0.08)
+    with pytest.raises(ValueError, match="at least 2"):
+        vt.VirialEstimate.from_runs(2, 300.0, runs[:1], "angstrom^3")
 
 
 def test_boyle_temperature_interpolates_in_inverse_temperature():
