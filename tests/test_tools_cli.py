@@ -8,7 +8,7 @@ import sys
 
 import pytest
 
-pytest.importorskip("vicatools")
+import vicatools  # noqa: E402,F401
 
 CSV_HEADER = ["t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr"]
 A3_TO_CM3 = 0.602214076

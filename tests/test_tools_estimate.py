@@ -15,7 +15,7 @@ import pathlib
 
 import pytest
 
-vt = pytest.importorskip("vicatools")
+import vicatools as vt  # noqa: E402
 np = pytest.importorskip("numpy")
 stats = pytest.importorskip("scipy.stats")
 integrate = pytest.importorskip("scipy.integrate")

@@ -4,7 +4,7 @@ import math
 
 import pytest
 
-vt = pytest.importorskip("vicatools")
+import vicatools as vt  # noqa: E402
 from vicatools import library, tables, umin  # noqa: E402
 from vicatools.models import ModelFileError, load_model, model_from_dict, save_model  # noqa: E402
 

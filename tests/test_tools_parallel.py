@@ -7,7 +7,7 @@ import os
 
 import pytest
 
-vt = pytest.importorskip("vicatools")
+import vicatools as vt  # noqa: E402
 from vicatools import parallel  # noqa: E402
 
 import vica  # noqa: E402

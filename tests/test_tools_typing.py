@@ -4,7 +4,7 @@ import sys
 
 import pytest
 
-pytest.importorskip("vicatools")
+import vicatools  # noqa: E402,F401
 pytest.importorskip("mypy")
 
 CONFIG = """\
@@ -12,8 +12,10 @@ CONFIG = """\
 strict = True
 cache_dir = {cache}
 
-[mypy-vica,tqdm,tqdm.*,distributed,distributed.*,tomli]
+# third-party packages are taken as untyped (Any): faster, and their own typing is not tested here
+[mypy-vica,tqdm,tqdm.*,distributed,distributed.*,dask,dask.*,matplotlib,matplotlib.*,tomli]
 ignore_missing_imports = True
+follow_imports = skip
 """
 
 

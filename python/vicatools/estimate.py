@@ -323,7 +323,8 @@ def b3(
     """Third virial coefficient C of `model` (or C123 of three models) at each of
     `temperatures` (K), from `runs` independent `vica.Cms` runs per temperature.
 
-    Give one model or three.  `vica.Cms` has no energy floor: models whose bare
+    Give one model or three (for a binary mixture repeat one: ``b3("a", "a", "b")`` is
+    C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: models whose bare
     charges can collapse (see `vicatools.umin`) are not suited.  Other arguments
     as for `b2`.  Values are per molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
     """
