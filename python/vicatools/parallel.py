@@ -134,11 +134,19 @@ def run_task(task: RunTask) -> List[float]:
         return _on_new_thread(lambda: _call(task))
 
 
+def available_cores() -> int:
+    """Cores this process may run on (its CPU affinity where the platform tells it)."""
+    getaffinity = getattr(os, "sched_getaffinity", None)
+    if getaffinity is not None:
+        return max(1, len(getaffinity(0)))
+    return os.cpu_count() or 1
+
+
 def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
-    """A process pool of `workers` processes (default: all cores), started by
+    """A process pool of `workers` processes (default: all cores this process may use), started by
     "forkserver" where available, else "spawn"."""
     if workers is None:
-        workers = os.cpu_count() or 1
+        workers = available_cores()
     if workers < 1:
         raise ValueError(f"workers must be at least 1, got {workers}")
     method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
