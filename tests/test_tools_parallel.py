@@ -91,6 +91,11 @@ def test_failures_reach_the_caller():
                             None, "t")
     with pytest.raises(ValueError):  # vica refuses a temperature not above 0
         parallel.execute([task], executor=cf.ThreadPoolExecutor(1), progress=False)
+    # vica's internal failure derives from BaseException and cannot travel between processes:
+    # it comes back as a RuntimeError carrying its message
+    bms = vica.Bms([[0, 0, 0], [1, 0, 0]], [[0, 0, 0]], [[vica.PotK.R1(1.0)]])  # one row for two sites
+    with pytest.raises(RuntimeError, match="index out of bounds"):
+        parallel._on_new_thread(lambda: bms.run(300.0, -1e6, 1e300, 0))
 
 
 def test_local_dask_cluster():
