@@ -6,6 +6,7 @@ at the same settings:
 
 - one-site LJ argon, B at 300 K: sd 0.252 A^3; T dB/dT 0.66 A^3; T^2 d2B/dT2 1.51 A^3
 - TraPPE CO2, B at 300 K: sd 0.81 A^3
+- argon with TraPPE methane, B12 at 300 K: sd 0.55 A^3 (12 runs)
 - one-site LJ argon, C at 300 K: sd 89 A^6; T dC/dT 48 A^6; T^2 d2C/dT2 163 A^6
 """
 import math
@@ -26,22 +27,23 @@ from reference_b2 import b2_linear_quadrature  # noqa: E402
 EPS, SIG = 119.8, 3.405  # argon, K and angstrom
 B_SD, TDB_SD, T2DB_SD = 0.252, 0.66, 1.51  # measured single-run spreads, A^3 (see above)
 CO2_SD = 0.81
+CROSS_SD = 0.55  # B12 of argon with TraPPE methane at 300 K, measured over 12 runs, A^3
 C_SD, TDC_SD, T2DC_SD = 89.0, 48.0, 163.0  # A^6, measured single-run spreads of C (see above)
 MARGIN = 1.5  # on a spread measured from 12 to 16 runs
 
 
-def lj_b_quadrature(t):
+def lj_b_quadrature(t, eps=EPS, sig=SIG):
     """(B, T dB/dT, T^2 d2B/dT2) of one-site LJ in A^3 by adaptive quadrature of
     B = -2 pi int f r^2 dr and of its beta-derivatives (beta d/dbeta f = -beta u e^{-beta u})."""
 
     def integral(g):
         def h(r):
-            x = (SIG / r) ** 6
-            bu = 4.0 * EPS * (x * x - x) / t
+            x = (sig / r) ** 6
+            bu = 4.0 * eps * (x * x - x) / t
             return g(bu) * r * r if bu < 700.0 else g(math.inf) * r * r
 
-        pts = [0.9 * SIG, SIG, 2 ** (1 / 6) * SIG, 1.5 * SIG, 3 * SIG]
-        return -2.0 * math.pi * integrate.quad(h, 0.0, 80 * SIG, points=pts, limit=500, epsabs=1e-10, epsrel=1e-12)[0]
+        pts = [0.9 * sig, sig, 2 ** (1 / 6) * sig, 1.5 * sig, 3 * sig]
+        return -2.0 * math.pi * integrate.quad(h, 0.0, 80 * sig, points=pts, limit=500, epsabs=1e-10, epsrel=1e-12)[0]
 
     b = integral(lambda bu: -1.0 if bu == math.inf else math.expm1(-bu))
     beta_db = integral(lambda bu: 0.0 if bu == math.inf else -bu * math.exp(-bu))  # beta dB/dbeta
@@ -176,6 +178,15 @@ def test_co2_b2_against_quadrature():
     assert ref == pytest.approx(-184.04, abs=0.01)
     assert scan[0].value == pytest.approx(ref, abs=5 * MARGIN * CO2_SD / math.sqrt(2))
     assert scan.molar()[0].value == pytest.approx(ref * 0.602214076, abs=5 * MARGIN * CO2_SD)
+
+
+def test_cross_coefficient_of_two_models_against_quadrature():
+    # argon with TraPPE methane: one Lennard-Jones site each, Lorentz-Berthelot mixing
+    scan = vt.b2("argon", "trappe-methane", temperatures=[300.0], runs=2, dev_tol=1e300, progress=False)
+    assert scan.models == ("argon", "trappe-methane")
+    ref = lj_b_quadrature(300.0, eps=math.sqrt(119.8 * 148.0), sig=(3.405 + 3.730) / 2)[0]
+    assert ref == pytest.approx(-42.605, abs=1e-3)
+    assert scan[0].value == pytest.approx(ref, abs=5 * MARGIN * CROSS_SD / math.sqrt(2))
 
 
 def test_c_and_its_derivatives_against_quadrature():
