@@ -1,0 +1,51 @@
+"""vicatools: from a force field to B(T) and C(T) with error bars, using `vica`.
+
+Units: lengths in Å, energies in K (energy / k_B), charges in e; coefficients
+per molecule in Å³ (B) and Å⁶ (C), or molar in cm³/mol and cm⁶/mol² via
+``.molar()``.
+
+>>> import vicatools as vt
+>>> scan = vt.b2("trappe-co2", temperatures=[250, 300, 400], runs=4)   # doctest: +SKIP
+>>> for e in scan.molar():                                            # doctest: +SKIP
+...     print(e.t_kelvin, e.value, e.value_stderr)
+"""
+from __future__ import annotations
+
+from .estimate import VirialEstimate, VirialScan, b2, b3, mean_and_stderr
+from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
+from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
+from .tables import MIXING_RULES, mix, pair_table, site_potk
+from .thermo import BoyleTemperature, boyle_temperature, derived, value_at
+from .umin import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
+
+__all__ = [
+    "LIBRARY",
+    "MIXING_RULES",
+    "BoyleTemperature",
+    "Model",
+    "ModelFileError",
+    "Site",
+    "UMinChoice",
+    "UnknownModelError",
+    "VirialEstimate",
+    "VirialScan",
+    "b2",
+    "b3",
+    "boyle_temperature",
+    "choose_u_min",
+    "derive_u_min",
+    "derived",
+    "get_model",
+    "load_model",
+    "lowest_dimer_energy",
+    "mean_and_stderr",
+    "mix",
+    "model_from_dict",
+    "model_names",
+    "model_to_dict",
+    "pair_table",
+    "resolve_model",
+    "save_model",
+    "site_potk",
+    "value_at",
+]

@@ -1,0 +1,88 @@
+"""CSV and JSON files of a scan.
+
+CSV: a header row and one row per temperature with the columns of
+`CSV_COLUMNS`, in cm³/mol for B and cm⁶/mol² for C (the names are the same for
+both: ``b`` is the coefficient, ``t_dbdt`` its T dX/dT, ``t2_d2bdt2`` its
+T² d²X/dT², each with its standard error; ``runs`` is the number of runs).
+
+JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
+"entries_unit": ..., "dev_tol": ..., "order_max": ..., "mixing": ..., "u_min": ...,
+"temperatures": [{"t_kelvin": T, "runs": [[entries of run 1], ...], "n_runs": n,
+"b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
+`vica` returned them (per molecule, Å³ or Å⁶, ``entries_unit``) and the other
+keys of a temperature are those of the CSV row, in ``unit``.  Values that are not
+finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
+"""
+from __future__ import annotations
+
+import csv
+import json
+import math
+import pathlib
+from typing import Any, Dict, List, Optional, Union
+
+from .estimate import VirialEstimate, VirialScan
+from .units import molar_unit, molecular_unit
+
+CSV_COLUMNS = ("t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr")
+"""Columns of the CSV file, in this order."""
+
+
+def _finite(x: float) -> Optional[float]:
+    return x if math.isfinite(x) else None
+
+
+def estimate_row(e: VirialEstimate) -> Dict[str, Any]:
+    """The CSV row of an estimate (molar units) as a dictionary."""
+    m = e.molar()
+    return {
+        "t_kelvin": m.t_kelvin,
+        "runs": m.n_runs,
+        "b": m.value,
+        "b_stderr": m.value_stderr,
+        "t_dbdt": m.t_dxdt,
+        "t_dbdt_stderr": m.t_dxdt_stderr,
+        "t2_d2bdt2": m.t2_d2xdt2,
+        "t2_d2bdt2_stderr": m.t2_d2xdt2_stderr,
+    }
+
+
+def write_csv(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
+    """Write the scan as CSV (see the module doc)."""
+    with open(path, "w", newline="", encoding="utf-8") as f:
+        w = csv.writer(f)
+        w.writerow(CSV_COLUMNS)
+        for e in scan:
+            row = estimate_row(e)
+            w.writerow([row[c] if c == "runs" else repr(float(row[c])) for c in CSV_COLUMNS])
+
+
+def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
+    """The JSON form of a scan (see the module doc)."""
+    temps: List[Dict[str, Any]] = []
+    for e in scan:
+        row = estimate_row(e)
+        item: Dict[str, Any] = {"t_kelvin": e.t_kelvin, "runs": [list(r) for r in e.runs], "n_runs": row.pop("runs")}
+        row.pop("t_kelvin")
+        item.update({k: _finite(v) for k, v in row.items()})
+        temps.append(item)
+    out: Dict[str, Any] = {
+        "model": " + ".join(scan.models),
+        "models": list(scan.models),
+        "coefficient": f"B{scan.order}",
+        "unit": molar_unit(scan.order),
+        "entries_unit": molecular_unit(scan.order) + " per molecule",
+        "dev_tol": scan.dev_tol,
+        "order_max": scan.order_max,
+        "mixing": scan.mixing,
+        "u_min": None
+        if scan.u_min is None
+        else {"kelvin": _finite(scan.u_min.value), "origin": scan.u_min.origin, "reason": scan.u_min.reason},
+        "temperatures": temps,
+    }
+    return out
+
+
+def write_json(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
+    """Write the scan as JSON (see the module doc)."""
+    pathlib.Path(path).write_text(json.dumps(scan_to_dict(scan), indent=2, allow_nan=False) + "\n", encoding="utf-8")

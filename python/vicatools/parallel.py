@@ -1,0 +1,256 @@
+"""Running independent `vica` runs in worker processes.
+
+Every run is a `RunTask` that `run_task` executes in a worker: it builds the
+`vica.Bms` or `vica.Cms` from the models, sends the run's progress lines
+(which `vica` writes to file descriptor 1 from C++, bypassing `sys.stdout`) to
+a per-run log file or discards them, and returns the run's entries.
+
+Independence.  `vica` draws from a generator per thread, keyed from the
+operating system's entropy when the thread first needs it.  `run_task` makes
+every run on a new thread, so each run has a freshly keyed generator even in
+a worker forked from a process that had already drawn (a forked child
+inherits its parent's generator state).  Runs are thus statistically
+independent whatever the start method or executor.
+
+Executors.  By default the runs go to a `concurrent.futures.ProcessPoolExecutor`
+over all cores, started with the "forkserver" method where the platform has
+it (else "spawn").  Any `concurrent.futures.Executor` is accepted instead,
+for example ``distributed.Client(address).get_executor()`` for a Dask
+cluster (see `dask_executor`).  A run holds the interpreter lock of its
+process for its whole length, so threads give no parallelism.
+"""
+from __future__ import annotations
+
+import concurrent.futures as cf
+from concurrent.futures.process import BrokenProcessPool
+import contextlib
+import multiprocessing
+import os
+import signal
+import sys
+import threading
+from dataclasses import dataclass
+from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
+
+from .models import Model
+from .tables import pair_table
+
+_FD1_LOCK = threading.Lock()
+
+
+@dataclass(frozen=True)
+class RunTask:
+    """One `vica` run.
+
+    Attributes:
+        order: 2 for B (`vica.Bms`), 3 for C (`vica.Cms`).
+        models: two models for B, three for C.
+        mixing: mixing rule of the site-pair tables.
+        t_kelvin: temperature in K.
+        u_min: energy floor in K (B only; ignored for C).
+        dev_tol: relative tolerance of the run's stop rule.
+        order_max: highest derivative order of the entries.
+        log_path: file for the run's progress lines, or None to discard them.
+        token: distinguishes otherwise equal tasks (executors that cache
+            equal calls, such as Dask's, must not merge two runs).
+    """
+
+    order: int
+    models: Tuple[Model, ...]
+    mixing: str
+    t_kelvin: float
+    u_min: float
+    dev_tol: float
+    order_max: int
+    log_path: Optional[str]
+    token: str
+
+
+@contextlib.contextmanager
+def redirect_fd1(path: Optional[str]) -> Iterator[None]:
+    """Point file descriptor 1 at `path` (or the null device) for the duration, then
+    restore it.  Holds a process-wide lock, so threads of one process take turns."""
+    with _FD1_LOCK:
+        with contextlib.suppress(Exception):
+            sys.stdout.flush()
+        saved = os.dup(1)
+        target = os.open(path if path is not None else os.devnull, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+        try:
+            os.dup2(target, 1)
+            yield
+        finally:
+            os.dup2(saved, 1)
+            os.close(saved)
+            os.close(target)
+
+
+def _call(task: RunTask) -> List[float]:
+    import vica
+
+    m = task.models
+    if task.order == 2:
+        bms = vica.Bms(m[0].positions, m[1].positions, pair_table(m[0], m[1], task.mixing))
+        out = bms.run(task.t_kelvin, task.u_min, task.dev_tol, task.order_max)
+    else:
+        cms = vica.Cms(
+            m[0].positions,
+            m[1].positions,
+            m[2].positions,
+            pair_table(m[0], m[1], task.mixing),
+            pair_table(m[0], m[2], task.mixing),
+            pair_table(m[1], m[2], task.mixing),
+        )
+        out = cms.run(task.t_kelvin, task.dev_tol, task.order_max)
+    return [float(x) for x in out]
+
+
+def _on_new_thread(fn: Callable[[], List[float]]) -> List[float]:
+    """Call `fn` on a new thread (so with a freshly keyed `vica` generator) and return its result."""
+    box: List[Any] = []
+
+    def target() -> None:
+        try:
+            box.append(("ok", fn()))
+        except BaseException as exc:  # noqa: BLE001 - carried to the caller below
+            box.append(("error", exc))
+
+    thread = threading.Thread(target=target, name="vicatools-run")
+    thread.start()
+    thread.join()
+    kind, value = box[0]
+    if kind == "error":
+        if isinstance(value, Exception):
+            raise value
+        # vica's internal failure (pyo3_runtime.PanicException) derives from
+        # BaseException and does not travel between processes: carry its text.
+        raise RuntimeError(f"vica run failed: {type(value).__name__}: {value}")
+    result: List[float] = value
+    return result
+
+
+def run_task(task: RunTask) -> List[float]:
+    """Execute one run (in a worker) and return its entries, per molecule (Å³ or Å⁶)."""
+    with redirect_fd1(task.log_path):
+        return _on_new_thread(lambda: _call(task))
+
+
+def available_cores() -> int:
+    """Cores this process may run on (its CPU affinity where the platform tells it)."""
+    getaffinity = getattr(os, "sched_getaffinity", None)
+    if getaffinity is not None:
+        return max(1, len(getaffinity(0)))
+    return os.cpu_count() or 1
+
+
+def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
+    """A process pool of `workers` processes (default: all cores this process may use), started by
+    "forkserver" where available, else "spawn"."""
+    if workers is None:
+        workers = available_cores()
+    if workers < 1:
+        raise ValueError(f"workers must be at least 1, got {workers}")
+    method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
+    return cf.ProcessPoolExecutor(
+        max_workers=workers, mp_context=multiprocessing.get_context(method), initializer=_ignore_interrupts
+    )
+
+
+def _ignore_interrupts() -> None:
+    """Workers leave a keyboard interrupt to the caller, which stops them (no traceback from each)."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+def execute(
+    tasks: Sequence[RunTask],
+    executor: Optional[cf.Executor] = None,
+    workers: Optional[int] = None,
+    progress: bool = True,
+    description: str = "runs",
+) -> List[List[float]]:
+    """Run `tasks` on `executor` (default: `default_executor(workers)`, shut down
+    afterwards) and return their entries in task order.  One tqdm progress bar on
+    standard error counts finished runs unless `progress` is False.  The first
+    failing run cancels the runs not yet started and its exception is raised."""
+    own = executor is None
+    pool: cf.Executor = default_executor(workers) if executor is None else executor
+    futures: List[cf.Future[List[float]]] = []
+    ok = False
+    try:
+        futures = [pool.submit(run_task, t) for t in tasks]
+        index = {id(f): i for i, f in enumerate(futures)}
+        results: List[Optional[List[float]]] = [None] * len(futures)
+        with _progress_bar(len(futures), description, progress) as bar:
+            for fut in cf.as_completed(futures):
+                try:
+                    results[index[id(fut)]] = fut.result()
+                except BrokenProcessPool as exc:
+                    raise RuntimeError(
+                        "a worker process died (killed, out of memory, or failed at start: in a script, call "
+                        "vicatools under `if __name__ == '__main__':`, since the workers import the main module)"
+                    ) from exc
+                bar.update(1)
+        ok = True
+        return [r for r in results if r is not None]
+    finally:
+        if not ok:
+            for f in futures:
+                f.cancel()
+        if own:
+            if not ok:
+                _stop_workers(pool)
+            pool.shutdown(wait=ok, cancel_futures=True)
+
+
+class _NoBar:
+    """Stands in for a tqdm bar when progress is off (tqdm would still start its monitor thread)."""
+
+    def __enter__(self) -> _NoBar:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        return None
+
+    def update(self, n: int = 1) -> None:
+        return None
+
+
+def _progress_bar(total: int, description: str, show: bool) -> Any:
+    if not show:
+        return _NoBar()
+    from tqdm import tqdm
+
+    return tqdm(total=total, desc=description, unit="run", file=sys.stderr)
+
+
+def _stop_workers(pool: cf.Executor) -> None:
+    """Terminate the worker processes of a process pool we own (a run cannot be
+    interrupted from outside, and would otherwise keep the interpreter from exiting)."""
+    processes = getattr(pool, "_processes", None) or {}
+    for proc in list(processes.values()):
+        with contextlib.suppress(Exception):
+            proc.terminate()
+
+
+def dask_executor(address: str, timeout: Optional[float] = None) -> Tuple[Any, cf.Executor]:
+    """Connect to the Dask scheduler at `address` (e.g. ``tcp://host:8786``) and
+    return ``(client, executor)``; close the client when done.
+
+    Raises ImportError when dask.distributed is not installed and OSError when
+    the scheduler cannot be reached within `timeout` seconds (default: Dask's
+    ``distributed.comm.timeouts.connect``, 30 s unless configured, e.g. by the
+    environment variable ``DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT=5s``).
+    The workers need the same `vica` installed."""
+    try:
+        import distributed
+    except ImportError:
+        raise ImportError(
+            "running on a Dask cluster needs dask.distributed: pip install \"dask[distributed]\" "
+            "(or install vica with its 'distributed' extra)"
+        ) from None
+    make_client: Any = distributed.Client
+    try:
+        client: Any = make_client(address) if timeout is None else make_client(address, timeout=timeout)
+    except (OSError, TimeoutError) as exc:
+        raise OSError(f"cannot reach the Dask scheduler at {address}: {exc}") from None
+    executor: cf.Executor = client.get_executor()
+    return client, executor

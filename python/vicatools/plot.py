@@ -1,0 +1,57 @@
+"""A PNG of a scan: the coefficient against temperature with error bars.
+
+Needs matplotlib (``pip install ".[plot]"`` from the source tree), imported only when a plot is made.
+"""
+from __future__ import annotations
+
+import pathlib
+from typing import Any, Optional, Union
+
+from .estimate import VirialScan
+
+
+def _matplotlib_figure() -> Any:
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        raise ImportError(
+            "plotting needs matplotlib: pip install matplotlib (or install vica with its 'plot' extra)"
+        ) from None
+    return Figure
+
+
+def require_matplotlib() -> None:
+    """Raise ImportError with an installation hint when matplotlib is missing."""
+    _matplotlib_figure()
+
+
+def plot_scan(
+    scan: VirialScan, path: Optional[Union[str, pathlib.Path]] = None, ax: Any = None, sigmas: float = 1.0
+) -> Any:
+    """Plot the molar coefficient of `scan` against T with error bars of `sigmas`
+    standard errors, on `ax` (a matplotlib Axes) or a new figure; save it to `path`
+    (PNG by its suffix) when given.  Returns the Axes."""
+    fig = None
+    if ax is None:
+        fig = _matplotlib_figure()(figsize=(6.0, 4.0), layout="constrained")
+        ax = fig.add_subplot()
+    m = scan.molar()
+    ts = m.temperatures
+    ax.errorbar(
+        ts,
+        [e.value for e in m],
+        yerr=[sigmas * e.value_stderr for e in m],
+        fmt="o-",
+        capsize=3,
+        label=" + ".join(scan.models),
+    )
+    ax.axhline(0.0, color="0.6", linewidth=0.8)
+    name = "B" if scan.order == 2 else "C"
+    ax.set_xlabel("T / K")
+    pretty = m.unit.replace("^3", "$^3$").replace("^6", "$^6$").replace("^2", "$^2$")
+    ax.set_ylabel(f"{name} / ({pretty})")
+    ax.set_title(f"{name} of {' + '.join(scan.models)}, {m[0].n_runs} runs per point, error bars {sigmas:g} s.e.")
+    ax.legend()
+    if path is not None:
+        (fig if fig is not None else ax.figure).savefig(path, dpi=120)
+    return ax

@@ -1,0 +1,143 @@
+"""The energy floor ``u_min`` of `vica.Bms` runs.
+
+`vica.Bms` counts a configuration whose energy is at or below ``u_min`` as a
+full overlap (Mayer value -1).  Where a charged site has no Lennard-Jones core
+(the centre site of TraPPE N2, the H and M sites of water models), two
+molecules can fall onto each other: the Coulomb term of an opposite-charge pair
+goes to minus infinity at contact, in a region so small that no sampler finds
+it, but whose weight exp(-u/T) grows without bound.  A floor just below the
+physical dimer minimum cuts that region off without touching any physical
+configuration; a floor far below it lets the region dominate the estimate (its
+contribution grows like exp(-u_min / T), so a floor that is safe at low T is
+safer still at high T).
+
+Rules, in order (`choose_u_min`):
+
+1. a floor given by the caller is used as given;
+2. a library model paired with itself uses the floor recommended with it;
+3. a pair in which no site pair can collapse (every pair that attracts by its
+   charges has a Lennard-Jones core) needs no floor: -inf;
+4. otherwise the floor is ``FLOOR_FACTOR`` (2) times the lowest dimer energy
+   found by `lowest_dimer_energy`, a short seeded random search with local
+   refinement over `vica.Uij.uij`.  Rule 4 is deterministic (fixed seed).
+"""
+from __future__ import annotations
+
+import math
+import random
+from dataclasses import dataclass
+from typing import List, Optional, Sequence
+
+from .models import Model
+from .tables import can_collapse, pair_table
+
+FLOOR_FACTOR = 2.0
+"""Multiple of the lowest dimer energy found that rule 4 takes as the floor."""
+
+
+@dataclass(frozen=True)
+class UMinChoice:
+    """The floor used for a B2 run.
+
+    Attributes:
+        value: u_min in K (may be -inf: no floor).
+        origin: "given", "model" (recommended with the model), "unbounded-free" (rule 3) or "derived" (rule 4).
+        reason: one sentence saying why.
+    """
+
+    value: float
+    origin: str
+    reason: str
+
+
+def _turns_polar(u: float) -> float:
+    """Polar angle in turns with cos(theta) uniform, from a uniform u in [0, 1)."""
+    return math.acos(1.0 - 2.0 * u) / (2.0 * math.pi)
+
+
+def lowest_dimer_energy(
+    first: Model,
+    second: Model,
+    mixing: str = "lorentz-berthelot",
+    samples: int = 20000,
+    refine_steps: int = 1500,
+    seed: int = 20240601,
+) -> float:
+    """Lowest energy in K of two molecules (centred on their site centroids) found by
+    a seeded random search: `samples` random distances and orientations, then
+    `refine_steps` shrinking random moves from each of the four best.  An upper
+    bound of the true minimum (the physical dimer well, not the collapse of
+    bare charges, whose region is far too small to be met)."""
+    import vica
+
+    a = first.centred()
+    b = second.centred()
+    reach = max(math.sqrt(sum(x * x for x in p)) for p in a) + max(math.sqrt(sum(x * x for x in p)) for p in b)
+    sigma = max(s.sigma for s in list(first.sites) + list(second.sites))
+    r_max = reach + 2.0 * max(sigma, 1.0)
+    uij = vica.Uij(a, b, pair_table(first, second, mixing))
+    rng = random.Random(seed)
+
+    def energy(x: Sequence[float]) -> float:
+        return float(uij.uij(*x))
+
+    found: List[tuple[float, List[float]]] = []
+    for _ in range(samples):
+        x = [
+            rng.uniform(0.0, r_max),
+            rng.random(),
+            _turns_polar(rng.random()),
+            rng.random(),
+            _turns_polar(rng.random()),
+            rng.random(),
+        ]
+        found.append((energy(x), x))
+    found.sort(key=lambda item: item[0])
+    best = found[0][0]
+    for e0, x0 in found[:4]:
+        e, x = e0, list(x0)
+        for step in range(refine_steps):
+            scale = 0.3 * 0.01 ** (step / refine_steps)
+            trial = [x[0] + rng.gauss(0.0, scale)] + [v + rng.gauss(0.0, 0.1 * scale) for v in x[1:]]
+            et = energy(trial)
+            if et < e:
+                e, x = et, trial
+        best = min(best, e)
+    return best
+
+
+def derive_u_min(first: Model, second: Model, mixing: str = "lorentz-berthelot") -> UMinChoice:
+    """Rules 3 and 4 of the module doc for the pair (first, second)."""
+    if not can_collapse(first, second, mixing):
+        return UMinChoice(
+            -math.inf,
+            "unbounded-free",
+            "every site pair that attracts by its charges has a Lennard-Jones core, "
+            "so the energy is bounded below and no floor is needed",
+        )
+    e_min = lowest_dimer_energy(first, second, mixing)
+    if not e_min < 0.0:
+        return UMinChoice(-1000.0, "derived", "no attractive dimer found by the search; floor set to -1000 K")
+    return UMinChoice(
+        FLOOR_FACTOR * e_min,
+        "derived",
+        f"{FLOOR_FACTOR:g} x the lowest dimer energy found by a random search ({e_min:.1f} K); "
+        "bare charges collapse below it",
+    )
+
+
+def choose_u_min(
+    models: Sequence[Model], mixing: str = "lorentz-berthelot", u_min: Optional[float] = None
+) -> UMinChoice:
+    """The floor for B2 of ``models`` (one model, or the pair): rules 1 to 4 of the module doc."""
+    if u_min is not None:
+        if math.isnan(u_min):
+            raise ValueError("u_min must be a number, got nan")
+        return UMinChoice(float(u_min), "given", "given by the caller")
+    first = models[0]
+    second = models[1] if len(models) > 1 else first
+    if first == second and first.u_min is not None:
+        return UMinChoice(first.u_min, "model", first.u_min_reason or f"recommended with model {first.name!r}")
+    return derive_u_min(first, second, mixing)
+
+

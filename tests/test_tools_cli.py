@@ -1,0 +1,135 @@
+"""`python -m vicatools`: tables, CSV / JSON / PNG files, and one clear line for bad input."""
+import csv
+import json
+import os
+import socket
+import subprocess
+import sys
+
+import pytest
+
+import vicatools  # noqa: E402,F401
+
+CSV_HEADER = ["t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr"]
+A3_TO_CM3 = 0.602214076
+
+
+def cli(*args, env=None, timeout=120):
+    return subprocess.run(
+        [sys.executable, "-m", "vicatools", *args],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+        env=env,
+    )
+
+
+def test_models_lists_the_library():
+    p = cli("models")
+    assert p.returncode == 0
+    lines = p.stdout.splitlines()
+    assert [line.split()[0] for line in lines] == [
+        "argon", "trappe-methane", "trappe-ethane", "trappe-n2", "trappe-co2", "spce", "tip4p-2005"
+    ]
+    assert "Potoff" in lines[4] and "3 sites" in lines[4]
+
+
+def test_b2_scan_writes_csv_json_and_plot(tmp_path):
+    files = {k: str(tmp_path / f"out.{k}") for k in ("csv", "json", "png")}
+    p = cli(
+        "b2", "argon", "--temperatures", "250", "600", "--runs", "2", "--dev-tol", "1e300", "--workers", "2",
+        "--csv", files["csv"], "--json", files["json"], "--plot", files["png"], "--log-dir", str(tmp_path / "logs"),
+    )
+    assert p.returncode == 0, p.stderr
+    assert "[Bms::run" not in p.stdout + p.stderr
+    assert "cm^3/mol" in p.stdout and "u_min = -inf K" in p.stderr
+    with open(files["csv"], newline="") as f:
+        rows = list(csv.reader(f))
+    assert rows[0] == CSV_HEADER
+    assert [float(r[0]) for r in rows[1:]] == [250.0, 600.0] and all(r[1] == "2" for r in rows[1:])
+    data = json.loads(open(files["json"]).read())
+    assert data["model"] == "argon" and data["unit"] == "cm^3/mol" and data["coefficient"] == "B2"
+    assert [t["t_kelvin"] for t in data["temperatures"]] == [250.0, 600.0]
+    for row, t in zip(rows[1:], data["temperatures"]):
+        runs = t["runs"]  # every run's entries, A^3 per molecule
+        assert len(runs) == 2 and all(len(r) == 3 for r in runs)
+        b = (runs[0][0] + runs[1][0]) / 2 * A3_TO_CM3
+        assert float(row[2]) == pytest.approx(b, rel=1e-12) and t["b"] == pytest.approx(b, rel=1e-12)
+        t_dbdt = -(runs[0][1] + runs[1][1]) / 2 * A3_TO_CM3  # T dB/dT = -e1
+        assert float(row[4]) == pytest.approx(t_dbdt, rel=1e-12)
+        stderr = abs(runs[0][0] - runs[1][0]) / 2 * A3_TO_CM3  # sd / sqrt(2) of two values
+        assert float(row[3]) == pytest.approx(stderr, rel=1e-9) and t["b_stderr"] == pytest.approx(stderr, rel=1e-9)
+    assert float(rows[1][2]) < 0 < float(rows[2][2])  # LJ argon: B changes sign near 410 K
+    with open(files["png"], "rb") as f:
+        assert f.read(8) == b"\x89PNG\r\n\x1a\n"
+    assert len(os.listdir(tmp_path / "logs")) == 4
+
+
+def test_b3_csv_uses_the_same_columns(tmp_path):
+    out = tmp_path / "c.csv"
+    p = cli("b3", "argon", "-t", "300", "--runs", "2", "--dev-tol", "1e300", "--order-max", "1", "--csv", str(out),
+            "--quiet")
+    assert p.returncode == 0, p.stderr
+    assert p.stderr == ""  # --quiet: no progress bar
+    assert "cm^6/mol^2" in p.stdout
+    rows = list(csv.reader(open(out, newline="")))
+    assert rows[0] == CSV_HEADER
+    assert 500 < float(rows[1][2]) < 1400  # C of LJ argon at 300 K is 2603 A^6 = 944 cm^6/mol^2
+    assert rows[1][6] == "nan"  # no second derivative with --order-max 1
+
+
+def _free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def _bad_model_file(tmp_path, text, name="bad.toml"):
+    path = tmp_path / name
+    path.write_text(text)
+    return str(path)
+
+
+GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma = 3.0\ncharge = 0.0\n'
+
+
+@pytest.mark.parametrize(
+    "args, expect",
+    [
+        (["b2", "neon", "-t", "300"], "unknown model 'neon'"),
+        (["b2", "argon", "-t", "300", "0"], "above 0 K"),
+        (["b2", "argon", "-t", "-20"], "above 0 K"),
+        (["b2", "argon", "-t", "nan"], "above 0 K"),
+        (["b2", "argon", "-t", "300", "--runs", "1"], "at least 2"),
+        (["b2", "argon", "-t", "abc"], "invalid float value"),
+        (["b2", "argon"], "--temperatures"),
+        (["b3", "argon", "argon", "-t", "300"], "1 or 3 models"),
+        (["b2", "argon", "-t", "300", "--dev-tol", "0"], "--dev-tol"),
+        (["b2", "argon", "-t", "300", "--csv", "/nonexistent-dir/x.csv"], "does not exist"),
+        (["b3", "argon", "-t", "300", "--u-min", "-100"], "unrecognized arguments: --u-min"),
+        (["b2", "FILE:name = 'x'\n" + GOOD_SITE.replace('sigma = 3.0\n', ''), "-t", "300"], "'sites[0].sigma' is missing"),
+        (["b2", "FILE:name = 'x'\n" + GOOD_SITE.replace('3.0', '"3.0"'), "-t", "300"], "'sites[0].sigma' must be a number"),
+        (["b2", "FILE:" + GOOD_SITE, "-t", "300"], "'name' is missing"),
+        (["b2", "FILE:name = 'x'\n[units]\nenergy = 'eV'\n" + GOOD_SITE, "-t", "300"], "'units.energy'"),
+        (["b2", "FILE:name = 'x\n", "-t", "300"], "not valid TOML"),
+    ],
+)
+def test_bad_input_gives_one_line(tmp_path, args, expect):
+    args = [_bad_model_file(tmp_path, a[5:]) if a.startswith("FILE:") else a for a in args]
+    p = cli(*args)
+    assert p.returncode == 2
+    assert "Traceback" not in p.stderr
+    assert len(p.stderr.strip().splitlines()) == 1, p.stderr
+    assert expect in p.stderr
+    if "unknown model" in expect:
+        assert "trappe-co2" in p.stderr  # the known ones are listed
+
+
+def test_unreachable_scheduler_gives_one_line():
+    pytest.importorskip("distributed")
+    env = dict(os.environ, DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT="2s")
+    p = cli("b2", "argon", "-t", "300", "--runs", "2", "--scheduler", f"tcp://127.0.0.1:{_free_port()}", env=env, timeout=60)
+    assert p.returncode == 1
+    assert "Traceback" not in p.stderr
+    assert p.stderr.strip().splitlines()[-1].startswith("python -m vicatools: error: cannot reach the Dask scheduler")
+    assert len([line for line in p.stderr.splitlines() if "error" in line.lower()]) == 1
