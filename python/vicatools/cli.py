@@ -76,7 +76,8 @@ def _print_models() -> None:
     width = max(len(n) for n in LIBRARY)
     for name, m in LIBRARY.items():
         sites = " ".join(s.name for s in m.sites)
-        print(f"{name:<{width}}  {len(m.sites)} sites ({sites})  {m.source}")
+        noun = "site" if len(m.sites) == 1 else "sites"
+        print(f"{name:<{width}}  {len(m.sites)} {noun} ({sites})  {m.source}")
 
 
 def _check_output(path: Optional[str], option: str) -> None:
