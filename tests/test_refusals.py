@@ -82,7 +82,8 @@ def test_bms_mayer_value_overflow_stops_in_the_opt_phase(capfd):
         Bms(SITE, SITE, [[lj(1.0)]]).run(1e-3, -1e300, 0.001, 2)
     msg = str(info.value)
     assert re.match(r"^Bms\.run\(\): non-finite values at the end of opt cycle \d+ "
-                    r"\(the current Mayer value f = inf\): ", msg), msg
+                    r"\(the current Mayer value f = inf\): no trial move can be accepted any more, so the "
+                    r"estimate cannot become finite again\. ", msg), msg
     assert CAUSE in msg
     assert "[Bms::run::run]" not in capfd.readouterr().out
 
@@ -104,7 +105,7 @@ def test_infinite_energies_stop_at_the_first_production_block(capfd):
         Bms(SITE, SITE, [[PotK.R1(1e308)]]).run(1e-300, -1e300, 0.001, 2)
     assert str(info.value).startswith(
         "Bms.run(): non-finite values at the end of production block 1 "
-        "(the term sum V[1] = nan and 1 more term sums): no trial can be accepted any more")
+        "(the term sum V[1] = nan and 1 more term sums): the estimate cannot become finite again. Likely cause: ")
     with pytest.raises(FloatingPointError) as info:
         Cms(SITE, SITE, SITE, [[PotK.R1(1e308)]], [[PotK.R1(1e308)]], [[PotK.R1(1e308)]]).run(1e-300, 0.001, 1)
     assert str(info.value).startswith(

@@ -67,8 +67,9 @@ void stop_non_finite_run(const char* class_name, const char* phase, std::uint64_
   if (bad > 1) what += " and " + std::to_string(bad - 1) + " more term sums";
   throw FloatingPointError(
       std::string(class_name) + ".run(): non-finite values at the end of " + phase + " " + std::to_string(number) +
-      " (" + what + "): no trial can be accepted any more and the estimate cannot become finite again. "
-      "Likely cause: energies too large for t_kelvin, so that exp(-u/T) overflows (-u/T above about "
+      " (" + what + "): " +
+      (std::isfinite(mayer) ? "" : "no trial move can be accepted any more, so ") +
+      "the estimate cannot become finite again. Likely cause: energies too large for t_kelvin, so that exp(-u/T) overflows (-u/T above about "
       "709.78: a t_kelvin far below the depth of the potential's well, or energies not in kelvin), or "
       "energies that are themselves infinite or NaN (site-site terms beyond the range of a double)");
 }
