@@ -15,7 +15,9 @@
 // they wake up in a finalizing interpreter).  It must run to the thread's
 // end; swallowing it would carry on in an interpreter that is being torn
 // down, and glibc aborts when such an unwind is not rethrown.  Every
-// catch-all of the binding layer therefore rethrows it first.
+// catch-all of the binding layer therefore rethrows it first, and the calls
+// that may run Python code mark it (call_python, pyref.h) so that the
+// references dropped on its way out are left alone.
 #pragma once
 
 #include <cxxabi.h>
@@ -37,7 +39,7 @@ struct PythonErrorSet {};
 PyObject* panic_exception_class();
 
 // Sets the Python error for the exception being handled; call only inside a
-// catch block.
+// catch block that has already let abi::__forced_unwind through.
 void set_error_from_current_exception() noexcept;
 
 // Not noexcept: a forced unwind passes through on its way to the thread's end.
