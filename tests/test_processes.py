@@ -121,7 +121,8 @@ def _u_r_in_worker(_):
 def test_fork_pool_workers_give_independent_averages(capfd):
     _u_r_in_worker(None)  # the parent has drawn
     with multiprocessing.get_context("fork").Pool(4) as pool:
-        worker_results = pool.map(_u_r_in_worker, range(8), chunksize=1)
+        # A worker that died would leave map() waiting for ever.
+        worker_results = pool.map_async(_u_r_in_worker, range(8), chunksize=1).get(timeout=120)
     parent_next = _u_r_in_worker(None)
     capfd.readouterr()
     results = worker_results + [parent_next]
