@@ -191,4 +191,4 @@ IMPOSSIBLE_TABLE = textwrap.dedent(
 def test_table_that_cannot_be_held_is_a_memory_error_naming_the_argument():
     res = subprocess.run([sys.executable, "-c", IMPOSSIBLE_TABLE], capture_output=True, text=True, timeout=300)
     assert res.returncode == 0, res.stderr[-2000:]
-    assert res.stdout.strip() == "MemoryError: potk: not enough memory to hold this argument (out of memory)"
+    assert res.stdout.strip() == "MemoryError: potk: not enough memory to hold this argument"

@@ -212,8 +212,8 @@ double physical_memory_bytes() {
   return bytes;
 }
 
-void raise_argument_memory_error(const char* name, const char* what) {
-  PyErr_Format(PyExc_MemoryError, "%s: not enough memory to hold this argument (%s)", name, what);
+void raise_argument_memory_error(const char* name) {
+  PyErr_Format(PyExc_MemoryError, "%s: not enough memory to hold this argument", name);
 }
 
 void prefix_argument_error(const char* name) {

@@ -139,8 +139,8 @@ bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
   return true;
 }
 
-// MemoryError "name: not enough memory to hold this argument (...)".
-void raise_argument_memory_error(const char* name, const char* what);
+// MemoryError "name: not enough memory to hold this argument".
+void raise_argument_memory_error(const char* name);
 
 namespace detail {
 template <class T>
@@ -159,10 +159,10 @@ bool convert_named(PyObject* obj, const char* name, T& out) {
   try {
     ok = convert_one(obj, name, out);
   } catch (const std::bad_alloc&) {
-    raise_argument_memory_error(name, "out of memory");
+    raise_argument_memory_error(name);
     return false;
   } catch (const std::length_error&) {
-    raise_argument_memory_error(name, "a list longer than any that can exist");
+    raise_argument_memory_error(name);
     return false;
   }
   if (ok) return true;
