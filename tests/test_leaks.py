@@ -38,6 +38,7 @@ def churn(n):
                 pass
 
 
+@pytest.mark.rss
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
 def test_no_growth_over_many_calls():
     churn(2000)  # warm up allocator pools and caches

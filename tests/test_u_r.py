@@ -108,6 +108,7 @@ def test_non_finite_distance_flows_through():
 # ---------------------------------------------------------------- the average itself
 
 
+@pytest.mark.physics
 def test_shell_theorem_averages():
     # A unit charge on a sphere of radius a about one origin, uniformly
     # oriented, seen from a point at distance r > a: the mean of 1/d is 1/r.
@@ -180,6 +181,7 @@ def quadrature_average(moli, molj, table, r, n=10, uniform_polar=False):
     return mean, float(np.sum(weights * (u - mean) ** 2))
 
 
+@pytest.mark.physics
 def test_average_of_multi_site_pair_matches_quadrature():
     moli = [[0.0, 0.0, 0.9], [0.8, 0.0, -0.3], [-0.5, 0.6, -0.2]]
     molj = [[0.2, 0.0, 0.0], [-0.7, 0.4, 0.5]]

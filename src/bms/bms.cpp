@@ -52,6 +52,7 @@ class BmsWalk {
   double virial_hs() const { return virial_hs_; }
   const double* terms() const { return v_.data(); }
   double reference_term() const { return g_; }
+  double mayer_value() const { return f_; }
 
   void find_start(RandomSource& rng) {
     double f = 0.0;

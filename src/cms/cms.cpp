@@ -76,6 +76,7 @@ class CmsWalk {
   double virial_hs() const { return virial_hs_; }
   const double* terms() const { return w_.data(); }
   double reference_term() const { return g_; }
+  double mayer_value() const { return p_; }
 
   void find_start(RandomSource& rng) {
     double p = 0.0;

@@ -22,6 +22,7 @@
 //   void refresh_terms();                    // term vector and g of the current configuration
 //   const double* terms() const;             // n_terms values
 //   double reference_term() const;           // g
+//   double mayer_value() const;              // f (Bms) or f12 f13 f23 (Cms) of the current configuration
 // The walk holds every buffer it needs, allocated before the run starts; the
 // skeleton allocates its sums and divisors before the clock starts, so a size
 // that cannot be held fails before anything is printed.
@@ -155,6 +156,21 @@ inline double sign_term(double x) {
 
 std::string block_number_text(std::uint64_t n);
 
+// A run whose current Mayer value, reference sum Q or a term sum V[k] is NaN
+// or infinite can never give a finite estimate again: with a non-finite
+// current value no trial is ever accepted (|f' / f| is 0 or NaN), and a
+// non-finite sum stays non-finite.  Checked at the end of every opt cycle
+// (Mayer value only) and production block; a Q still at 0.0 is no such case.
+[[noreturn]] void stop_non_finite_run(const char* class_name, const char* phase, std::uint64_t number,
+                                      double mayer, const double* sums, std::size_t n, double q);
+
+inline void check_finite_run(const char* class_name, const char* phase, std::uint64_t number, double mayer,
+                             const double* sums, std::size_t n, double q) {
+  bool finite = std::isfinite(mayer) && std::isfinite(q);
+  for (std::size_t k = 0; k < n; ++k) finite = finite && std::isfinite(sums[k]);
+  if (!finite) [[unlikely]] stop_non_finite_run(class_name, phase, number, mayer, sums, n, q);
+}
+
 struct MayerRunSums {
   std::vector<double> sums;      // V
   std::vector<double> divisors;  // k!
@@ -181,6 +197,8 @@ std::vector<double> run_mayer_sampling(Walk& walk, const char* class_name, Rando
     }
     ProgressLog::print(tag + "opt] scale=" + fmt_fixed(scale, 6) + ",acceptance=1E-5*" +
                        std::to_string(count) + "," + hms_text(clock) + "\n");
+    check_finite_run(class_name, "opt cycle", static_cast<std::uint64_t>(cycle + 1), walk.mayer_value(),
+                     nullptr, 0, 0.0);
     std::int32_t excess = count - 50000;
     if (excess < -20000) excess = -20000;
     if (excess > 20000) excess = 20000;
@@ -203,6 +221,7 @@ std::vector<double> run_mayer_sampling(Walk& walk, const char* class_name, Rando
     const double steps = static_cast<double>(block * 1000000);
     ring_ref[block % 10] = q / steps;
     ring_sgn[block % 10] = sums[0] / steps;
+    check_finite_run(class_name, "production block", block, walk.mayer_value(), sums, n, q);
     if (block <= 9) {
       ProgressLog::print(tag + "run] i=" + block_number_text(block) + "*1E6, " + hms_text(clock) + "\n");
       continue;

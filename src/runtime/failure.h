@@ -13,6 +13,8 @@
 //   vica::ValueError   -> ValueError
 //   vica::RuntimeError -> RuntimeError
 //   vica::MemoryError  -> MemoryError with the message (a run too large to hold)
+//   vica::FloatingPointError -> FloatingPointError (a run whose sums can no
+//                         longer become finite)
 //   std::bad_alloc, std::length_error -> MemoryError
 #pragma once
 
@@ -55,6 +57,13 @@ class RuntimeError : public std::runtime_error {
 // A run whose buffers could never be held, refused before it starts (Python
 // MemoryError carrying the message).
 class MemoryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A run stopped because its estimate can no longer be finite (Python
+// FloatingPointError carrying the message).
+class FloatingPointError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -170,8 +171,20 @@ thread_local int t_slot_state = 0;
 
 struct ThreadSlot {
   std::shared_ptr<RandomSource> rng;
+  std::uint64_t fork_generation = 0;  // g_fork_generation when rng was keyed
   ~ThreadSlot() { t_slot_state = 2; }
 };
+
+// Counts the forks this process came out of as a child.  A child starts with
+// a copy of its parent's memory, generator states included; a generator keyed
+// before the last fork would hand the child the very words the parent (and
+// every sibling) draws next.  A thread's generator is therefore keyed afresh
+// when it is taken after a fork.  The check costs one load per run.
+std::atomic<std::uint64_t> g_fork_generation{0};
+
+void note_fork_in_child() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+[[maybe_unused]] const int g_fork_handler = ::pthread_atfork(nullptr, nullptr, note_fork_in_child);
 
 }  // namespace
 
@@ -243,9 +256,11 @@ std::shared_ptr<RandomSource> RandomSource::for_current_thread() {
   }
   thread_local detail::ThreadSlot slot;
   detail::t_slot_state = 1;
-  if (!slot.rng) {
+  const std::uint64_t generation = detail::g_fork_generation.load(std::memory_order_relaxed);
+  if (!slot.rng || slot.fork_generation != generation) [[unlikely]] {
     slot.rng = std::make_shared<RandomSource>(
         detail::entropy_key("could not initialize ThreadRng: "));
+    slot.fork_generation = generation;
   }
   return slot.rng;
 }

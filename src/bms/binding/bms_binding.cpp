@@ -18,10 +18,10 @@ using BmsObject = Boxed<BmsRecord>;
 PyObject* bms_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   return guarded([&]() -> PyObject* {
     static constexpr Signature<3> sig{"Bms", "__new__", {"mol1", "mol2", "potk"}};
-    Molecule mol1, mol2;
+    FiniteMolecule mol1, mol2;
     SitePairTable potk;
     if (!parse(sig, tuple_args(args, kwds), mol1, mol2, potk)) return nullptr;
-    return new_boxed(type, make_bms(std::move(mol1), std::move(mol2), std::move(potk)));
+    return new_boxed(type, make_bms(std::move(mol1.sites), std::move(mol2.sites), std::move(potk)));
   });
 }
 
@@ -62,6 +62,7 @@ PyTypeObject* create_bms_class() {
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>("Bms(mol1, mol2, potk)\n--\n\n")},
       {Py_tp_new, reinterpret_cast<void*>(bms_new)},
+      {Py_tp_setattro, reinterpret_cast<void*>(refuse_class_assignment)},
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<BmsRecord>)},
       {Py_tp_methods, bms_methods},
       {0, nullptr},

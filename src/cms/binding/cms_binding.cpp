@@ -18,10 +18,10 @@ using CmsObject = Boxed<CmsRecord>;
 PyObject* cms_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   return guarded([&]() -> PyObject* {
     static constexpr Signature<6> sig{"Cms", "__new__", {"mol1", "mol2", "mol3", "potk12", "potk13", "potk23"}};
-    Molecule mol1, mol2, mol3;
+    FiniteMolecule mol1, mol2, mol3;
     SitePairTable potk12, potk13, potk23;
     if (!parse(sig, tuple_args(args, kwds), mol1, mol2, mol3, potk12, potk13, potk23)) return nullptr;
-    return new_boxed(type, make_cms(std::move(mol1), std::move(mol2), std::move(mol3), std::move(potk12),
+    return new_boxed(type, make_cms(std::move(mol1.sites), std::move(mol2.sites), std::move(mol3.sites), std::move(potk12),
                                     std::move(potk13), std::move(potk23)));
   });
 }
@@ -63,6 +63,7 @@ PyTypeObject* create_cms_class() {
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>("Cms(mol1, mol2, mol3, potk12, potk13, potk23)\n--\n\n")},
       {Py_tp_new, reinterpret_cast<void*>(cms_new)},
+      {Py_tp_setattro, reinterpret_cast<void*>(refuse_class_assignment)},
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<CmsRecord>)},
       {Py_tp_methods, cms_methods},
       {0, nullptr},

@@ -1,6 +1,9 @@
 #include "module/binding/args.h"
 
+#include <cmath>
 #include <string>
+
+#include <unistd.h>
 
 namespace vica::py {
 namespace {
@@ -122,7 +125,7 @@ bool match_arguments(const char* class_name, const char* func_name, const char* 
 }
 
 bool convert(PyObject* obj, double& out) {
-  const double v = PyFloat_AsDouble(obj);
+  const double v = call_python([obj] { return PyFloat_AsDouble(obj); });
   if (v == -1.0 && PyErr_Occurred()) return false;
   out = v;
   return true;
@@ -131,7 +134,7 @@ bool convert(PyObject* obj, double& out) {
 bool convert(PyObject* obj, std::uint64_t& out) {
   PyRef index;
   if (!PyLong_Check(obj)) {
-    index = PyRef(PyNumber_Index(obj));
+    index = PyRef(call_python([obj] { return PyNumber_Index(obj); }));
     if (!index) return false;
     obj = index.get();
   }
@@ -164,7 +167,7 @@ bool convert(PyObject* obj, Site& out) {
     raise_not_instance(obj, "Sequence");
     return false;
   }
-  const Py_ssize_t len = PySequence_Size(obj);
+  const Py_ssize_t len = call_python([obj] { return PySequence_Size(obj); });
   if (len < 0) return false;
   if (len != 3) {
     PyErr_Format(PyExc_ValueError, "expected a sequence of length 3 (got %zd)", len);
@@ -172,7 +175,7 @@ bool convert(PyObject* obj, Site& out) {
   }
   double xyz[3];
   for (Py_ssize_t i = 0; i < 3; ++i) {
-    PyRef item(PySequence_GetItem(obj, i));
+    PyRef item(call_python([obj, i] { return PySequence_GetItem(obj, i); }));
     if (!item) return false;
     if (!convert(item.get(), xyz[i])) return false;
   }
@@ -182,6 +185,35 @@ bool convert(PyObject* obj, Site& out) {
 
 bool convert(PyObject* obj, Molecule& out) {
   return convert_sequence(obj, out, [](PyObject* item, Site& s) { return convert(item, s); });
+}
+
+bool convert_finite(PyObject* obj, const char* name, FiniteMolecule& out) {
+  std::size_t index = 0;
+  return convert_sequence(obj, out.sites, [name, &index](PyObject* item, Site& s) {
+    if (!convert(item, s)) return false;
+    for (const double c : {s.x, s.y, s.z}) {
+      if (std::isfinite(c)) continue;
+      const char* text = std::isnan(c) ? "nan" : c < 0.0 ? "-inf" : "inf";
+      PyErr_Format(PyExc_ValueError, "%s: site %zu has a non-finite coordinate (%s)", name, index, text);
+      return false;
+    }
+    ++index;
+    return true;
+  });
+}
+
+double physical_memory_bytes() {
+  static const double bytes = [] {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || page_size <= 0) return 0.0;
+    return static_cast<double>(pages) * static_cast<double>(page_size);
+  }();
+  return bytes;
+}
+
+void raise_argument_memory_error(const char* name) {
+  PyErr_Format(PyExc_MemoryError, "%s: not enough memory to hold this argument", name);
 }
 
 void prefix_argument_error(const char* name) {
@@ -217,7 +249,9 @@ void raise_not_instance(PyObject* obj, const char* target) {
     PyErr_Format(PyExc_TypeError, "'None' is not an instance of '%s'", target);
     return;
   }
-  PyRef qualname(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+  PyRef qualname(call_python([obj] {
+    return PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+  }));
   std::string type_name;
   if (!qualname || !convert(qualname.get(), type_name)) {
     PyErr_Clear();

@@ -9,6 +9,8 @@
 //   Site                 sequence of exactly three floats
 //   Molecule             non-str sequence of sites
 //   SitePairTable        non-str sequence of non-str sequences of PotK
+//   FiniteMolecule       a Molecule whose coordinates are all finite (the
+//                        molecules that Uij, Bms and Cms keep)
 //
 //   static constexpr Signature<4> kRun{"Bms", "run", {"t_kelvin", "u_min", "dev_tol", "order_max"}};
 //   double t, u, d; std::uint64_t m;
@@ -17,13 +19,17 @@
 // Matching follows the interpreter's rules and messages (too many positional
 // arguments, then keywords in the order given, then the missing ones); the
 // arguments are then converted in declaration order and the first failure is
-// reported, a TypeError with the prefix "argument 'name': ".
+// reported, a TypeError with the prefix "argument 'name': ".  Memory that
+// cannot be had while an argument is read is a MemoryError naming it.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -31,6 +37,13 @@
 #include "uij/molecule.h"
 
 namespace vica::py {
+
+// A molecule that an instance keeps: a NaN or infinite coordinate would give
+// finite, plausible but wrong energies (a clamped distance), so it is refused
+// with ValueError "name: site i has a non-finite coordinate (nan)".
+struct FiniteMolecule {
+  Molecule sites;
+};
 
 template <std::size_t N>
 struct Signature {
@@ -66,12 +79,32 @@ bool convert(PyObject* obj, Molecule& out);
 // Defined by the PotK binding (it needs the PotK class).
 bool convert(PyObject* obj, SitePairTable& out);
 
+bool convert_finite(PyObject* obj, const char* name, FiniteMolecule& out);
+
 // Re-raises a pending exactly-TypeError as "argument 'name': " + message,
 // keeping its cause; any other error is left as it is.
 void prefix_argument_error(const char* name);
 
 // "'T' object is not an instance of 'target'" (or "'None' is not ...").
 void raise_not_instance(PyObject* obj, const char* target);
+
+// Bytes of memory the machine has (0 when unknown).
+double physical_memory_bytes();
+
+// Reserves room for `hint` items when that much memory can exist; a length
+// that overstates what the sequence holds (or what any machine could hold)
+// only skips the reservation, since the items are read by iteration anyway.
+template <class T>
+void reserve_hint(std::vector<T>& v, std::size_t hint) {
+  if (hint == 0 || hint > v.max_size()) return;
+  const double memory = physical_memory_bytes();
+  if (memory > 0.0 && static_cast<double>(hint) * static_cast<double>(sizeof(T)) > memory) return;
+  try {
+    v.reserve(hint);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+}
 
 // Reads a non-str sequence item by item, in iteration order, converting each
 // item with `item(PyObject*, T&) -> bool`.
@@ -86,16 +119,16 @@ bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
     return false;
   }
   std::vector<T> result;
-  const Py_ssize_t hint = PySequence_Size(obj);
+  const Py_ssize_t hint = call_python([obj] { return PySequence_Size(obj); });
   if (hint < 0) {
     PyErr_Clear();  // the length only reserves space
   } else {
-    result.reserve(static_cast<std::size_t>(hint));
+    reserve_hint(result, static_cast<std::size_t>(hint));
   }
-  PyRef it(PyObject_GetIter(obj));
+  PyRef it(call_python([obj] { return PyObject_GetIter(obj); }));
   if (!it) return false;
   for (;;) {
-    PyRef elem(PyIter_Next(it.get()));
+    PyRef elem(call_python([&it] { return PyIter_Next(it.get()); }));
     if (!elem) break;
     T value{};
     if (!item(elem.get(), value)) return false;
@@ -106,10 +139,33 @@ bool convert_sequence(PyObject* obj, std::vector<T>& out, F item) {
   return true;
 }
 
+// MemoryError "name: not enough memory to hold this argument".
+void raise_argument_memory_error(const char* name);
+
 namespace detail {
 template <class T>
+bool convert_one(PyObject* obj, const char* name, T& out) {
+  if constexpr (std::is_same_v<T, FiniteMolecule>) {
+    return convert_finite(obj, name, out);
+  } else {
+    (void)name;
+    return convert(obj, out);
+  }
+}
+
+template <class T>
 bool convert_named(PyObject* obj, const char* name, T& out) {
-  if (convert(obj, out)) return true;
+  bool ok = false;
+  try {
+    ok = convert_one(obj, name, out);
+  } catch (const std::bad_alloc&) {
+    raise_argument_memory_error(name);
+    return false;
+  } catch (const std::length_error&) {
+    raise_argument_memory_error(name);
+    return false;
+  }
+  if (ok) return true;
   prefix_argument_error(name);
   return false;
 }

@@ -6,6 +6,17 @@
 
 namespace vica::py {
 
+int refuse_class_assignment(PyObject* self, PyObject* name, PyObject* value) {
+  if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "__class__") == 0) {
+    PyRef type_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "__name__"));
+    if (!type_name) return -1;
+    PyErr_Format(PyExc_AttributeError, "attribute '__class__' of '%U' objects is not writable",
+                 type_name.get());
+    return -1;
+  }
+  return PyObject_GenericSetAttr(self, name, value);
+}
+
 PyTypeObject* create_class(PyType_Spec* spec, PyObject* bases, const char* class_name) {
   PyObject* type = bases != nullptr ? PyType_FromSpecWithBases(spec, bases) : PyType_FromSpec(spec);
   if (type == nullptr) {

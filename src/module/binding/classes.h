@@ -67,6 +67,13 @@ void dealloc_boxed(PyObject* self) {
   Py_DECREF(type);
 }
 
+// tp_setattro of every class.  Instances have no dictionary and only
+// read-only properties, so the generic rule refuses every attribute with
+// AttributeError, all but `__class__`, whose assignment would succeed between
+// classes of one layout (turning an R1 into an R6R12 around an R1 payload).
+// It is refused here with AttributeError as well.
+int refuse_class_assignment(PyObject* self, PyObject* name, PyObject* value);
+
 // Creates a class from its spec (with optional bases) once per process; the
 // name in the failure message is the bare class name.  Returns a borrowed
 // reference that lives for the whole process.

@@ -96,6 +96,8 @@ void set_error_from_current_exception() noexcept {
     PyErr_SetString(PyExc_RuntimeError, e.what());
   } catch (const vica::MemoryError& e) {
     PyErr_SetString(PyExc_MemoryError, e.what());
+  } catch (const vica::FloatingPointError& e) {
+    PyErr_SetString(PyExc_FloatingPointError, e.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::length_error&) {

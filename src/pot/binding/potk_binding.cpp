@@ -149,6 +149,7 @@ PyTypeObject* create_variant(PyTypeObject* base, const char* doc) {
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>(doc)},
       {Py_tp_new, reinterpret_cast<void*>(variant_new<Kind>)},
+      {Py_tp_setattro, reinterpret_cast<void*>(refuse_class_assignment)},
       {Py_tp_dealloc, reinterpret_cast<void*>(potk_dealloc)},
       {Py_tp_getset, variant_getset<Kind>()},
       {Py_sq_length, reinterpret_cast<void*>(variant_len<Kind>)},
@@ -188,6 +189,7 @@ PyTypeObject* create_family() {
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>("PotK(flag, r)\n--\n\n")},
       {Py_tp_new, reinterpret_cast<void*>(potk_new)},
+      {Py_tp_setattro, reinterpret_cast<void*>(refuse_class_assignment)},
       {Py_tp_dealloc, reinterpret_cast<void*>(potk_dealloc)},
       {0, nullptr},
   };
@@ -220,10 +222,12 @@ PyTypeObject* potk_class() {
   return cls;
 }
 
-bool convert(PyObject* obj, SitePairTable& out) {
+VICA_CATCHES_FORCED_UNWIND bool convert(PyObject* obj, SitePairTable& out) {
   PyTypeObject* potk = nullptr;
   try {
     potk = potk_class();
+  } catch (abi::__forced_unwind&) {
+    throw;
   } catch (...) {
     set_error_from_current_exception();
     return false;

@@ -19,8 +19,11 @@ UijObject* as_uij(PyObject* self) { return reinterpret_cast<UijObject*>(self); }
 PyObject* uij_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   return guarded([&]() -> PyObject* {
     static constexpr Signature<3> sig{"Uij", "__new__", {"moli", "molj", "potk"}};
+    FiniteMolecule moli, molj;
     PairRecord pair;
-    if (!parse(sig, tuple_args(args, kwds), pair.moli, pair.molj, pair.potk)) return nullptr;
+    if (!parse(sig, tuple_args(args, kwds), moli, molj, pair.potk)) return nullptr;
+    pair.moli = std::move(moli.sites);
+    pair.molj = std::move(molj.sites);
     return new_boxed(type, vica::Uij(std::move(pair)));
   });
 }
@@ -69,6 +72,7 @@ PyTypeObject* create_uij_class() {
   static PyType_Slot slots[] = {
       {Py_tp_doc, const_cast<char*>("Uij(moli, molj, potk)\n--\n\n")},
       {Py_tp_new, reinterpret_cast<void*>(uij_new)},
+      {Py_tp_setattro, reinterpret_cast<void*>(refuse_class_assignment)},
       {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_boxed<vica::Uij>)},
       {Py_tp_methods, methods},
       {0, nullptr},

@@ -1,0 +1,16 @@
+"""Collection rules and markers of the test suite."""
+import sys
+
+# The match statement exists from CPython 3.10 on; its tests live in a module
+# of their own that older interpreters do not collect.
+collect_ignore = []
+if sys.version_info < (3, 10):
+    collect_ignore.append("test_potk_match.py")
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "physics: long Monte Carlo runs checked against physical references (left out of the "
+        "sanitizer run of .ci/run)")
+    config.addinivalue_line(
+        "markers", "rss: measures the process's resident size (meaningless under a sanitizer's allocator)")
