@@ -8,9 +8,13 @@ and the reference is the deterministic quadrature of reference_b2 over
 import math
 
 import numpy as np
+import pytest
 
 from reference_b2 import COULOMB_K_ANGSTROM, TRAPPE_CO2, b2_linear_quadrature
 from vica import Bms, PotK
+
+# Monte Carlo runs or quadratures against physical references: left out of the sanitizer run.
+pytestmark = pytest.mark.physics
 
 T = 300.0
 FIXED = 1e300  # stops after production block 10

@@ -14,6 +14,9 @@ from scipy.spatial.transform import Rotation
 
 from reference_b2 import COULOMB_K_ANGSTROM, TRAPPE_CO2, b2_linear_quadrature, mean_mayer_f
 
+# Monte Carlo runs or quadratures against physical references: left out of the sanitizer run.
+pytestmark = pytest.mark.physics
+
 
 def lj(r, eps, sigma):
     x = (sigma / r) ** 6

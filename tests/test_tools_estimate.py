@@ -17,6 +17,9 @@ import pathlib
 import pytest
 
 import vicatools as vt  # noqa: E402
+
+# Monte Carlo runs or quadratures against physical references: left out of the sanitizer run.
+pytestmark = pytest.mark.physics
 np = pytest.importorskip("numpy")
 stats = pytest.importorskip("scipy.stats")
 integrate = pytest.importorskip("scipy.integrate")
