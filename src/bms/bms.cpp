@@ -10,6 +10,7 @@
 #include "runtime/number_forms.h"
 #include "uij/pair_energy.h"
 #include "uij/pair_kernel.h"
+#include "uij/step_trig.h"
 
 namespace vica {
 
@@ -37,7 +38,8 @@ class BmsWalk {
         trial_(rec.mol2),
         kernel_(rec.potk, rec.mol1.size(), rec.mol2.size()),
         v_(n_terms, 0.0),
-        point_(all_sites_at_origin(rec.mol2)) {
+        point_(all_sites_at_origin(rec.mol2)),
+        trig_(step_trig()) {
     if (kernel_.never_interacts()) {
       throw ValueError(
           "Bms.run(): the molecules cannot interact (a molecule without sites, or every entry of potk "
@@ -117,14 +119,15 @@ class BmsWalk {
   }
 
  private:
-  // Energy of molecule 2 at pose p; st receives sin(theta).
+  // Energy of molecule 2 at pose p; st receives sin(theta).  The sines and
+  // cosines of a pose come from one call of the run's trigonometric routines.
   double energy_of(const Pose& p, double& st) {
     const Site offset{p.x, p.y, p.z};
     if (point_) {
-      st = std::sin(p.theta);
+      st = trig_.sin(p.theta);
       return kernel_.energy(mol1_, mol2_, offset);
     }
-    const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
+    const EulerSinCos sc = trig_.euler(p.phi, p.theta, p.psi);
     st = sc.st;
     trial_.assign_rotated(rotation_from_sincos(sc), mol2_);
     return kernel_.energy(mol1_, trial_, offset);
@@ -156,6 +159,7 @@ class BmsWalk {
   WalkPairEnergy kernel_;
   std::vector<double> v_;
   bool point_;  // molecule 2 has all its sites at the origin
+  const TrigRoutines& trig_;  // the sines and cosines of the run's steps
   double g_ = 0.0;
   // Current configuration.
   Pose pose_{0.0, 0.0, 0.0, 0.0, 0.0, 0.0};

@@ -9,6 +9,7 @@
 #include "runtime/number_forms.h"
 #include "uij/pair_energy.h"
 #include "uij/pair_kernel.h"
+#include "uij/step_trig.h"
 
 namespace vica {
 
@@ -49,6 +50,7 @@ class CmsWalk {
         k23_(rec.pair23.potk, rec.mol2.size(), rec.mol3.size()),
         lists_(std::move(lists)),
         point_{all_sites_at_origin(rec.mol2), all_sites_at_origin(rec.mol3)},
+        trig_(step_trig()),
         d12_(n_terms, 0.0),
         d13_(n_terms, 0.0),
         d23_(n_terms, 0.0),
@@ -193,8 +195,8 @@ class CmsWalk {
   // origin keeps them (out already holds them: turning changes nothing a
   // distance sees).
   double turn(int m, const Pose& q, SiteArray& out) const {
-    if (point_[m]) return std::sin(q.theta);
-    const EulerSinCos sc = euler_sincos(q.phi, q.theta, q.psi);
+    if (point_[m]) return trig_.sin(q.theta);
+    const EulerSinCos sc = trig_.euler(q.phi, q.theta, q.psi);
     out.assign_rotated(rotation_from_sincos(sc), src_[m]);
     return sc.st;
   }
@@ -221,6 +223,7 @@ class CmsWalk {
   WalkPairEnergy k23_;
   MultinomialLists lists_;
   bool point_[2];  // molecule 2 / 3 has all its sites at the origin: no rotation needed
+  const TrigRoutines& trig_;  // the sines and cosines of the run's steps
   std::vector<double> d12_, d13_, d23_, w_;
   double g_ = 0.0;
   // Current configuration.

@@ -37,10 +37,10 @@ Rotation rotation_from_angles(double phi, double theta, double psi) {
 }
 
 Rotation rotation_from_angles(double phi, double theta) {
-  const double cf = std::cos(phi);
-  const double sf = std::sin(phi);
-  const double ct = std::cos(theta);
-  const double st = std::sin(theta);
+  return rotation2_from_sincos(std::cos(phi), std::sin(phi), std::cos(theta), std::sin(theta));
+}
+
+Rotation rotation2_from_sincos(double cf, double sf, double ct, double st) {
   Rotation r;
   r.m[0] = cf * ct;
   r.m[1] = (-sf) * ct;

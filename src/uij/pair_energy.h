@@ -38,6 +38,9 @@ EulerSinCos euler_sincos(double phi, double theta, double psi);
 // The three-angle rotation from sines and cosines already computed:
 // rotation_from_angles(phi, theta, psi) == rotation_from_sincos(euler_sincos(phi, theta, psi)).
 Rotation rotation_from_sincos(const EulerSinCos& a);
+// The two-angle rotation from the cosines and sines of phi and theta:
+// rotation_from_angles(phi, theta) == rotation2_from_sincos(cos phi, sin phi, cos theta, sin theta).
+Rotation rotation2_from_sincos(double cf, double sf, double ct, double st);
 
 Molecule rotate_sites(const Rotation& rot, const Molecule& mol);
 void rotate_sites_into(const Rotation& rot, const Molecule& mol, Molecule& out);

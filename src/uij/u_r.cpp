@@ -6,6 +6,7 @@
 #include "runtime/number_forms.h"
 #include "runtime/progress_log.h"
 #include "runtime/random_source.h"
+#include "uij/step_trig.h"
 #include "uij/uij.h"
 
 namespace vica {
@@ -29,10 +30,6 @@ double window_deviation(const double (&w)[MEAN_WINDOW], double mean) {
   return std::sqrt(s);
 }
 
-// A polar angle in turns whose cosine is uniform on [-1, 1], from a uniform
-// draw in [0, 1): orientations uniform over the sphere.
-inline double polar_turns(double u) { return std::acos(1.0 - 2.0 * u) / TWO_PI; }
-
 }  // namespace
 
 double Uij::u_r(double r, double dev_tol, std::uint64_t num_inner, std::uint64_t num_outer,
@@ -42,19 +39,29 @@ double Uij::u_r(double r, double dev_tol, std::uint64_t num_inner, std::uint64_t
   RandomSource& rng = *source;
   SiteArray turned_i(pair_.moli);
   SiteArray turned_j(pair_.molj);
+  const TrigRoutines& trig = step_trig();
 
   double sum = 0.0;
   double window[MEAN_WINDOW] = {};
 
   auto run_block = [&](std::uint64_t block) {
     for (std::uint64_t s = 0; s < num_inner; ++s) {
+      // Five uniform draws in this order: phi1, theta1, phi2, theta2, psi2
+      // (turns).  The polar angles have their cosine uniform on [-1, 1]:
+      // theta = acos(1 - 2 u) / 2 pi, so orientations are uniform over the
+      // sphere.  The two arc cosines come from one call, the five sines and
+      // cosines from another.
       const double phi1 = rng.uniform01();
-      const double theta1 = polar_turns(rng.uniform01());
+      const double u_theta1 = rng.uniform01();
       const double phi2 = rng.uniform01();
-      const double theta2 = polar_turns(rng.uniform01());
+      const double u_theta2 = rng.uniform01();
       const double psi2 = rng.uniform01();
-      const Rotation rot_i = rotation_from_angles(phi1 * TWO_PI, theta1 * TWO_PI);
-      const Rotation rot_j = rotation_from_angles(phi2 * TWO_PI, theta2 * TWO_PI, psi2 * TWO_PI);
+      const Acos2 polar = trig.acos2(1.0 - 2.0 * u_theta1, 1.0 - 2.0 * u_theta2);
+      const double theta1 = polar.a0 / TWO_PI;
+      const double theta2 = polar.a1 / TWO_PI;
+      const SinCos5 sc = trig.sincos5(phi1 * TWO_PI, theta1 * TWO_PI, phi2 * TWO_PI, theta2 * TWO_PI, psi2 * TWO_PI);
+      const Rotation rot_i = rotation2_from_sincos(sc.c[0], sc.s[0], sc.c[1], sc.s[1]);
+      const Rotation rot_j = rotation_from_sincos(EulerSinCos{sc.c[2], sc.s[2], sc.c[3], sc.s[3], sc.c[4], sc.s[4]});
       sum = sum + energy_at(r, rot_i, rot_j, turned_i, turned_j);
     }
     const std::uint64_t count = block * num_inner;
