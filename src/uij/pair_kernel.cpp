@@ -79,26 +79,14 @@ void SiteArray::assign(const Molecule& mol) {
   }
 }
 
-void SiteArray::assign_rotated(const Rotation& rot, const SiteArray& src) {
+void SiteArray::assign_rotated_resized(const Rotation& rot, const SiteArray& src) {
   if (&src == this) {
     SiteArray copy = src;
     assign_rotated(rot, copy);
     return;
   }
   resize(src.n_);
-  const double* m = rot.m;
-  const double* sx = src.x_.data();
-  const double* sy = src.y_.data();
-  const double* sz = src.z_.data();
-  double* ox = x_.data();
-  double* oy = y_.data();
-  double* oz = z_.data();
-  for (std::size_t i = 0; i < n_; ++i) {
-    const double x = sx[i], y = sy[i], z = sz[i];
-    ox[i] = (m[0] * x + m[1] * y) + m[2] * z;
-    oy[i] = (m[3] * x + m[4] * y) + m[5] * z;
-    oz[i] = (m[6] * x + m[7] * y) + m[8] * z;
-  }
+  turn_from(rot, src);
 }
 
 // ---------------------------------------------------------------- paths

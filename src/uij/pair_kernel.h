@@ -35,14 +35,38 @@ class SiteArray {
   const double* z() const { return z_.data(); }
 
   // Make this array the sites of `src` turned by `rot`, with the arithmetic
-  // of rotate_sites.  Allocation-free when this array already has src's size.
-  void assign_rotated(const Rotation& rot, const SiteArray& src);
+  // of rotate_sites.  Allocation-free when this array already has src's size
+  // (the case of every Monte Carlo step, turned here inline).
+  void assign_rotated(const Rotation& rot, const SiteArray& src) {
+    if (&src != this && src.n_ == n_ && src.x_.size() == x_.size()) [[likely]] {
+      turn_from(rot, src);
+      return;
+    }
+    assign_rotated_resized(rot, src);
+  }
 
   // Make this array hold the sites of `mol` unchanged.
   void assign(const Molecule& mol);
 
  private:
   void resize(std::size_t n);
+  void assign_rotated_resized(const Rotation& rot, const SiteArray& src);
+  // x' = (R00 x + R01 y) + R02 z, ... for every site; sizes already equal.
+  void turn_from(const Rotation& rot, const SiteArray& src) {
+    const double* m = rot.m;
+    const double* sx = src.x_.data();
+    const double* sy = src.y_.data();
+    const double* sz = src.z_.data();
+    double* ox = x_.data();
+    double* oy = y_.data();
+    double* oz = z_.data();
+    for (std::size_t i = 0; i < n_; ++i) {
+      const double x = sx[i], y = sy[i], z = sz[i];
+      ox[i] = (m[0] * x + m[1] * y) + m[2] * z;
+      oy[i] = (m[3] * x + m[4] * y) + m[5] * z;
+      oz[i] = (m[6] * x + m[7] * y) + m[8] * z;
+    }
+  }
 
   std::size_t n_ = 0;
   std::vector<double> x_, y_, z_;  // padded with zeros to a multiple of 8
