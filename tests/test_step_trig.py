@@ -191,3 +191,12 @@ def test_u_r_quadrature_on_every_path(path, restore_path):
     got = t.u_r(moli, molj, [[(tags[k],) + p for k, p in row] for row in table], r, 0.0, n_inner, n_outer, 10**9)
     se = math.sqrt(var / ((10 + n_outer) * n_inner))
     assert abs(got - mean) < 5 * se + 1e-12, (got, mean, se)
+
+
+def test_exponential_below_minus_746_is_plus_zero():
+    # The derivative terms take e^t as +0.0 below -746 without calling exp:
+    # the platform's exp gives exactly that there (an underflow), and not yet
+    # just above, where the call is made.
+    ts = [-746.0, -746.5, -800.0, -1e4, -1e300, -math.inf] + list(-746.0 - np.geomspace(1e-9, 1e6, 200))
+    assert all(bits(math.exp(x)) == bits(0.0) for x in ts)
+    assert math.exp(-745.0) > 0.0

@@ -109,7 +109,7 @@ class BmsWalk {
     v[0] = sign_term(f_);
     if (n > 1) {
       if (admissible_) {
-        v[1] = (std::exp(t_) / af) * t_;
+        v[1] = (exp_of(t_) / af) * t_;
         for (std::size_t k = 2; k < n; ++k) v[k] = v[k - 1] * t_;
       } else {
         for (std::size_t k = 1; k < n; ++k) v[k] = 0.0;

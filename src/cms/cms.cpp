@@ -206,7 +206,7 @@ class CmsWalk {
     const std::size_t n = d.size();
     d[0] = f;
     if (n > 1) {
-      d[1] = (std::exp(t) * t) * kInvSqrt2;
+      d[1] = (exp_of(t) * t) * kInvSqrt2;
       for (std::size_t k = 2; k < n; ++k) d[k] = (d[k - 1] * t) * kInvSqrt2;
     }
   }

@@ -153,6 +153,11 @@ inline double sign_term(double x) {
   return std::signbit(x) ? -1.0 : 1.0;
 }
 
+// e^t from the platform's exp.  Below -746 the result underflows to +0.0
+// (e^t is under half the smallest subnormal); that value is given without
+// the call, whose underflow path is slow.
+inline double exp_of(double t) { return t < -746.0 ? 0.0 : std::exp(t); }
+
 std::string block_number_text(std::uint64_t n);
 
 struct MayerRunSums {
