@@ -83,14 +83,22 @@ class BmsWalk {
     }
   }
 
-  bool step(RandomSource& rng, double scale) {
-    const Pose p = trial_pose(rng, pose_, sigma_, scale);
+  // One Metropolis step: six normals (taken at the end of the step before
+  // when that one was told to draw them), the trial, then one uniform; with
+  // draw_next the six normals of the next step follow at once, before the
+  // decision, so that they never wait for it.  The stream is used in the same
+  // order either way.
+  bool step(RandomSource& rng, double scale, bool draw_next) {
+    if (!normals_ready_) draw_move_normals(rng, normals_);
+    const Pose p = trial_pose(normals_, pose_, sigma_, scale);
     double st;
     const double u = energy_of(p, st);
     const double t = u * b_;
     const bool admissible = t_lim_ > t;
     const double f = admissible ? std::expm1(t) : -1.0;
     const double big_u = rng.uniform01();
+    normals_ready_ = draw_next;
+    if (draw_next) draw_move_normals(rng, normals_);
     if (std::fabs(f / f_) * std::fabs(st / st_) > big_u) {
       pose_ = p;
       st_ = st;
@@ -161,6 +169,8 @@ class BmsWalk {
   bool point_;  // molecule 2 has all its sites at the origin
   const TrigRoutines& trig_;  // the sines and cosines of the run's steps
   double g_ = 0.0;
+  MoveNormals normals_{};      // the normals of the next step, once drawn
+  bool normals_ready_ = false;
   // Current configuration.
   Pose pose_{0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   double st_ = 0.0;

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "uij/molecule.h"
@@ -47,6 +48,14 @@ class SiteArray {
 
   // Make this array hold the sites of `mol` unchanged.
   void assign(const Molecule& mol);
+
+  // Exchanges the contents of two arrays (no allocation, no copy).
+  friend void swap(SiteArray& a, SiteArray& b) noexcept {
+    std::swap(a.n_, b.n_);
+    a.x_.swap(b.x_);
+    a.y_.swap(b.y_);
+    a.z_.swap(b.z_);
+  }
 
  private:
   void resize(std::size_t n);
