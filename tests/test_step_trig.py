@@ -58,12 +58,13 @@ def test_scalar_path_is_the_platform_library_bit_for_bit():
     rng = np.random.default_rng(5)
     xs = list(rng.normal(0.0, 1.0, 200) * 10.0 ** rng.integers(-3, 7, 200)) + [0.0, -0.0, math.pi, 1e300]
     assert [bits(v) for v in t.trig_sin("scalar", xs)] == [bits(math.sin(x)) for x in xs]
-    for routine in (t.trig_euler, t.trig_sincos5):
+    for routine in (t.trig_euler, t.trig_sincos5, t.trig_sincos10):
         got = routine("scalar", xs)
         assert [bits(s) for s, _ in got] == [bits(math.sin(x)) for x in xs]
         assert [bits(c) for _, c in got] == [bits(math.cos(x)) for x in xs]
     ys = list(1.0 - 2.0 * rng.random(101)) + [1.0, -1.0]
-    assert [bits(v) for v in t.trig_acos("scalar", ys)] == [bits(math.acos(y)) for y in ys]
+    for routine in (t.trig_acos, t.trig_acos4):
+        assert [bits(v) for v in routine("scalar", ys)] == [bits(math.acos(y)) for y in ys]
 
 
 # ---------------------------------------------------------------- accuracy
@@ -71,8 +72,8 @@ def test_scalar_path_is_the_platform_library_bit_for_bit():
 
 @pytest.mark.parametrize("path", ALL_VECTOR)
 def test_vector_sines_and_cosines_within_4_ulp(path):
-    # One million draws of 9 angle evaluations each (Euler triple, five-angle
-    # call, one-angle call): magnitudes log-uniform up to 1e6 rad with random
+    # One million draws of 19 angle evaluations each (Euler triple, five- and
+    # ten-angle calls, one-angle call): magnitudes log-uniform up to 1e6 rad with random
     # signs, and random walks with steps of standard deviation pi as the
     # walks of Bms and Cms make them.
     s_ulp, c_ulp, largest = t.trig_max_ulp(path, 1_000_000, 1e6, 0)
@@ -87,6 +88,7 @@ def test_vector_sines_and_cosines_within_4_ulp(path):
 def test_vector_arc_cosine_within_4_ulp(path):
     assert t.trig_acos_max_ulp(path, 1_000_000) <= 4
     assert t.trig_acos(path, [1.0, -1.0]) == [0.0, math.pi]
+    assert t.trig_acos4(path, [1.0, -1.0, 1.0, -1.0]) == [0.0, math.pi, 0.0, math.pi]
 
 
 SPECIAL = [0.0, -0.0, 5e-324, -5e-324, 1e-300, math.nan, -math.nan, math.inf, -math.inf, 1e300, -1e300,
@@ -109,7 +111,7 @@ def test_special_arguments_keep_their_class(path):
     want_c = [result_class(math.cos(x)) if math.isfinite(x) else "nan" for x in SPECIAL]
     got_sin = t.trig_sin(path, SPECIAL)
     assert [result_class(v) for v in got_sin] == want_s
-    for routine in (t.trig_euler, t.trig_sincos5):
+    for routine in (t.trig_euler, t.trig_sincos5, t.trig_sincos10):
         got = routine(path, SPECIAL)
         assert [result_class(s) for s, _ in got] == want_s
         assert [result_class(c) for _, c in got] == want_c
@@ -120,8 +122,9 @@ def test_special_arguments_keep_their_class(path):
     # Tiny arguments: sin x = x and cos x = 1 exactly.
     assert t.trig_euler(path, [1e-300, -1e-300, 5e-324]) == [(1e-300, 1.0), (-1e-300, 1.0), (5e-324, 1.0)]
     acos_args = [1.0, -1.0, 0.0, -0.0, math.nan, 1.0000000000000002, -1.5, math.inf]
-    assert [result_class(v) for v in t.trig_acos(path, acos_args)] == \
-        ["+0", "finite", "finite", "finite", "nan", "nan", "nan", "nan"]
+    for routine in (t.trig_acos, t.trig_acos4):
+        assert [result_class(v) for v in routine(path, acos_args)] == \
+            ["+0", "finite", "finite", "finite", "nan", "nan", "nan", "nan"]
 
 
 @pytest.mark.parametrize("path", ["scalar"] + ALL_VECTOR)
@@ -187,7 +190,7 @@ def test_u_r_quadrature_on_every_path(path, restore_path):
     tags = {"R1": 1, "R1R6R12": 3}
     r = 3.0
     mean, var = quadrature_average(moli, molj, table, r, n=12)
-    n_inner, n_outer = 50000, 10
+    n_inner, n_outer = 50001, 10  # odd: pairs of samples and one sample alone per block
     got = t.u_r(moli, molj, [[(tags[k],) + p for k, p in row] for row in table], r, 0.0, n_inner, n_outer, 10**9)
     se = math.sqrt(var / ((10 + n_outer) * n_inner))
     assert abs(got - mean) < 5 * se + 1e-12, (got, mean, se)

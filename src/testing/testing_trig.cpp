@@ -8,13 +8,16 @@
 //   trig_euler(path, xs)           -> [(sin x, cos x)], the angles three to a call
 //   trig_sincos5(path, xs)         -> [(sin x, cos x)], the angles five to a call
 //   trig_acos(path, xs)            -> [acos x], two to a call
+//   trig_sincos10(path, xs)        -> [(sin x, cos x)], the angles ten to a call
+//   trig_acos4(path, xs)           -> [acos x], four to a call
 //   trig_rotation(path, phi, theta, psi) -> the rotation built from the path's sines
 //   trig_max_ulp(path, n, max_abs, walk) -> (sin ulp, cos ulp, largest |x|), the largest
 //       distances in units in the last place from std::sin / std::cos over n
-//       angles per lane of the Euler and five-angle routines: random walks of
+//       angles per lane of the Euler, five- and ten-angle routines: random walks of
 //       standard deviation pi per step (walk) or magnitudes log-uniform up to
 //       max_abs with random signs
 //   trig_acos_max_ulp(path, n)     -> largest ulp distance from std::acos over 1 - 2u
+//                                     (two- and four-argument routines)
 //   bms_run(mol1, mol2, table, t_kelvin, u_min, dev_tol, order_max),
 //   cms_run(mol1, mol2, mol3, t12, t13, t23, t_kelvin, dev_tol, order_max),
 //   u_r(moli, molj, table, r, dev_tol, num_inner, num_outer, num_print)
@@ -250,6 +253,46 @@ PyObject* t_trig_acos(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* 
   });
 }
 
+PyObject* t_trig_sincos10(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<2> sig{"_vica_testing", "trig_sincos10", {"path", "xs"}};
+    std::string path;
+    std::vector<double> xs;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), path, xs)) return nullptr;
+    const TrigRoutines& r = trig_routines(path_of(path));
+    const std::size_t m = xs.size();
+    xs.resize((m + 9) / 10 * 10, 0.0);
+    std::vector<double> s, c;
+    for (std::size_t i = 0; i < xs.size(); i += 10) {
+      const SinCos10 e = r.sincos10(xs.data() + i);
+      s.insert(s.end(), e.s, e.s + 10);
+      c.insert(c.end(), e.c, e.c + 10);
+    }
+    s.resize(m);
+    c.resize(m);
+    return pairs(s, c);
+  });
+}
+
+PyObject* t_trig_acos4(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<2> sig{"_vica_testing", "trig_acos4", {"path", "xs"}};
+    std::string path;
+    std::vector<double> xs;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), path, xs)) return nullptr;
+    const TrigRoutines& r = trig_routines(path_of(path));
+    const std::size_t m = xs.size();
+    xs.resize((m + 3) / 4 * 4, 0.0);
+    std::vector<double> out;
+    for (std::size_t i = 0; i < xs.size(); i += 4) {
+      const Acos4 a = r.acos4(xs[i], xs[i + 1], xs[i + 2], xs[i + 3]);
+      out.insert(out.end(), a.a, a.a + 4);
+    }
+    out.resize(m);
+    return floats(out);
+  });
+}
+
 PyObject* t_trig_rotation(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
   return wrap([&]() -> PyObject* {
     static constexpr py::Signature<4> sig{"_vica_testing", "trig_rotation", {"path", "phi", "theta", "psi"}};
@@ -273,7 +316,7 @@ PyObject* t_trig_max_ulp(PyObject*, PyObject* const* args, Py_ssize_t n, PyObjec
     const TrigRoutines& r = trig_routines(path_of(path));
     RandomSource rng = keyed_source();
     const double log_max = std::log(max_abs);
-    double x[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
+    double x[10] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
     std::uint64_t worst_s = 0, worst_c = 0;
     double largest = 0.0;
     auto check = [&](double xi, double s, double c) {
@@ -298,6 +341,8 @@ PyObject* t_trig_max_ulp(PyObject*, PyObject* const* args, Py_ssize_t n, PyObjec
       check(x[2], e.sp, e.cp);
       const SinCos5 f = r.sincos5(x[0], x[1], x[2], x[3], x[4]);
       for (int i = 0; i < 5; ++i) check(x[i], f.s[i], f.c[i]);
+      const SinCos10 h = r.sincos10(x);
+      for (int i = 0; i < 10; ++i) check(x[i], h.s[i], h.c[i]);
       const std::uint64_t d1 = ulp_distance(r.sin(x[4]), std::sin(x[4]));
       if (d1 > worst_s) worst_s = d1;
     }
@@ -323,6 +368,12 @@ PyObject* t_trig_acos_max_ulp(PyObject*, PyObject* const* args, Py_ssize_t n, Py
       const std::uint64_t db = ulp_distance(v.a1, std::acos(b));
       if (da > worst) worst = da;
       if (db > worst) worst = db;
+      const Acos4 w = r.acos4(b, a, -a, -b);
+      const double args4[4] = {b, a, -a, -b};
+      for (int i = 0; i < 4; ++i) {
+        const std::uint64_t d = ulp_distance(w.a[i], std::acos(args4[i]));
+        if (d > worst) worst = d;
+      }
     }
     return PyLong_FromUnsignedLongLong(worst);
   });
@@ -394,6 +445,8 @@ int add(PyObject* module) {
       def<t_trig_euler>("trig_euler", "trig_euler(path, xs)\n--\n\n"),
       def<t_trig_sincos5>("trig_sincos5", "trig_sincos5(path, xs)\n--\n\n"),
       def<t_trig_acos>("trig_acos", "trig_acos(path, xs)\n--\n\n"),
+      def<t_trig_sincos10>("trig_sincos10", "trig_sincos10(path, xs)\n--\n\n"),
+      def<t_trig_acos4>("trig_acos4", "trig_acos4(path, xs)\n--\n\n"),
       def<t_trig_rotation>("trig_rotation", "trig_rotation(path, phi, theta, psi)\n--\n\n"),
       def<t_trig_max_ulp>("trig_max_ulp", "trig_max_ulp(path, n, max_abs, walk)\n--\n\n"),
       def<t_trig_acos_max_ulp>("trig_acos_max_ulp", "trig_acos_max_ulp(path, n)\n--\n\n"),

@@ -25,9 +25,23 @@ SinCos5 sincos5_scalar(double a, double b, double c, double d, double e) {
 
 Acos2 acos2_scalar(double x0, double x1) { return Acos2{std::acos(x0), std::acos(x1)}; }
 
+SinCos10 sincos10_scalar(const double* x) {
+  SinCos10 r;
+  for (int i = 0; i < 10; ++i) {
+    r.s[i] = std::sin(x[i]);
+    r.c[i] = std::cos(x[i]);
+  }
+  return r;
+}
+
+Acos4 acos4_scalar(double x0, double x1, double x2, double x3) {
+  return Acos4{{std::acos(x0), std::acos(x1), std::acos(x2), std::acos(x3)}};
+}
+
 }  // namespace
 
-const TrigRoutines kTrigScalar = {euler_scalar, sin_scalar, sincos5_scalar, acos2_scalar};
+const TrigRoutines kTrigScalar = {euler_scalar, sin_scalar,      sincos5_scalar,
+                                   acos2_scalar, sincos10_scalar, acos4_scalar};
 
 }  // namespace detail
 

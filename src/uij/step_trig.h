@@ -34,6 +34,16 @@ struct Acos2 {
   double a0, a1;
 };
 
+// Sines and cosines of ten angles, arc cosines of four arguments (two u_r
+// samples at once).
+struct SinCos10 {
+  double s[10];
+  double c[10];
+};
+struct Acos4 {
+  double a[4];
+};
+
 // One path's routines.
 struct TrigRoutines {
   // cos and sin of phi, theta, psi, as rotation_from_sincos takes them.
@@ -41,6 +51,8 @@ struct TrigRoutines {
   double (*sin)(double x);
   SinCos5 (*sincos5)(double a, double b, double c, double d, double e);
   Acos2 (*acos2)(double x0, double x1);
+  SinCos10 (*sincos10)(const double* x);  // x[0..9]
+  Acos4 (*acos4)(double x0, double x1, double x2, double x3);
 };
 
 // Whether this build and this CPU can run the path (scalar always can).

@@ -47,6 +47,34 @@ SinCos5 sincos5_avx512(double a, double b, double c, double d, double e) {
   return r;
 }
 
+// Ten angles in two eight-lane calls each for the sines and the cosines.
+SinCos10 sincos10_avx512(const double* x) {
+  const __m512d x0 = _mm512_setr_pd(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7]);
+  const __m512d x1 = _mm512_setr_pd(x[8], x[9], 0.0, 0.0, 0.0, 0.0, 0.0, 0.0);
+  alignas(64) double s[16];
+  alignas(64) double c[16];
+  _mm512_store_pd(s, _ZGVeN8v_sin(x0));
+  _mm512_store_pd(s + 8, _ZGVeN8v_sin(x1));
+  _mm512_store_pd(c, _ZGVeN8v_cos(x0));
+  _mm512_store_pd(c + 8, _ZGVeN8v_cos(x1));
+  SinCos10 r;
+  for (int i = 0; i < 10; ++i) {
+    r.s[i] = s[i];
+    r.c[i] = c[i];
+  }
+  return r;
+}
+
+Acos4 acos4_avx512(double x0, double x1, double x2, double x3) {
+#if defined(VICA_HAVE_LIBMVEC_ACOS)
+  Acos4 r;
+  _mm256_storeu_pd(r.a, _ZGVdN4v_acos(_mm256_setr_pd(x0, x1, x2, x3)));
+  return r;
+#else
+  return Acos4{{std::acos(x0), std::acos(x1), std::acos(x2), std::acos(x3)}};
+#endif
+}
+
 Acos2 acos2_avx512(double x0, double x1) {
 #if defined(VICA_HAVE_LIBMVEC_ACOS)
   alignas(32) double a[4];
@@ -59,7 +87,8 @@ Acos2 acos2_avx512(double x0, double x1) {
 
 }  // namespace
 
-const TrigRoutines kTrigAvx512 = {euler_avx512, sin_avx512, sincos5_avx512, acos2_avx512};
+const TrigRoutines kTrigAvx512 = {euler_avx512,  sin_avx512,       sincos5_avx512,
+                                   acos2_avx512, sincos10_avx512, acos4_avx512};
 
 }  // namespace vica::detail
 
