@@ -103,15 +103,26 @@ inline Pose trial_pose(const MoveNormals& m, const Pose& cur, double sigma, doub
 class WalkPairEnergy {
  public:
   // Throws what PairKernel throws for a table too small for the molecules.
+  // The path of the several-term sums is the one active when the walk is
+  // built, taken once for the whole run (every path gives the same bits).
   WalkPairEnergy(const SitePairTable& table, std::size_t n_first, std::size_t n_second)
       : kernel_(table, n_first, n_second), single_(n_first == 1 && n_second == 1) {
     if (single_) entry_ = table[0][0];
+    direct_ = !single_ && !kernel_.never_interacts();
+    if (direct_) {
+      sum_ = PairKernel::implementation(active_kernel_path());
+      view_ = kernel_.view();
+    }
   }
+  // The view points into the kernel's own tables.
+  WalkPairEnergy(const WalkPairEnergy&) = delete;
+  WalkPairEnergy& operator=(const WalkPairEnergy&) = delete;
 
   bool never_interacts() const { return kernel_.never_interacts(); }
 
   // Inlined into every step (the one-term case is a few operations).
   [[gnu::always_inline]] inline double energy(const SiteArray& first, const SiteArray& second, Site o) const {
+    if (direct_) return sum_(view_, first, second, o);
     if (!single_) return kernel_.energy(first, second, o);
     const double dx = first.x()[0] - (second.x()[0] + o.x);
     const double dy = first.y()[0] - (second.y()[0] + o.y);
@@ -145,6 +156,9 @@ class WalkPairEnergy {
   PairKernel kernel_;
   bool single_;
   PotK entry_;
+  bool direct_ = false;  // several terms, some of them interacting: sum_ on view_
+  PairKernel::Implementation sum_ = nullptr;
+  PairKernel::View view_{};
 };
 
 // -1 / t_kelvin, after refusing (ValueError naming t_kelvin and its value) a

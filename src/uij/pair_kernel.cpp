@@ -194,6 +194,18 @@ double PairKernel::energy_on(KernelPath path, const SiteArray& first, const Site
   return detail::pair_kernel_portable(k, first, second, offset);
 }
 
+PairKernel::Implementation PairKernel::implementation(KernelPath path) {
+  switch (path) {
+    case KernelPath::avx512:
+      return detail::pair_kernel_avx512;
+    case KernelPath::avx2:
+      return detail::pair_kernel_avx2;
+    case KernelPath::portable:
+      break;
+  }
+  return detail::pair_kernel_portable;
+}
+
 namespace detail {
 
 double pair_kernel_portable(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,

@@ -146,6 +146,12 @@ class PairKernel {
                 c12_.data(), has_r1_, has_r612_};
   }
 
+  // The implementation that energy_on(path, ...) calls for a kernel whose
+  // molecules both have sites, with some entry interacting and more than one
+  // term; a caller that knows this may call it on view() directly.
+  using Implementation = double (*)(const View& k, const SiteArray& a, const SiteArray& b, Site o);
+  static Implementation implementation(KernelPath path);
+
  private:
   std::size_t n_first_ = 0;
   std::size_t n_second_ = 0;
