@@ -164,6 +164,12 @@ PairKernel::PairKernel(const SitePairTable& table, std::size_t n_first, std::siz
     }
   }
   never_interacts_ = !has_r1_ && !has_r612_;
+  all_r1r6r12_ = true;
+  for (std::size_t i = 0; i < n_first; ++i) {
+    for (std::size_t j = 0; j < n_second; ++j) {
+      if (table[i][j].tag != PotKind::R1R6R12) all_r1r6r12_ = false;
+    }
+  }
 }
 
 double PairKernel::energy(const SiteArray& first, const SiteArray& second, Site offset) const {

@@ -136,6 +136,7 @@ class PairKernel {
     const double* c12;         // coefficient of r^-12
     bool has_r1;               // some entry is R1 or R1R6R12
     bool has_r612;             // some entry is R6R12 or R1R6R12
+    bool all_r1r6r12;          // every entry the sum reads is R1R6R12
 
     std::size_t at(std::size_t i, std::size_t j) const {
       return by_rows ? i * stride + j : ((i / 8) * n_second + j) * 8 + i % 8;
@@ -143,7 +144,7 @@ class PairKernel {
   };
   View view() const {
     return View{n_first_, n_second_, by_rows_, stride_, kind_.data(), c1_.data(), c6_.data(),
-                c12_.data(), has_r1_, has_r612_};
+                c12_.data(), has_r1_, has_r612_, all_r1r6r12_};
   }
 
   // The implementation that energy_on(path, ...) calls for a kernel whose
@@ -160,6 +161,7 @@ class PairKernel {
   std::size_t stride_ = 0;
   bool has_r1_ = false;
   bool has_r612_ = false;
+  bool all_r1r6r12_ = false;
   std::vector<std::uint8_t> kind_;
   std::vector<double> c1_, c6_, c12_;
 };
