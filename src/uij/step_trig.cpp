@@ -67,7 +67,11 @@ TrigPath widest_path() {
 #if defined(VICA_HAVE_LIBMVEC) && (defined(__x86_64__) || defined(__i386__))
   __builtin_cpu_init();
   if (!__builtin_cpu_supports("avx2")) return TrigPath::scalar;
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")) return TrigPath::avx512;
+  // The AVX-512 file is compiled for AVX-512 F, VL and DQ (its 256-bit code
+  // may take the VL encodings).
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq")) {
+    return TrigPath::avx512;
+  }
   return TrigPath::avx2;
 #else
   return TrigPath::scalar;
