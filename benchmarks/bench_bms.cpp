@@ -1,7 +1,8 @@
 // Time per step of Bms runs (dev_tol = 1e300: exactly 10 production blocks,
 // 11,000,000 steps after the start search) beside the cost of the work every
-// step must do: six normals and one uniform, three sin/cos pairs, one expm1
-// and the pair energy.
+// step must do: six normals and one uniform, three sin/cos pairs (on the
+// step's own path: the vector library where found), one expm1 and the pair
+// energy.
 //
 //   cmake --build build/dev --target bench_bms && build/dev/bench_bms > /dev/null
 // (progress lines go to stdout, the timings to stderr).
@@ -16,6 +17,7 @@
 #include "runtime/random_source.h"
 #include "uij/pair_energy.h"
 #include "uij/pair_kernel.h"
+#include "uij/step_trig.h"
 
 using namespace vica;
 
@@ -51,6 +53,7 @@ double time_floor(const BmsRecord& rec, double t, int reps, bool turned) {
   const PairKernel kernel(rec.potk, rec.mol1.size(), rec.mol2.size());
   RandomSource& rng = *RandomSource::for_current_thread();
   const double bneg = -1.0 / t;
+  const TrigRoutines& trig = step_trig();  // the run's sine/cosine path
   double best = 1e300;
   double sink = 0.0;
   for (int r = 0; r < reps; ++r) {
@@ -67,7 +70,7 @@ double time_floor(const BmsRecord& rec, double t, int reps, bool turned) {
       phi = g4 * 3.141592653589793 + phi;
       theta = g5 * 3.141592653589793 + theta;
       psi = g6 * 3.141592653589793 + psi;
-      const EulerSinCos sc = euler_sincos(phi, theta, psi);
+      const EulerSinCos sc = trig.euler(phi, theta, psi);
       if (turned) b_turned.assign_rotated(rotation_from_sincos(sc), b);
       const double u = kernel.energy(a, turned ? b_turned : b, Site{px, py, pz});
       const double f = std::expm1(u * bneg);
@@ -137,6 +140,18 @@ void time_parts() {
     }
     return s;
   });
+  const TrigRoutines& trig = step_trig();
+  const double sincos3_vector = best_of([&] {
+    double s = 0.0, a = 0.0, b = 0.0, c = 0.0;
+    for (int i = 0; i < 10000000; ++i) {
+      a = rng.standard_normal() * 3.141592653589793 + a;
+      b = rng.standard_normal() * 3.141592653589793 + b;
+      c = rng.standard_normal() * 3.141592653589793 + c;
+      const EulerSinCos e = trig.euler(a, b, c);
+      s += e.st + e.cf + e.sp;
+    }
+    return s;
+  });
   const double expm1_t = best_of([&] {
     double s = 0.0;
     for (int i = 0; i < 10000000; ++i) s += std::expm1(rng.standard_normal());
@@ -146,6 +161,8 @@ void time_parts() {
                "three sin/cos pairs %.1f ns; expm1 %.1f ns (the last three include one normal, %.1f ns)\n",
                draws, sin_walk, sincos3, expm1_t, normal);
   std::fprintf(stderr, "  (three normals for the sin/cos pairs: subtract %.1f ns)\n", 3.0 * normal);
+  std::fprintf(stderr, "  three sin/cos pairs in one call of the step's path (%d: 0 scalar, 1 AVX2, 2 AVX-512) "
+               "%.1f ns\n", static_cast<int>(active_trig_path()), sincos3_vector);
 }
 
 void report(double run, double independent, double turned) {

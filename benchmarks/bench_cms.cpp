@@ -14,6 +14,7 @@
 #include "runtime/random_source.h"
 #include "uij/pair_energy.h"
 #include "uij/pair_kernel.h"
+#include "uij/step_trig.h"
 
 using namespace vica;
 
@@ -50,6 +51,7 @@ double time_floor(const CmsRecord& rec, double t, int reps, bool turned) {
   const PairKernel k23(rec.pair23.potk, rec.mol2.size(), rec.mol3.size());
   RandomSource& rng = *RandomSource::for_current_thread();
   const double bneg = -1.0 / t;
+  const TrigRoutines& trig = step_trig();  // the run's sine/cosine path
   double best = 1e300;
   double sink = 0.0;
   for (int r = 0; r < reps; ++r) {
@@ -67,7 +69,7 @@ double time_floor(const CmsRecord& rec, double t, int reps, bool turned) {
       phi = g4 * 3.141592653589793 + phi;
       theta = g5 * 3.141592653589793 + theta;
       psi = g6 * 3.141592653589793 + psi;
-      const EulerSinCos sc = euler_sincos(phi, theta, psi);
+      const EulerSinCos sc = trig.euler(phi, theta, psi);
       if (turned) b_turned.assign_rotated(rotation_from_sincos(sc), b);
       const SiteArray& bb = turned ? b_turned : b;
       const double u12 = k12.energy(a, bb, Site{px, py, pz});

@@ -10,6 +10,7 @@
 #include "runtime/number_forms.h"
 #include "uij/pair_energy.h"
 #include "uij/pair_kernel.h"
+#include "uij/step_trig.h"
 
 namespace vica {
 
@@ -37,7 +38,8 @@ class BmsWalk {
         trial_(rec.mol2),
         kernel_(rec.potk, rec.mol1.size(), rec.mol2.size()),
         v_(n_terms, 0.0),
-        point_(all_sites_at_origin(rec.mol2)) {
+        point_(all_sites_at_origin(rec.mol2)),
+        trig_(step_trig()) {
     if (kernel_.never_interacts()) {
       throw ValueError(
           "Bms.run(): the molecules cannot interact (a molecule without sites, or every entry of potk "
@@ -82,14 +84,22 @@ class BmsWalk {
     }
   }
 
-  bool step(RandomSource& rng, double scale) {
-    const Pose p = trial_pose(rng, pose_, sigma_, scale);
+  // One Metropolis step: six normals (taken at the end of the step before
+  // when that one was told to draw them), the trial, then one uniform; with
+  // draw_next the six normals of the next step follow at once, before the
+  // decision, so that they never wait for it.  The stream is used in the same
+  // order either way.
+  bool step(RandomSource& rng, double scale, bool draw_next) {
+    if (!normals_ready_) draw_move_normals(rng, normals_);
+    const Pose p = trial_pose(normals_, pose_, sigma_, scale);
     double st;
     const double u = energy_of(p, st);
     const double t = u * b_;
     const bool admissible = t_lim_ > t;
     const double f = admissible ? std::expm1(t) : -1.0;
     const double big_u = rng.uniform01();
+    normals_ready_ = draw_next;
+    if (draw_next) draw_move_normals(rng, normals_);
     if (std::fabs(f / f_) * std::fabs(st / st_) > big_u) {
       pose_ = p;
       st_ = st;
@@ -108,7 +118,7 @@ class BmsWalk {
     v[0] = sign_term(f_);
     if (n > 1) {
       if (admissible_) {
-        v[1] = (std::exp(t_) / af) * t_;
+        v[1] = (exp_of(t_) / af) * t_;
         for (std::size_t k = 2; k < n; ++k) v[k] = v[k - 1] * t_;
       } else {
         for (std::size_t k = 1; k < n; ++k) v[k] = 0.0;
@@ -118,14 +128,15 @@ class BmsWalk {
   }
 
  private:
-  // Energy of molecule 2 at pose p; st receives sin(theta).
+  // Energy of molecule 2 at pose p; st receives sin(theta).  The sines and
+  // cosines of a pose come from one call of the run's trigonometric routines.
   double energy_of(const Pose& p, double& st) {
     const Site offset{p.x, p.y, p.z};
     if (point_) {
-      st = std::sin(p.theta);
+      st = trig_.sin(p.theta);
       return kernel_.energy(mol1_, mol2_, offset);
     }
-    const EulerSinCos sc = euler_sincos(p.phi, p.theta, p.psi);
+    const EulerSinCos sc = trig_.euler(p.phi, p.theta, p.psi);
     st = sc.st;
     trial_.assign_rotated(rotation_from_sincos(sc), mol2_);
     return kernel_.energy(mol1_, trial_, offset);
@@ -157,7 +168,10 @@ class BmsWalk {
   WalkPairEnergy kernel_;
   std::vector<double> v_;
   bool point_;  // molecule 2 has all its sites at the origin
+  const TrigRoutines& trig_;  // the sines and cosines of the run's steps
   double g_ = 0.0;
+  MoveNormals normals_{};      // the normals of the next step, once drawn
+  bool normals_ready_ = false;
   // Current configuration.
   Pose pose_{0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   double st_ = 0.0;

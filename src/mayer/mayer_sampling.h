@@ -18,7 +18,11 @@
 // A Walk supplies, for its own kind of configuration:
 //   double sigma_hs() const, virial_hs() const;
 //   void find_start(RandomSource&);          // ini; may throw RuntimeError
-//   bool step(RandomSource&, double scale);  // one trial move, true if accepted
+//   bool step(RandomSource&, double scale, bool draw_next);
+//                                            // one trial move, true if accepted; with
+//                                            // draw_next the draws that open the next
+//                                            // step are taken at the end of this one
+//                                            // (the stream order is unchanged)
 //   void refresh_terms();                    // term vector and g of the current configuration
 //   const double* terms() const;             // n_terms values
 //   double reference_term() const;           // g
@@ -70,17 +74,25 @@ inline Pose draw_pose(RandomSource& rng, double sigma) {
   return Pose{g1 * sigma, g2 * sigma, g3 * sigma, g4 * kPi, g5 * kPi, g6 * kPi};
 }
 
-// A trial pose from `cur` and six standard normals drawn in this order:
+// The six standard normals g1..g6 of a trial move, drawn in this order.
+struct MoveNormals {
+  double g[6];
+};
+inline void draw_move_normals(RandomSource& rng, MoveNormals& m) {
+  m.g[0] = rng.standard_normal();
+  m.g[1] = rng.standard_normal();
+  m.g[2] = rng.standard_normal();
+  m.g[3] = rng.standard_normal();
+  m.g[4] = rng.standard_normal();
+  m.g[5] = rng.standard_normal();
+}
+
+// A trial pose from `cur` and the normals of the move:
 // x' = x + (g1 sigma) scale, ..., phi' = g4 pi + phi, ...
-inline Pose trial_pose(RandomSource& rng, const Pose& cur, double sigma, double scale) {
-  const double g1 = rng.standard_normal();
-  const double g2 = rng.standard_normal();
-  const double g3 = rng.standard_normal();
-  const double g4 = rng.standard_normal();
-  const double g5 = rng.standard_normal();
-  const double g6 = rng.standard_normal();
-  return Pose{cur.x + (g1 * sigma) * scale, cur.y + (g2 * sigma) * scale, cur.z + (g3 * sigma) * scale,
-              g4 * kPi + cur.phi,           g5 * kPi + cur.theta,         g6 * kPi + cur.psi};
+inline Pose trial_pose(const MoveNormals& m, const Pose& cur, double sigma, double scale) {
+  const double* g = m.g;
+  return Pose{cur.x + (g[0] * sigma) * scale, cur.y + (g[1] * sigma) * scale, cur.z + (g[2] * sigma) * scale,
+              g[3] * kPi + cur.phi,           g[4] * kPi + cur.theta,         g[5] * kPi + cur.psi};
 }
 
 
@@ -92,14 +104,26 @@ inline Pose trial_pose(RandomSource& rng, const Pose& cur, double sigma, double 
 class WalkPairEnergy {
  public:
   // Throws what PairKernel throws for a table too small for the molecules.
+  // The path of the several-term sums is the one active when the walk is
+  // built, taken once for the whole run (every path gives the same bits).
   WalkPairEnergy(const SitePairTable& table, std::size_t n_first, std::size_t n_second)
       : kernel_(table, n_first, n_second), single_(n_first == 1 && n_second == 1) {
     if (single_) entry_ = table[0][0];
+    direct_ = !single_ && !kernel_.never_interacts();
+    if (direct_) {
+      sum_ = PairKernel::implementation(active_kernel_path());
+      view_ = kernel_.view();
+    }
   }
+  // The view points into the kernel's own tables.
+  WalkPairEnergy(const WalkPairEnergy&) = delete;
+  WalkPairEnergy& operator=(const WalkPairEnergy&) = delete;
 
   bool never_interacts() const { return kernel_.never_interacts(); }
 
-  double energy(const SiteArray& first, const SiteArray& second, Site o) const {
+  // Inlined into every step (the one-term case is a few operations).
+  [[gnu::always_inline]] inline double energy(const SiteArray& first, const SiteArray& second, Site o) const {
+    if (direct_) return sum_(view_, first, second, o);
     if (!single_) return kernel_.energy(first, second, o);
     const double dx = first.x()[0] - (second.x()[0] + o.x);
     const double dy = first.y()[0] - (second.y()[0] + o.y);
@@ -133,6 +157,9 @@ class WalkPairEnergy {
   PairKernel kernel_;
   bool single_;
   PotK entry_;
+  bool direct_ = false;  // several terms, some of them interacting: sum_ on view_
+  PairKernel::Implementation sum_ = nullptr;
+  PairKernel::View view_{};
 };
 
 // -1 / t_kelvin, after refusing (ValueError naming t_kelvin and its value) a
@@ -153,6 +180,11 @@ inline double sign_term(double x) {
   if (std::isnan(x)) return x;
   return std::signbit(x) ? -1.0 : 1.0;
 }
+
+// e^t from the platform's exp.  Below -746 the result underflows to +0.0
+// (e^t is under half the smallest subnormal); that value is given without
+// the call, whose underflow path is slow.
+inline double exp_of(double t) { return t < -746.0 ? 0.0 : std::exp(t); }
 
 std::string block_number_text(std::uint64_t n);
 
@@ -193,7 +225,7 @@ std::vector<double> run_mayer_sampling(Walk& walk, const char* class_name, Rando
   for (int cycle = 0; cycle < 10; ++cycle) {
     std::int32_t count = 0;
     for (int s = 0; s < 100000; ++s) {
-      if (walk.step(rng, scale)) ++count;
+      if (walk.step(rng, scale, true)) ++count;
     }
     ProgressLog::print(tag + "opt] scale=" + fmt_fixed(scale, 6) + ",acceptance=1E-5*" +
                        std::to_string(count) + "," + hms_text(clock) + "\n");
@@ -213,7 +245,7 @@ std::vector<double> run_mayer_sampling(Walk& walk, const char* class_name, Rando
   double ring_sgn[10] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   for (std::uint64_t block = 1; block <= 1000; ++block) {
     for (int s = 0; s < 1000000; ++s) {
-      if (walk.step(rng, scale)) walk.refresh_terms();
+      if (walk.step(rng, scale, s + 1 < 1000000)) walk.refresh_terms();
       q += walk.reference_term();
       const double* v = walk.terms();
       for (std::size_t k = 0; k < n; ++k) sums[k] += v[k];

@@ -17,41 +17,12 @@ EulerSinCos euler_sincos(double phi, double theta, double psi) {
   return a;
 }
 
-Rotation rotation_from_sincos(const EulerSinCos& a) {
-  const double cf = a.cf, sf = a.sf, ct = a.ct, st = a.st, cp = a.cp, sp = a.sp;
-  Rotation r;
-  r.m[0] = (ct * cp) * cf - sf * sp;
-  r.m[1] = (-sp) * cf - sf * (ct * cp);
-  r.m[2] = st * cp;
-  r.m[3] = cf * (ct * sp) + sf * cp;
-  r.m[4] = cp * cf - (ct * sp) * sf;
-  r.m[5] = sp * st;
-  r.m[6] = (-st) * cf;
-  r.m[7] = sf * st;
-  r.m[8] = ct;
-  return r;
-}
-
 Rotation rotation_from_angles(double phi, double theta, double psi) {
   return rotation_from_sincos(euler_sincos(phi, theta, psi));
 }
 
 Rotation rotation_from_angles(double phi, double theta) {
-  const double cf = std::cos(phi);
-  const double sf = std::sin(phi);
-  const double ct = std::cos(theta);
-  const double st = std::sin(theta);
-  Rotation r;
-  r.m[0] = cf * ct;
-  r.m[1] = (-sf) * ct;
-  r.m[2] = st;
-  r.m[3] = sf;
-  r.m[4] = cf;
-  r.m[5] = 0.0;
-  r.m[6] = (-cf) * st;
-  r.m[7] = sf * st;
-  r.m[8] = ct;
-  return r;
+  return rotation2_from_sincos(std::cos(phi), std::sin(phi), std::cos(theta), std::sin(theta));
 }
 
 namespace {

@@ -35,9 +35,39 @@ struct EulerSinCos {
   double cf, sf, ct, st, cp, sp;
 };
 EulerSinCos euler_sincos(double phi, double theta, double psi);
+
 // The three-angle rotation from sines and cosines already computed:
 // rotation_from_angles(phi, theta, psi) == rotation_from_sincos(euler_sincos(phi, theta, psi)).
-Rotation rotation_from_sincos(const EulerSinCos& a);
+inline Rotation rotation_from_sincos(const EulerSinCos& a) {
+  const double cf = a.cf, sf = a.sf, ct = a.ct, st = a.st, cp = a.cp, sp = a.sp;
+  Rotation r;
+  r.m[0] = (ct * cp) * cf - sf * sp;
+  r.m[1] = (-sp) * cf - sf * (ct * cp);
+  r.m[2] = st * cp;
+  r.m[3] = cf * (ct * sp) + sf * cp;
+  r.m[4] = cp * cf - (ct * sp) * sf;
+  r.m[5] = sp * st;
+  r.m[6] = (-st) * cf;
+  r.m[7] = sf * st;
+  r.m[8] = ct;
+  return r;
+}
+
+// The two-angle rotation from the cosines and sines of phi and theta:
+// rotation_from_angles(phi, theta) == rotation2_from_sincos(cos phi, sin phi, cos theta, sin theta).
+inline Rotation rotation2_from_sincos(double cf, double sf, double ct, double st) {
+  Rotation r;
+  r.m[0] = cf * ct;
+  r.m[1] = (-sf) * ct;
+  r.m[2] = st;
+  r.m[3] = sf;
+  r.m[4] = cf;
+  r.m[5] = 0.0;
+  r.m[6] = (-cf) * st;
+  r.m[7] = sf * st;
+  r.m[8] = ct;
+  return r;
+}
 
 Molecule rotate_sites(const Rotation& rot, const Molecule& mol);
 void rotate_sites_into(const Rotation& rot, const Molecule& mol, Molecule& out);

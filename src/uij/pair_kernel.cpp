@@ -79,26 +79,14 @@ void SiteArray::assign(const Molecule& mol) {
   }
 }
 
-void SiteArray::assign_rotated(const Rotation& rot, const SiteArray& src) {
+void SiteArray::assign_rotated_resized(const Rotation& rot, const SiteArray& src) {
   if (&src == this) {
     SiteArray copy = src;
     assign_rotated(rot, copy);
     return;
   }
   resize(src.n_);
-  const double* m = rot.m;
-  const double* sx = src.x_.data();
-  const double* sy = src.y_.data();
-  const double* sz = src.z_.data();
-  double* ox = x_.data();
-  double* oy = y_.data();
-  double* oz = z_.data();
-  for (std::size_t i = 0; i < n_; ++i) {
-    const double x = sx[i], y = sy[i], z = sz[i];
-    ox[i] = (m[0] * x + m[1] * y) + m[2] * z;
-    oy[i] = (m[3] * x + m[4] * y) + m[5] * z;
-    oz[i] = (m[6] * x + m[7] * y) + m[8] * z;
-  }
+  turn_from(rot, src);
 }
 
 // ---------------------------------------------------------------- paths
@@ -176,6 +164,12 @@ PairKernel::PairKernel(const SitePairTable& table, std::size_t n_first, std::siz
     }
   }
   never_interacts_ = !has_r1_ && !has_r612_;
+  all_r1r6r12_ = true;
+  for (std::size_t i = 0; i < n_first; ++i) {
+    for (std::size_t j = 0; j < n_second; ++j) {
+      if (table[i][j].tag != PotKind::R1R6R12) all_r1r6r12_ = false;
+    }
+  }
 }
 
 double PairKernel::energy(const SiteArray& first, const SiteArray& second, Site offset) const {
@@ -204,6 +198,18 @@ double PairKernel::energy_on(KernelPath path, const SiteArray& first, const Site
       break;
   }
   return detail::pair_kernel_portable(k, first, second, offset);
+}
+
+PairKernel::Implementation PairKernel::implementation(KernelPath path) {
+  switch (path) {
+    case KernelPath::avx512:
+      return detail::pair_kernel_avx512;
+    case KernelPath::avx2:
+      return detail::pair_kernel_avx2;
+    case KernelPath::portable:
+      break;
+  }
+  return detail::pair_kernel_portable;
 }
 
 namespace detail {

@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "uij/molecule.h"
@@ -35,14 +36,46 @@ class SiteArray {
   const double* z() const { return z_.data(); }
 
   // Make this array the sites of `src` turned by `rot`, with the arithmetic
-  // of rotate_sites.  Allocation-free when this array already has src's size.
-  void assign_rotated(const Rotation& rot, const SiteArray& src);
+  // of rotate_sites.  Allocation-free when this array already has src's size
+  // (the case of every Monte Carlo step, turned here inline).
+  void assign_rotated(const Rotation& rot, const SiteArray& src) {
+    if (&src != this && src.n_ == n_ && src.x_.size() == x_.size()) [[likely]] {
+      turn_from(rot, src);
+      return;
+    }
+    assign_rotated_resized(rot, src);
+  }
 
   // Make this array hold the sites of `mol` unchanged.
   void assign(const Molecule& mol);
 
+  // Exchanges the contents of two arrays (no allocation, no copy).
+  friend void swap(SiteArray& a, SiteArray& b) noexcept {
+    std::swap(a.n_, b.n_);
+    a.x_.swap(b.x_);
+    a.y_.swap(b.y_);
+    a.z_.swap(b.z_);
+  }
+
  private:
   void resize(std::size_t n);
+  void assign_rotated_resized(const Rotation& rot, const SiteArray& src);
+  // x' = (R00 x + R01 y) + R02 z, ... for every site; sizes already equal.
+  void turn_from(const Rotation& rot, const SiteArray& src) {
+    const double* m = rot.m;
+    const double* sx = src.x_.data();
+    const double* sy = src.y_.data();
+    const double* sz = src.z_.data();
+    double* ox = x_.data();
+    double* oy = y_.data();
+    double* oz = z_.data();
+    for (std::size_t i = 0; i < n_; ++i) {
+      const double x = sx[i], y = sy[i], z = sz[i];
+      ox[i] = (m[0] * x + m[1] * y) + m[2] * z;
+      oy[i] = (m[3] * x + m[4] * y) + m[5] * z;
+      oz[i] = (m[6] * x + m[7] * y) + m[8] * z;
+    }
+  }
 
   std::size_t n_ = 0;
   std::vector<double> x_, y_, z_;  // padded with zeros to a multiple of 8
@@ -103,6 +136,7 @@ class PairKernel {
     const double* c12;         // coefficient of r^-12
     bool has_r1;               // some entry is R1 or R1R6R12
     bool has_r612;             // some entry is R6R12 or R1R6R12
+    bool all_r1r6r12;          // every entry the sum reads is R1R6R12
 
     std::size_t at(std::size_t i, std::size_t j) const {
       return by_rows ? i * stride + j : ((i / 8) * n_second + j) * 8 + i % 8;
@@ -110,8 +144,14 @@ class PairKernel {
   };
   View view() const {
     return View{n_first_, n_second_, by_rows_, stride_, kind_.data(), c1_.data(), c6_.data(),
-                c12_.data(), has_r1_, has_r612_};
+                c12_.data(), has_r1_, has_r612_, all_r1r6r12_};
   }
+
+  // The implementation that energy_on(path, ...) calls for a kernel whose
+  // molecules both have sites, with some entry interacting and more than one
+  // term; a caller that knows this may call it on view() directly.
+  using Implementation = double (*)(const View& k, const SiteArray& a, const SiteArray& b, Site o);
+  static Implementation implementation(KernelPath path);
 
  private:
   std::size_t n_first_ = 0;
@@ -121,6 +161,7 @@ class PairKernel {
   std::size_t stride_ = 0;
   bool has_r1_ = false;
   bool has_r612_ = false;
+  bool all_r1r6r12_ = false;
   std::vector<std::uint8_t> kind_;
   std::vector<double> c1_, c6_, c12_;
 };

@@ -11,10 +11,12 @@ double pair_kernel_avx2(const PairKernel::View& k, const SiteArray& a, const Sit
                         Site o) {
 #if defined(__AVX2__)
   if (k.by_rows) {
+    if (k.all_r1r6r12) return total_by_rows<true, true, true>(k, a, b, o);
     if (k.has_r1 && k.has_r612) return total_by_rows<true, true>(k, a, b, o);
     if (k.has_r612) return total_by_rows<false, true>(k, a, b, o);
     return total_by_rows<true, false>(k, a, b, o);
   }
+  if (k.all_r1r6r12) return rows4_total<true, true, true>(k, a, b, o, 0, -0.0);
   if (k.has_r1 && k.has_r612) return rows4_total<true, true>(k, a, b, o, 0, -0.0);
   if (k.has_r612) return rows4_total<false, true>(k, a, b, o, 0, -0.0);
   return rows4_total<true, false>(k, a, b, o, 0, -0.0);

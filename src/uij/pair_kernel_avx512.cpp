@@ -15,7 +15,7 @@ namespace vica::detail {
 #if defined(VICA_HAVE_AVX512_BODY)
 namespace {
 
-template <bool HasR1, bool HasR612>
+template <bool HasR1, bool HasR612, bool AllR1R6R12 = false>
 inline void rows8(const PairKernel::View& k, std::size_t pack, const double* ax, const double* ay,
                   const double* az, const SiteArray& b, Site o, double* rows) {
   const __m512d vax = _mm512_loadu_pd(ax);
@@ -44,6 +44,20 @@ inline void rows8(const PairKernel::View& k, std::size_t pack, const double* ax,
     __m512d r = _mm512_sqrt_pd(s2);
     // Not greater than the floor (NaN included): the floor.
     r = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(r, clamp, _CMP_GT_OQ), clamp, r);
+    if constexpr (AllR1R6R12) {
+      // Every entry that is summed is R1R6R12: no selection by kind.
+      const __m512d r2 = _mm512_mul_pd(r, r);
+      const __m512d r4 = _mm512_mul_pd(r2, r2);
+      const __m512d r6 = _mm512_mul_pd(r2, r4);
+      const __m512d r12 = _mm512_mul_pd(_mm512_mul_pd(r4, r4), r4);
+      const __m512d t1 = _mm512_div_pd(_mm512_loadu_pd(k.c1 + at), r);
+      const __m512d i6 = _mm512_div_pd(one, r6);
+      const __m512d i12 = _mm512_div_pd(one, r12);
+      const __m512d t6 = _mm512_mul_pd(_mm512_loadu_pd(k.c6 + at), i6);
+      const __m512d t12 = _mm512_mul_pd(_mm512_loadu_pd(k.c12 + at), i12);
+      row = _mm512_add_pd(row, _mm512_add_pd(_mm512_add_pd(t1, t6), t12));
+      continue;
+    }
     const __m512i kind = _mm512_cvtepu8_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.kind + at)));
     __m512d e;
     __m512d t1;
@@ -73,7 +87,7 @@ inline void rows8(const PairKernel::View& k, std::size_t pack, const double* ax,
   _mm512_storeu_pd(rows, row);
 }
 
-template <bool HasR1, bool HasR612>
+template <bool HasR1, bool HasR612, bool AllR1R6R12 = false>
 double total8(const PairKernel::View& k, const SiteArray& a, const SiteArray& b, Site o) {
   alignas(64) double rows[8];
   double total = -0.0;
@@ -81,12 +95,12 @@ double total8(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
   // Full groups of eight, and a last group of five to seven rows.
   for (; i0 + 4 < k.n_first; i0 += 8) {
     const std::size_t pack = (i0 / kPackLanes) * k.n_second * kPackLanes;
-    rows8<HasR1, HasR612>(k, pack, a.x() + i0, a.y() + i0, a.z() + i0, b, o, rows);
+    rows8<HasR1, HasR612, AllR1R6R12>(k, pack, a.x() + i0, a.y() + i0, a.z() + i0, b, o, rows);
     const std::size_t live = k.n_first - i0 < 8 ? k.n_first - i0 : 8;
     for (std::size_t l = 0; l < live; ++l) total = total + rows[l];
   }
   // At most four rows left: half a group.
-  if (i0 < k.n_first) total = rows4_total<HasR1, HasR612>(k, a, b, o, i0, total);
+  if (i0 < k.n_first) total = rows4_total<HasR1, HasR612, AllR1R6R12>(k, a, b, o, i0, total);
   return total;
 }
 
@@ -98,6 +112,7 @@ double pair_kernel_avx512(const PairKernel::View& k, const SiteArray& a, const S
 #if defined(VICA_HAVE_AVX512_BODY)
   // A first molecule of one or two sites: the AVX2 body along the rows.
   if (k.by_rows) return pair_kernel_avx2(k, a, b, o);
+  if (k.all_r1r6r12) return total8<true, true, true>(k, a, b, o);
   if (k.has_r1 && k.has_r612) return total8<true, true>(k, a, b, o);
   if (k.has_r612) return total8<false, true>(k, a, b, o);
   return total8<true, false>(k, a, b, o);

@@ -32,12 +32,26 @@ inline __m256i load_kinds4(const std::uint8_t* p) {
 }
 
 // The four terms at entries at .. at + 3 for the clamped distances r.
-template <bool HasR1, bool HasR612>
+template <bool HasR1, bool HasR612, bool AllR1R6R12 = false>
 inline __m256d terms4(const PairKernel::View& k, std::size_t at, __m256d r) {
   const __m256d one = _mm256_set1_pd(1.0);
   const __m256i kind1 = _mm256_set1_epi64x(1);
   const __m256i kind2 = _mm256_set1_epi64x(2);
   const __m256i kind0 = _mm256_setzero_si256();
+  if constexpr (AllR1R6R12) {
+    // Every entry that is summed is R1R6R12 (lanes of padding are computed
+    // but never added): (c1 / r + c6 * i6) + c12 * i12, no selection.
+    const __m256d r2 = _mm256_mul_pd(r, r);
+    const __m256d r4 = _mm256_mul_pd(r2, r2);
+    const __m256d r6 = _mm256_mul_pd(r2, r4);
+    const __m256d r12 = _mm256_mul_pd(_mm256_mul_pd(r4, r4), r4);
+    const __m256d t1 = _mm256_div_pd(_mm256_loadu_pd(k.c1 + at), r);
+    const __m256d i6 = _mm256_div_pd(one, r6);
+    const __m256d i12 = _mm256_div_pd(one, r12);
+    const __m256d t6 = _mm256_mul_pd(_mm256_loadu_pd(k.c6 + at), i6);
+    const __m256d t12 = _mm256_mul_pd(_mm256_loadu_pd(k.c12 + at), i12);
+    return _mm256_add_pd(_mm256_add_pd(t1, t6), t12);
+  }
   const __m256i kind = load_kinds4(k.kind + at);
   __m256d e;
   __m256d t1;
@@ -84,7 +98,7 @@ inline __m256d clamped4(__m256d ax, __m256d ay, __m256d az, __m256d bx, __m256d 
 
 // Row sums of rows i0 .. i0 + 3 into `rows`; `pack` points at the first
 // entry of the group in column 0 (consecutive columns are kPackLanes apart).
-template <bool HasR1, bool HasR612>
+template <bool HasR1, bool HasR612, bool AllR1R6R12 = false>
 inline void rows4(const PairKernel::View& k, std::size_t pack, const double* ax,
                   const double* ay, const double* az, const SiteArray& b, Site o, double* rows) {
   const __m256d vax = _mm256_loadu_pd(ax);
@@ -101,19 +115,19 @@ inline void rows4(const PairKernel::View& k, std::size_t pack, const double* ax,
     const __m256d by = _mm256_set1_pd(bys[j] + o.y);
     const __m256d bz = _mm256_set1_pd(bzs[j] + o.z);
     const __m256d r = clamped4(vax, vay, vaz, bx, by, bz);
-    const __m256d e = terms4<HasR1, HasR612>(k, at, r);
+    const __m256d e = terms4<HasR1, HasR612, AllR1R6R12>(k, at, r);
     row = _mm256_add_pd(row, e);
   }
   _mm256_storeu_pd(rows, row);
 }
 
-template <bool HasR1, bool HasR612>
+template <bool HasR1, bool HasR612, bool AllR1R6R12 = false>
 inline double rows4_total(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
                           Site o, std::size_t i_begin, double total) {
   alignas(32) double rows[4];
   for (std::size_t i0 = i_begin; i0 < k.n_first; i0 += 4) {
     const std::size_t pack = (i0 / kPackLanes) * k.n_second * kPackLanes + i0 % kPackLanes;
-    rows4<HasR1, HasR612>(k, pack, a.x() + i0, a.y() + i0, a.z() + i0, b, o, rows);
+    rows4<HasR1, HasR612, AllR1R6R12>(k, pack, a.x() + i0, a.y() + i0, a.z() + i0, b, o, rows);
     const std::size_t live = k.n_first - i0 < 4 ? k.n_first - i0 : 4;
     for (std::size_t l = 0; l < live; ++l) total = total + rows[l];
   }
@@ -123,7 +137,7 @@ inline double rows4_total(const PairKernel::View& k, const SiteArray& a, const S
 // The by-rows layout: the terms of four entries of one row at a time, added
 // to the row sum one after the other; the row sums added to the total in
 // row order.
-template <bool HasR1, bool HasR612>
+template <bool HasR1, bool HasR612, bool AllR1R6R12 = false>
 inline double total_by_rows(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
                             Site o) {
   alignas(32) double e[4];
@@ -142,7 +156,7 @@ inline double total_by_rows(const PairKernel::View& k, const SiteArray& a, const
       const __m256d by = _mm256_add_pd(_mm256_loadu_pd(b.y() + j0), oy);
       const __m256d bz = _mm256_add_pd(_mm256_loadu_pd(b.z() + j0), oz);
       const __m256d r = clamped4(ax, ay, az, bx, by, bz);
-      _mm256_store_pd(e, terms4<HasR1, HasR612>(k, k.at(i, j0), r));
+      _mm256_store_pd(e, terms4<HasR1, HasR612, AllR1R6R12>(k, k.at(i, j0), r));
       const std::size_t live = n2 - j0 < 4 ? n2 - j0 : 4;
       for (std::size_t l = 0; l < live; ++l) row = row + e[l];
     }
