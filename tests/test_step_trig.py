@@ -160,6 +160,7 @@ def test_rotations_are_orthonormal(path):
 OTHER_PATHS = [p for p in PATHS if p != BEST]
 
 
+@pytest.mark.physics
 @pytest.mark.parametrize("path", OTHER_PATHS)
 def test_bms_physics_on_other_paths(path, restore_path):
     t.set_trig_path(path)
@@ -179,6 +180,7 @@ def test_bms_physics_on_other_paths(path, restore_path):
     assert abs(np.mean(got) - ref) <= 5.0 * 0.018 / math.sqrt(2), (got, ref)
 
 
+@pytest.mark.physics
 @pytest.mark.parametrize("path", PATHS)
 def test_u_r_quadrature_on_every_path(path, restore_path):
     t.set_trig_path(path)
