@@ -74,7 +74,7 @@ void dealloc_boxed(PyObject* self) {
 // It is refused here with AttributeError as well.
 int refuse_class_assignment(PyObject* self, PyObject* name, PyObject* value);
 
-// Creates a class from its spec (with optional bases) once per process; the
+// Creates a class from its PyType_Spec (with optional bases) once per process; the
 // name in the failure message is the bare class name.  Returns a borrowed
 // reference that lives for the whole process.
 PyTypeObject* create_class(PyType_Spec* spec, PyObject* bases, const char* class_name);
