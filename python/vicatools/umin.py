@@ -41,7 +41,7 @@ class UMinChoice:
 
     Attributes:
         value: u_min in K (may be -inf: no floor).
-        origin: "given", "model" (recommended with the model), "unbounded-free" (rule 3) or "derived" (rule 4).
+        origin: "given", "model" (recommended with the model), "not-needed" (rule 3) or "derived" (rule 4).
         reason: one sentence saying why.
     """
 
@@ -111,7 +111,7 @@ def derive_u_min(first: Model, second: Model, mixing: str = "lorentz-berthelot")
     if not can_collapse(first, second, mixing):
         return UMinChoice(
             -math.inf,
-            "unbounded-free",
+            "not-needed",
             "every site pair that attracts by its charges has a Lennard-Jones core, "
             "so the energy is bounded below and no floor is needed",
         )
