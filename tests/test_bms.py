@@ -16,6 +16,8 @@ from scipy import integrate, special
 import vica
 from vica import Bms, PotK
 
+from run_spread import assert_statistically_equal
+
 ORIGIN = [[0.0, 0.0, 0.0]]
 FIXED = 1e300  # stops after block 10
 
@@ -37,17 +39,6 @@ def lj(eps, sigma=1.0):
 
 def runs(bms, n, t, u_min, order_max):
     return np.array([bms.run(t, u_min, FIXED, order_max) for _ in range(n)])
-
-
-def assert_statistically_equal(samples, reference, sd_run):
-    """Mean of repeated runs against a reference within 5 standard errors of the
-    mean.  The standard error comes from `sd_run`, the spread of a single run of
-    the case, measured once over 16 runs and rounded up by half: the spread of
-    two or three runs is itself too uncertain to set a tolerance with."""
-    samples = np.atleast_2d(samples)
-    mean = samples.mean(axis=0)
-    tol = 5.0 * np.asarray(sd_run, dtype=float) / math.sqrt(samples.shape[0])
-    assert np.all(np.abs(mean - np.asarray(reference)) <= tol), (mean, reference, tol)
 
 
 # ----------------------------------------------------------------- references

@@ -16,6 +16,8 @@ import pytest
 import _vica_testing as vt
 from vica import Cms, PotK
 
+from run_spread import assert_statistically_equal
+
 ORIGIN = [[0.0, 0.0, 0.0]]
 FIXED = 1e300
 
@@ -40,24 +42,6 @@ def lj_u(eps, sigma=1.0):
 
 def runs(cms, n, t, order_max):
     return np.array([cms.run(t, FIXED, order_max) for _ in range(n)])
-
-
-def assert_statistically_equal(samples, reference, sd_run):
-    """Median of repeated runs within 5 of its standard errors of the reference.
-    The standard error comes from `sd_run`, the spread of a single run of the
-    case, measured once over 16 runs and rounded up by half: the spread of two
-    or three runs is itself too uncertain to set a tolerance with.
-
-    The median, not the mean: with spherical sites of diameter 1 the reference
-    diameter is 1 as well, so the reference term -1/|f| is unbounded where f
-    crosses zero just inside it, and a run now and then lands far out in that
-    heavy tail (one run in 48 at 400 K, 15 spreads low).  One such run cannot
-    move the median of three beyond the other two.  The median of n normal
-    runs spreads at most about 1.2 times as much as their mean."""
-    samples = np.atleast_2d(samples)
-    centre = np.median(samples, axis=0)
-    tol = 5.0 * 1.2 * np.asarray(sd_run, dtype=float) / math.sqrt(samples.shape[0])
-    assert np.all(np.abs(centre - np.asarray(reference)) <= tol), (centre, reference, tol)
 
 
 # ------------------------------------------------------------- the quadrature
