@@ -16,4 +16,12 @@ struct Registration {
 // Adds a module-level function taking METH_FASTCALL | METH_KEYWORDS arguments.
 int add_function(PyObject* module, PyMethodDef* def);
 
+// The method entry of a function F(self, args, nargs, kwnames) taking
+// METH_FASTCALL | METH_KEYWORDS arguments.
+template <auto F>
+PyMethodDef def(const char* name, const char* doc) {
+  return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)),
+                     METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
 }  // namespace vica::testing

@@ -110,12 +110,6 @@ PyObject* t_molecule(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* k
   });
 }
 
-template <auto F>
-PyMethodDef def(const char* name, const char* doc) {
-  return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)),
-                     METH_FASTCALL | METH_KEYWORDS, doc};
-}
-
 int add(PyObject* module) {
   static PyMethodDef defs[] = {
       def<t_fmt_plain>("fmt_plain", "fmt_plain(x)\n--\n\n"),

@@ -285,12 +285,6 @@ PyObject* t_uij(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
   });
 }
 
-template <auto F>
-PyMethodDef def(const char* name, const char* doc) {
-  return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)),
-                     METH_FASTCALL | METH_KEYWORDS, doc};
-}
-
 int add(PyObject* module) {
   static PyMethodDef defs[] = {
       def<t_center_molecule>("center_molecule", "center_molecule(mol)\n--\n\n"),

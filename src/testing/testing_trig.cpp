@@ -429,12 +429,6 @@ PyObject* t_u_r(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
   });
 }
 
-template <auto F>
-PyMethodDef def(const char* name, const char* doc) {
-  return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)),
-                     METH_FASTCALL | METH_KEYWORDS, doc};
-}
-
 int add(PyObject* module) {
   static PyMethodDef defs[] = {
       def<t_trig_paths>("trig_paths", "trig_paths()\n--\n\n"),
