@@ -3,6 +3,8 @@
 // static Registration, so files can be added without touching the others.
 #pragma once
 
+#include <cstddef>
+
 #include "module/binding/python.h"
 
 namespace vica::testing {
@@ -22,6 +24,15 @@ template <auto F>
 PyMethodDef def(const char* name, const char* doc) {
   return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(F)),
                      METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+// Adds every function of a static table; 0 on success, -1 with an error set.
+template <std::size_t N>
+int add_functions(PyObject* module, PyMethodDef (&defs)[N]) {
+  for (PyMethodDef& d : defs) {
+    if (add_function(module, &d) != 0) return -1;
+  }
+  return 0;
 }
 
 }  // namespace vica::testing

@@ -121,10 +121,7 @@ int add(PyObject* module) {
       def<t_internal_failure>("internal_failure", "internal_failure(message)\n--\n\n"),
       def<t_molecule>("molecule", "molecule(mol)\n--\n\n"),
   };
-  for (PyMethodDef& d : defs) {
-    if (add_function(module, &d) != 0) return -1;
-  }
-  return 0;
+  return add_functions(module, defs);
 }
 
 Registration reg(add);

@@ -303,10 +303,7 @@ int add(PyObject* module) {
       def<t_set_kernel_path>("set_kernel_path", "set_kernel_path(path)\n--\n\n"),
       def<t_uij>("uij", "uij(moli, molj, table, r, phi1, theta1, phi2, theta2, psi2)\n--\n\n"),
   };
-  for (PyMethodDef& d : defs) {
-    if (add_function(module, &d) != 0) return -1;
-  }
-  return 0;
+  return add_functions(module, defs);
 }
 
 Registration reg(add);

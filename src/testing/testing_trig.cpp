@@ -449,10 +449,7 @@ int add(PyObject* module) {
                      "cms_run(mol1, mol2, mol3, potk12, potk13, potk23, t_kelvin, dev_tol, order_max)\n--\n\n"),
       def<t_u_r>("u_r", "u_r(moli, molj, table, r, dev_tol, num_inner, num_outer, num_print)\n--\n\n"),
   };
-  for (PyMethodDef& d : defs) {
-    if (add_function(module, &d) != 0) return -1;
-  }
-  return 0;
+  return add_functions(module, defs);
 }
 
 Registration reg(add);
