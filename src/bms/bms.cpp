@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "mayer/acceptance.h"
 #include "mayer/mayer_sampling.h"
 #include "runtime/failure.h"
 #include "runtime/number_forms.h"
@@ -39,7 +40,8 @@ class BmsWalk {
         kernel_(rec.potk, rec.mol1.size(), rec.mol2.size()),
         v_(n_terms, 0.0),
         point_(all_sites_at_origin(rec.mol2)),
-        trig_(step_trig()) {
+        trig_(step_trig()),
+        exact_only_(exact_acceptance_only()) {
     if (kernel_.never_interacts()) {
       throw ValueError(
           "Bms.run(): the molecules cannot interact (a molecule without sites, or every entry of potk "
@@ -88,7 +90,10 @@ class BmsWalk {
   // when that one was told to draw them), the trial, then one uniform; with
   // draw_next the six normals of the next step follow at once, before the
   // decision, so that they never wait for it.  The stream is used in the same
-  // order either way.
+  // order either way.  The decision is the rule |f' / f| |st' / st| > U,
+  // settled from an estimate of f' where the estimate cannot change it
+  // (mayer/acceptance.h); f' = expm1(t') is computed for an accepted or
+  // undecided trial only.
   bool step(RandomSource& rng, double scale, bool draw_next) {
     if (!normals_ready_) draw_move_normals(rng, normals_);
     const Pose p = trial_pose(normals_, pose_, sigma_, scale);
@@ -96,19 +101,26 @@ class BmsWalk {
     const double u = energy_of(p, st);
     const double t = u * b_;
     const bool admissible = t_lim_ > t;
-    const double f = admissible ? std::expm1(t) : -1.0;
     const double big_u = rng.uniform01();
     normals_ready_ = draw_next;
     if (draw_next) draw_move_normals(rng, normals_);
-    if (std::fabs(f / f_) * std::fabs(st / st_) > big_u) {
-      pose_ = p;
-      st_ = st;
-      t_ = t;
-      f_ = f;
-      admissible_ = admissible;
-      return true;
+    const double a = std::fabs(st / st_);
+    Verdict verdict = Verdict::undecided;
+    if (!exact_only_) {
+      const double f_est = admissible ? expm1_estimate(t) : -1.0;
+      if (moderate(f_est) && moderate(a)) {
+        verdict = estimated_verdict(std::fabs(f_est) * a, big_u * std::fabs(f_));
+      }
     }
-    return false;
+    if (verdict == Verdict::reject) return false;
+    const double f = admissible ? std::expm1(t) : -1.0;
+    if (verdict == Verdict::undecided && !(std::fabs(f / f_) * a > big_u)) return false;
+    pose_ = p;
+    st_ = st;
+    t_ = t;
+    f_ = f;
+    admissible_ = admissible;
+    return true;
   }
 
   void refresh_terms() {
@@ -138,8 +150,7 @@ class BmsWalk {
     }
     const EulerSinCos sc = trig_.euler(p.phi, p.theta, p.psi);
     st = sc.st;
-    trial_.assign_rotated(rotation_from_sincos(sc), mol2_);
-    return kernel_.energy(mol1_, trial_, offset);
+    return kernel_.energy_turned(rotation_from_sincos(sc), mol2_, trial_, mol1_, offset);
   }
 
   [[noreturn]] void start_not_found(std::uint64_t overlaps, double u_highest, double f_largest) const {
@@ -169,6 +180,7 @@ class BmsWalk {
   std::vector<double> v_;
   bool point_;  // molecule 2 has all its sites at the origin
   const TrigRoutines& trig_;  // the sines and cosines of the run's steps
+  bool exact_only_;           // decide every trial with the rule as written
   double g_ = 0.0;
   MoveNormals normals_{};      // the normals of the next step, once drawn
   bool normals_ready_ = false;

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "mayer/acceptance.h"
 #include "mayer/mayer_sampling.h"
 #include "runtime/failure.h"
 #include "runtime/number_forms.h"
@@ -51,6 +52,7 @@ class CmsWalk {
         lists_(std::move(lists)),
         point_{all_sites_at_origin(rec.mol2), all_sites_at_origin(rec.mol3)},
         trig_(step_trig()),
+        exact_only_(exact_acceptance_only()),
         d12_(n_terms, 0.0),
         d13_(n_terms, 0.0),
         d23_(n_terms, 0.0),
@@ -111,7 +113,21 @@ class CmsWalk {
     dirty12_ = dirty13_ = dirty23_ = true;
   }
 
+  // The estimate's verdict on a trial whose two new Mayer values are
+  // expm1(t_a) and expm1(t_b), the third (`kept`) being the current one, for
+  // the rule |p' / p| |st' / st| > U (mayer/acceptance.h).
+  Verdict verdict_of(double t_a, double kept, double t_b, double a, double big_u) const {
+    if (exact_only_) return Verdict::undecided;
+    const double e_a = expm1_estimate(t_a);
+    const double e_b = expm1_estimate(t_b);
+    if (!(moderate(e_a) && moderate(kept) && moderate(e_b) && moderate(a))) return Verdict::undecided;
+    return estimated_verdict(std::fabs((e_a * kept) * e_b) * a, big_u * std::fabs(p_));
+  }
+
   // One Metropolis step: one coin, six normals, the trial, one uniform.  The
+  // rule |p' / p| |st' / st| > U is settled from estimates of the two new
+  // Mayer values where they cannot change it; the values themselves are
+  // computed for an accepted or undecided trial only.  The
   // draws of the next step are always taken by that step itself (taking them
   // here, before the decision, as the Bms walk does, measured no faster for
   // this walk).
@@ -122,16 +138,20 @@ class CmsWalk {
     draw_move_normals(rng, normals);
     const Pose q = trial_pose(normals, pose_[m], sigma_, scale);
     SiteArray& turned = trial_[m];
-    const double st = turn(m, q, turned);
+    double st;
+    const double t1m = turn_with_first(m, q, turned, st) * b_;
     if (move2) {
       const Pose& q3 = pose_[1];
-      const double t12 = k12_.energy(a1_, turned, Site{q.x, q.y, q.z}) * b_;
+      const double t12 = t1m;
       const double t23 = k23_.energy(turned, cur_[1], Site{q3.x - q.x, q3.y - q.y, q3.z - q.z}) * b_;
+      const double big_u = rng.uniform01();
+      const double a = std::fabs(st / st_[0]);
+      const Verdict verdict = verdict_of(t12, f13_, t23, a, big_u);
+      if (verdict == Verdict::reject) return false;
       const double f12 = std::expm1(t12);
       const double f23 = std::expm1(t23);
       const double p = (f12 * f13_) * f23;
-      const double big_u = rng.uniform01();
-      if (std::fabs(p / p_) * std::fabs(st / st_[0]) > big_u) {
+      if (verdict == Verdict::accept || std::fabs(p / p_) * a > big_u) {
         swap(cur_[0], trial_[0]);
         pose_[0] = q;
         st_[0] = st;
@@ -145,13 +165,16 @@ class CmsWalk {
       }
     } else {
       const Pose& q2 = pose_[0];
-      const double t13 = k13_.energy(a1_, turned, Site{q.x, q.y, q.z}) * b_;
+      const double t13 = t1m;
       const double t23 = k23_.energy(cur_[0], turned, Site{q.x - q2.x, q.y - q2.y, q.z - q2.z}) * b_;
+      const double big_u = rng.uniform01();
+      const double a = std::fabs(st / st_[1]);
+      const Verdict verdict = verdict_of(t13, f12_, t23, a, big_u);
+      if (verdict == Verdict::reject) return false;
       const double f13 = std::expm1(t13);
       const double f23 = std::expm1(t23);
       const double p = (f12_ * f13) * f23;
-      const double big_u = rng.uniform01();
-      if (std::fabs(p / p_) * std::fabs(st / st_[1]) > big_u) {
+      if (verdict == Verdict::accept || std::fabs(p / p_) * a > big_u) {
         swap(cur_[1], trial_[1]);
         pose_[1] = q;
         st_[1] = st;
@@ -208,6 +231,20 @@ class CmsWalk {
     return sc.st;
   }
 
+  // turn(m, q, out) into st, and the pair energy of molecule 1 with the
+  // turned molecule at q (small molecules take both in one pass).
+  double turn_with_first(int m, const Pose& q, SiteArray& out, double& st) const {
+    const WalkPairEnergy& k = m == 0 ? k12_ : k13_;
+    const Site at{q.x, q.y, q.z};
+    if (point_[m]) {
+      st = trig_.sin(q.theta);
+      return k.energy(a1_, out, at);
+    }
+    const EulerSinCos sc = trig_.euler(q.phi, q.theta, q.psi);
+    st = sc.st;
+    return k.energy_turned(rotation_from_sincos(sc), src_[m], out, a1_, at);
+  }
+
   // d[0] = f, d[1] = (e^t t) / sqrt 2, d[n] = (d[n-1] t) / sqrt 2.
   static void fill_row(std::vector<double>& d, double t, double f) {
     const std::size_t n = d.size();
@@ -231,6 +268,7 @@ class CmsWalk {
   MultinomialLists lists_;
   bool point_[2];  // molecule 2 / 3 has all its sites at the origin: no rotation needed
   const TrigRoutines& trig_;  // the sines and cosines of the run's steps
+  bool exact_only_;           // decide every trial with the rule as written
   std::vector<double> d12_, d13_, d23_, w_;
   double g_ = 0.0;
   // Current configuration.

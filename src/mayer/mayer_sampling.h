@@ -96,8 +96,9 @@ inline Pose trial_pose(const MoveNormals& m, const Pose& cur, double sigma, doub
 }
 
 
-// The pair energy of a walk: PairKernel::energy, with the pair of two
-// one-site molecules (one table entry) evaluated inline.  The single term
+// The pair energy of a walk: PairKernel::energy (small molecules on their
+// own bodies), with the pair of two one-site molecules (one table entry)
+// evaluated inline.  The single term
 // follows pair_energy exactly: d = a - (b + o), r = sqrt((dx dx + dy dy) + dz dz)
 // clamped to MIN_SITE_DISTANCE, the site energy of the entry, added to a row
 // sum and to the total, both starting from -0.0.
@@ -111,7 +112,9 @@ class WalkPairEnergy {
     if (single_) entry_ = table[0][0];
     direct_ = !single_ && !kernel_.never_interacts();
     if (direct_) {
-      sum_ = PairKernel::implementation(active_kernel_path());
+      const KernelPath path = active_kernel_path();
+      sum_ = kernel_.implementation_for(path);
+      turned_ = kernel_.turned_implementation_for(path);
       view_ = kernel_.view();
     }
   }
@@ -120,6 +123,15 @@ class WalkPairEnergy {
   WalkPairEnergy& operator=(const WalkPairEnergy&) = delete;
 
   bool never_interacts() const { return kernel_.never_interacts(); }
+
+  // `src` turned by `rot` into `out` (another array of src's size), then
+  // energy(first, out, o); small molecules take both in one pass.
+  [[gnu::always_inline]] inline double energy_turned(const Rotation& rot, const SiteArray& src, SiteArray& out,
+                                                     const SiteArray& first, Site o) const {
+    if (turned_ != nullptr) return turned_(view_, rot, src, out, first, o);
+    out.assign_rotated(rot, src);
+    return energy(first, out, o);
+  }
 
   // Inlined into every step (the one-term case is a few operations).
   [[gnu::always_inline]] inline double energy(const SiteArray& first, const SiteArray& second, Site o) const {
@@ -159,6 +171,7 @@ class WalkPairEnergy {
   PotK entry_;
   bool direct_ = false;  // several terms, some of them interacting: sum_ on view_
   PairKernel::Implementation sum_ = nullptr;
+  PairKernel::TurnedImplementation turned_ = nullptr;  // small molecules on a vector path
   PairKernel::View view_{};
 };
 

@@ -170,6 +170,7 @@ PairKernel::PairKernel(const SitePairTable& table, std::size_t n_first, std::siz
       if (table[i][j].tag != PotKind::R1R6R12) all_r1r6r12_ = false;
     }
   }
+  small_ = !never_interacts_ && !by_rows_ && n_first <= 4 && n_second <= 4 && n_first * n_second > 1;
 }
 
 double PairKernel::energy(const SiteArray& first, const SiteArray& second, Site offset) const {
@@ -189,15 +190,19 @@ double PairKernel::energy_on(KernelPath path, const SiteArray& first, const Site
                                       second.z()[0] + offset.z);
     return (-0.0 + (-0.0 + packed_term(k, 0, r)));
   }
-  switch (path) {
-    case KernelPath::avx512:
-      return detail::pair_kernel_avx512(k, first, second, offset);
-    case KernelPath::avx2:
-      return detail::pair_kernel_avx2(k, first, second, offset);
-    case KernelPath::portable:
-      break;
+  return implementation_for(path)(k, first, second, offset);
+}
+
+PairKernel::Implementation PairKernel::implementation_for(KernelPath path) const {
+  if (small_ && path != KernelPath::portable) {
+    if (const Implementation body = detail::small_pair_kernel_avx2(view())) return body;
   }
-  return detail::pair_kernel_portable(k, first, second, offset);
+  return implementation(path);
+}
+
+PairKernel::TurnedImplementation PairKernel::turned_implementation_for(KernelPath path) const {
+  if (!small_ || path == KernelPath::portable) return nullptr;
+  return detail::small_turned_pair_kernel_avx2(view());
 }
 
 PairKernel::Implementation PairKernel::implementation(KernelPath path) {

@@ -46,6 +46,12 @@ class SiteArray {
     assign_rotated_resized(rot, src);
   }
 
+  // Writable coordinates, for the vector bodies that turn sites themselves
+  // (with the arithmetic of assign_rotated; the padding stays zero).
+  double* x_data() { return x_.data(); }
+  double* y_data() { return y_.data(); }
+  double* z_data() { return z_.data(); }
+
   // Make this array hold the sites of `mol` unchanged.
   void assign(const Molecule& mol);
 
@@ -153,6 +159,22 @@ class PairKernel {
   using Implementation = double (*)(const View& k, const SiteArray& a, const SiteArray& b, Site o);
   static Implementation implementation(KernelPath path);
 
+  // Small molecules (at most four sites each, in the row-group layout, more
+  // than one term, some entry interacting) have vector bodies of their own,
+  // with the columns unrolled; energy_on takes them on the vector paths.
+  bool small() const { return small_; }
+  // implementation(path), or the small-molecule body where it applies.
+  Implementation implementation_for(KernelPath path) const;
+
+  // Turns `src` by `rot` into `out` (as out.assign_rotated(rot, src); `out`
+  // already has src's size and is another array) and returns
+  // energy(first, out, o), bit for bit, in one pass.  Only for small
+  // molecules on a vector path: turned_implementation_for gives null
+  // otherwise.
+  using TurnedImplementation = double (*)(const View& k, const Rotation& rot, const SiteArray& src,
+                                          SiteArray& out, const SiteArray& first, Site o);
+  TurnedImplementation turned_implementation_for(KernelPath path) const;
+
  private:
   std::size_t n_first_ = 0;
   std::size_t n_second_ = 0;
@@ -162,6 +184,7 @@ class PairKernel {
   bool has_r1_ = false;
   bool has_r612_ = false;
   bool all_r1r6r12_ = false;
+  bool small_ = false;
   std::vector<std::uint8_t> kind_;
   std::vector<double> c1_, c6_, c12_;
 };
@@ -173,6 +196,10 @@ double pair_kernel_portable(const PairKernel::View& k, const SiteArray& a, const
 double pair_kernel_avx2(const PairKernel::View& k, const SiteArray& a, const SiteArray& b, Site o);
 double pair_kernel_avx512(const PairKernel::View& k, const SiteArray& a, const SiteArray& b,
                           Site o);
+// The small-molecule bodies for a kernel of that shape (AVX2, also run on
+// the AVX-512 path); null when the build has no AVX2 bodies.
+PairKernel::Implementation small_pair_kernel_avx2(const PairKernel::View& k);
+PairKernel::TurnedImplementation small_turned_pair_kernel_avx2(const PairKernel::View& k);
 }  // namespace detail
 
 }  // namespace vica

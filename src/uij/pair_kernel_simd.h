@@ -165,5 +165,69 @@ inline double total_by_rows(const PairKernel::View& k, const SiteArray& a, const
   return total;
 }
 
+
+// Small molecules: a first molecule of at most four sites (one group of
+// rows, lanes beyond n_first padding) and a second of N2 <= 4 sites, the
+// columns unrolled.  `bx`, `by`, `bz` hold the second molecule's sites
+// already moved by the offset (lane j: site j), each taken to all lanes for
+// its column; everything else is rows4 above, term for term.
+template <std::size_t N2, bool HasR1, bool HasR612, bool AllR1R6R12>
+inline double small_total(const PairKernel::View& k, const double* ax, const double* ay,
+                          const double* az, __m256d bx, __m256d by, __m256d bz) {
+  const __m256d vax = _mm256_loadu_pd(ax);
+  const __m256d vay = _mm256_loadu_pd(ay);
+  const __m256d vaz = _mm256_loadu_pd(az);
+  __m256d row = _mm256_set1_pd(-0.0);
+  auto column = [&]<int J>() {
+    const __m256d r = clamped4(vax, vay, vaz, _mm256_permute4x64_pd(bx, J * 0x55),
+                               _mm256_permute4x64_pd(by, J * 0x55), _mm256_permute4x64_pd(bz, J * 0x55));
+    row = _mm256_add_pd(row, terms4<HasR1, HasR612, AllR1R6R12>(k, J * kPackLanes, r));
+  };
+  column.template operator()<0>();
+  if constexpr (N2 > 1) column.template operator()<1>();
+  if constexpr (N2 > 2) column.template operator()<2>();
+  if constexpr (N2 > 3) column.template operator()<3>();
+  alignas(32) double rows[4];
+  _mm256_store_pd(rows, row);
+  double total = -0.0;
+  for (std::size_t l = 0; l < k.n_first; ++l) total = total + rows[l];
+  return total;
+}
+
+// PairKernel::energy for small molecules.
+template <std::size_t N2, bool HasR1, bool HasR612, bool AllR1R6R12>
+double small_energy(const PairKernel::View& k, const SiteArray& a, const SiteArray& b, Site o) {
+  const __m256d bx = _mm256_add_pd(_mm256_loadu_pd(b.x()), _mm256_set1_pd(o.x));
+  const __m256d by = _mm256_add_pd(_mm256_loadu_pd(b.y()), _mm256_set1_pd(o.y));
+  const __m256d bz = _mm256_add_pd(_mm256_loadu_pd(b.z()), _mm256_set1_pd(o.z));
+  return small_total<N2, HasR1, HasR612, AllR1R6R12>(k, a.x(), a.y(), a.z(), bx, by, bz);
+}
+
+// The second molecule turned by `rot` into `out` (x' = (R00 x + R01 y) +
+// R02 z, ..., as SiteArray::assign_rotated), then PairKernel::energy of
+// `a` with it, for small molecules.
+template <std::size_t N2, bool HasR1, bool HasR612, bool AllR1R6R12>
+double small_turned_energy(const PairKernel::View& k, const Rotation& rot, const SiteArray& src,
+                           SiteArray& out, const SiteArray& a, Site o) {
+  const double* m = rot.m;
+  const __m256d sx = _mm256_loadu_pd(src.x());
+  const __m256d sy = _mm256_loadu_pd(src.y());
+  const __m256d sz = _mm256_loadu_pd(src.z());
+  auto turned = [&](int r) {
+    return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(m[r]), sx),
+                                       _mm256_mul_pd(_mm256_set1_pd(m[r + 1]), sy)),
+                         _mm256_mul_pd(_mm256_set1_pd(m[r + 2]), sz));
+  };
+  const __m256d tx = turned(0);
+  const __m256d ty = turned(3);
+  const __m256d tz = turned(6);
+  _mm256_storeu_pd(out.x_data(), tx);
+  _mm256_storeu_pd(out.y_data(), ty);
+  _mm256_storeu_pd(out.z_data(), tz);
+  return small_total<N2, HasR1, HasR612, AllR1R6R12>(
+      k, a.x(), a.y(), a.z(), _mm256_add_pd(tx, _mm256_set1_pd(o.x)), _mm256_add_pd(ty, _mm256_set1_pd(o.y)),
+      _mm256_add_pd(tz, _mm256_set1_pd(o.z)));
+}
+
 }  // namespace
 }  // namespace vica
