@@ -306,6 +306,30 @@ def test_kernel_paths_equal_reference_bit_for_bit(kinds):
             assert all(same(ref, f) for f in fast), (n1, n2, ref, fast)
 
 
+def test_turn_and_sum_in_one_pass_equals_turning_then_summing():
+    # Molecules of up to four sites have a body that turns the second
+    # molecule and sums in one pass; larger ones turn first.  Both must give
+    # the bits of rotate_sites followed by pair_energy, turned sites included.
+    rng = random.Random(21)
+    for kinds in [(R0, R1, R6R12, R1R6R12), (R1R6R12,), (R6R12,), (R1,)]:
+        for n1 in range(1, 6):
+            for n2 in range(1, 6):
+                table, a, b = random_case(rng, n1, n2, kinds)
+                rot = list(t.rotation(rng.uniform(-9, 9), rng.uniform(-9, 9), rng.uniform(-9, 9)))
+                offset = (rng.uniform(-1, 1), 0.5, rng.uniform(0, 3))
+                turned = t.rotate_sites(rot, b)
+                want = t.pair_energy(table, a, turned, offset)
+                for p in PATHS:
+                    e, got = t.kernel_turned_energy(table, a, b, rot, offset, p)
+                    assert same(e, want), (n1, n2, p, e, want)
+                    assert all(same(x, y) for s, w in zip(got, turned) for x, y in zip(s, w)), (n1, n2, p)
+    interacting = [[(R1, 1.0)] * 4] * 4
+    assert t.kernel_small(interacting, 3, 3) and t.kernel_small(interacting, 4, 4)
+    assert not t.kernel_small(interacting, 1, 1)            # one term: summed inline by the walks
+    assert not t.kernel_small([[(R1, 1.0)] * 5] * 5, 5, 3)
+    assert not t.kernel_small([[(R0,)] * 4] * 4, 3, 3)        # nothing interacts
+
+
 def test_kernel_with_special_coordinates_and_coefficients():
     rng = random.Random(7)
     specials = [math.inf, -math.inf, math.nan, 0.0, -0.0, 1e-200, 1e200]

@@ -194,16 +194,33 @@ class BmsWalk {
 
 }  // namespace
 
-std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
-                            std::uint64_t order_max) {
+namespace {
+
+// A run drawing from `given`, or from the calling thread's generator when null.
+std::vector<double> run_bms(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
+                            std::uint64_t order_max, RandomSource* given) {
   negative_inverse_temperature("Bms", t_kelvin);
   const std::size_t n = term_count("Bms", order_max);
   require_run_memory("Bms", order_max, static_cast<double>(n) * (3.0 * sizeof(double)));
   BmsWalk walk(rec, t_kelvin, u_min, n);
   MayerRunSums acc(n);
-  const std::shared_ptr<RandomSource> rng = RandomSource::for_current_thread();
+  std::shared_ptr<RandomSource> own;
+  if (given == nullptr) own = RandomSource::for_current_thread();
+  RandomSource& rng = given != nullptr ? *given : *own;
   const RunClock clock = RunClock::start();
-  return run_mayer_sampling(walk, "Bms", *rng, clock, dev_tol, acc);
+  return run_mayer_sampling(walk, "Bms", rng, clock, dev_tol, acc);
+}
+
+}  // namespace
+
+std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
+                            std::uint64_t order_max) {
+  return run_bms(rec, t_kelvin, u_min, dev_tol, order_max, nullptr);
+}
+
+std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
+                            std::uint64_t order_max, RandomSource& rng) {
+  return run_bms(rec, t_kelvin, u_min, dev_tol, order_max, &rng);
 }
 
 }  // namespace vica

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "runtime/random_source.h"
+
 #include "uij/molecule.h"
 
 namespace vica {
@@ -30,5 +32,8 @@ BmsRecord make_bms(Molecule mol1, Molecule mol2, SitePairTable potk);
 // RuntimeError.
 std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
                             std::uint64_t order_max);
+// The same run drawing from `rng` instead of the calling thread's generator.
+std::vector<double> bms_run(const BmsRecord& rec, double t_kelvin, double u_min, double dev_tol,
+                            std::uint64_t order_max, RandomSource& rng);
 
 }  // namespace vica

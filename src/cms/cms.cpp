@@ -282,7 +282,11 @@ class CmsWalk {
 
 }  // namespace
 
-std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max) {
+namespace {
+
+// A run drawing from `given`, or from the calling thread's generator when null.
+std::vector<double> run_cms(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max,
+                            RandomSource* given) {
   negative_inverse_temperature("Cms", t_kelvin);
   const std::size_t n = term_count("Cms", order_max);
   if (order_max >= (std::uint64_t{1} << 40)) {
@@ -297,9 +301,22 @@ std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_to
   MultinomialLists lists = multinomial_lists(order_max);
   CmsWalk walk(rec, t_kelvin, n, std::move(lists));
   MayerRunSums acc(n);
-  const std::shared_ptr<RandomSource> rng = RandomSource::for_current_thread();
+  std::shared_ptr<RandomSource> own;
+  if (given == nullptr) own = RandomSource::for_current_thread();
+  RandomSource& rng = given != nullptr ? *given : *own;
   const RunClock clock = RunClock::start();
-  return run_mayer_sampling(walk, "Cms", *rng, clock, dev_tol, acc);
+  return run_mayer_sampling(walk, "Cms", rng, clock, dev_tol, acc);
+}
+
+}  // namespace
+
+std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max) {
+  return run_cms(rec, t_kelvin, dev_tol, order_max, nullptr);
+}
+
+std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max,
+                            RandomSource& rng) {
+  return run_cms(rec, t_kelvin, dev_tol, order_max, &rng);
 }
 
 }  // namespace vica

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "runtime/random_source.h"
+
 #include "uij/molecule.h"
 
 namespace vica {
@@ -41,5 +43,8 @@ CmsRecord make_cms(Molecule mol1, Molecule mol2, Molecule mol3, SitePairTable po
 // 23); a pair that cannot interact (ValueError naming the pair).  A start
 // search that fails for 10,000,000 draws throws RuntimeError.
 std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max);
+// The same run drawing from `rng` instead of the calling thread's generator.
+std::vector<double> cms_run(const CmsRecord& rec, double t_kelvin, double dev_tol, std::uint64_t order_max,
+                            RandomSource& rng);
 
 }  // namespace vica

@@ -287,8 +287,20 @@ void RandomSource::refill() {
   // Only reached with the whole batch of eight blocks used up, that is at a
   // four-block refill whose counter is a multiple of eight.
   if (counter_ > 1023) {
-    const auto key = detail::entropy_key("could not reseed ThreadRng: ");
-    detail::load_key_words(key, key_);
+    if (rekey_from_stream_) {
+      static constexpr std::uint32_t kConstants[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};
+      std::uint32_t input[16] = {};
+      std::memcpy(input, kConstants, sizeof kConstants);
+      std::memcpy(input + 4, key_, sizeof key_);
+      input[12] = static_cast<std::uint32_t>(counter_);
+      input[13] = static_cast<std::uint32_t>(counter_ >> 32);
+      std::uint32_t block[16];
+      detail::chacha_block_portable(input, 12, block);
+      std::memcpy(key_, block, sizeof key_);
+    } else {
+      const auto key = detail::entropy_key("could not reseed ThreadRng: ");
+      detail::load_key_words(key, key_);
+    }
     counter_ = 0;
   }
   static constexpr std::uint32_t kSigma[4] = {0x61707865, 0x3320646e, 0x79622d32, 0x6b206574};

@@ -98,6 +98,11 @@ class RandomSource {
   // Overwrites the next words to be drawn (they must lie in the current
   // refill); used to feed chosen bits to the derived draws.
   void overwrite_next_words(std::span<const std::uint32_t> words);
+  // From now on a rekey takes its key from this generator's own stream (the
+  // first eight words of the block after the last one used) instead of the
+  // operating system, so that a keyed generator repeats its whole stream;
+  // for tests that compare long runs bit for bit.
+  void rekey_from_stream_for_testing() { rekey_from_stream_ = true; }
 
  private:
   static constexpr std::size_t kRefillWords = 64;
@@ -111,6 +116,7 @@ class RandomSource {
   std::size_t index_ = kWords;  // kWords: used up, the next draw refills
   std::uint64_t counter_ = 0;   // first block after the buffered ones
   std::uint32_t key_[8];
+  bool rekey_from_stream_ = false;
 };
 
 inline std::uint32_t RandomSource::next_u32() {

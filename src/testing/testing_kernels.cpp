@@ -222,6 +222,49 @@ PyObject* t_kernel_energy(PyObject*, PyObject* const* args, Py_ssize_t n, PyObje
   });
 }
 
+// kernel_turned_energy(table, a, b, rot, offset, path): (energy, turned b)
+// through the kernel's turn-and-sum body on that path, or through
+// assign_rotated and energy_on where the path has none for the shape.
+PyObject* t_kernel_turned_energy(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return guarded([&]() -> PyObject* {
+    static constexpr Signature<6> sig{"_vica_testing", "kernel_turned_energy", {"table", "a", "b", "rot", "offset", "path"}};
+    TableArg table;
+    Molecule a, b;
+    RotationArg rot;
+    Site offset;
+    std::string path;
+    if (!parse(sig, fastcall_args(args, n, kw), table, a, b, rot, offset, path)) return nullptr;
+    const KernelPath p = path_from(path);
+    if (!kernel_path_supported(p)) throw ValueError("this CPU cannot run the kernel path " + path);
+    const PairKernel kernel(table.value, a.size(), b.size());
+    const SiteArray first(a), src(b);
+    SiteArray out(b);
+    double e;
+    if (const PairKernel::TurnedImplementation body = kernel.turned_implementation_for(p)) {
+      e = body(kernel.view(), rot.value, src, out, first, offset);
+    } else {
+      out.assign_rotated(rot.value, src);
+      e = kernel.energy_on(p, first, out, offset);
+    }
+    Molecule turned(b.size());
+    for (std::size_t i = 0; i < b.size(); ++i) turned[i] = Site{out.x()[i], out.y()[i], out.z()[i]};
+    PyRef sites(sites_result(turned));
+    return Py_BuildValue("(dO)", e, sites.get());
+  });
+}
+
+// kernel_small(table, n_first, n_second): whether the shape has the
+// small-molecule bodies.
+PyObject* t_kernel_small(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return guarded([&]() -> PyObject* {
+    static constexpr Signature<3> sig{"_vica_testing", "kernel_small", {"table", "n_first", "n_second"}};
+    TableArg table;
+    std::uint64_t n1, n2;
+    if (!parse(sig, fastcall_args(args, n, kw), table, n1, n2)) return nullptr;
+    return PyBool_FromLong(PairKernel(table.value, n1, n2).small());
+  });
+}
+
 PyObject* t_kernel_never_interacts(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
   return guarded([&]() -> PyObject* {
     static constexpr Signature<3> sig{"_vica_testing", "kernel_never_interacts", {"table", "n_first", "n_second"}};
@@ -297,6 +340,9 @@ int add(PyObject* module) {
       def<t_site_energy>("site_energy", "site_energy(entry, r)\n--\n\n"),
       def<t_pair_energy>("pair_energy", "pair_energy(table, a, b, offset)\n--\n\n"),
       def<t_kernel_energy>("kernel_energy", "kernel_energy(table, a, b, offset, path)\n--\n\n"),
+      def<t_kernel_turned_energy>("kernel_turned_energy",
+                                  "kernel_turned_energy(table, a, b, rot, offset, path)\n--\n\n"),
+      def<t_kernel_small>("kernel_small", "kernel_small(table, n_first, n_second)\n--\n\n"),
       def<t_kernel_never_interacts>("kernel_never_interacts", "kernel_never_interacts(table, n_first, n_second)\n--\n\n"),
       def<t_kernel_paths>("kernel_paths", "kernel_paths()\n--\n\n"),
       def<t_active_kernel_path>("active_kernel_path", "active_kernel_path()\n--\n\n"),

@@ -22,6 +22,16 @@
 //   cms_run(mol1, mol2, mol3, t12, t13, t23, t_kelvin, dev_tol, order_max),
 //   u_r(moli, molj, table, r, dev_tol, num_inner, num_outer, num_print)
 //                                  -> the runs of this module's core
+//   bms_run_keyed(seed, mol1, mol2, table, t_kelvin, u_min, dev_tol, order_max),
+//   cms_run_keyed(seed, mol1, mol2, mol3, t12, t13, t23, t_kelvin, dev_tol, order_max)
+//                                  -> the same runs drawing from a generator keyed
+//                                     from seed (equal seeds: equal streams)
+//   exact_acceptance(), set_exact_acceptance(on)
+//                                  -> whether walks decide every trial with the
+//                                     acceptance rule as written (no estimate)
+//   expm1_estimates(xs)            -> [the acceptance test's estimate of e^x - 1]
+//   estimated_verdict(x, y)        -> -1 reject, 0 undecided, 1 accept
+//   moderate(v)                    -> whether v may enter the estimated test
 // Tables are lists of rows of (tag, p0, p1, p2) entries.
 #include <array>
 #include <bit>
@@ -33,6 +43,7 @@
 
 #include "bms/bms.h"
 #include "cms/cms.h"
+#include "mayer/acceptance.h"
 #include "module/binding/args.h"
 #include "module/binding/errors.h"
 #include "module/binding/pyref.h"
@@ -126,10 +137,14 @@ std::uint64_t ulp_distance(double a, double b) {
                  : static_cast<std::uint64_t>(ib) - static_cast<std::uint64_t>(ia);
 }
 
-RandomSource keyed_source() {
+RandomSource keyed_source(std::uint64_t seed = 0) {
   std::array<std::uint8_t, 32> key{};
-  for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(i * 37 + 11);
-  return RandomSource(key);
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<std::uint8_t>(i * 37 + 11 + (seed >> (8 * (i % 8))));
+  }
+  RandomSource rng(key);
+  rng.rekey_from_stream_for_testing();
+  return rng;
 }
 
 template <class Body>
@@ -411,6 +426,90 @@ PyObject* t_cms_run(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw
   });
 }
 
+PyObject* t_bms_run_keyed(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<8> sig{
+        "_vica_testing",
+        "bms_run_keyed",
+        {"seed", "mol1", "mol2", "table", "t_kelvin", "u_min", "dev_tol", "order_max"}};
+    std::uint64_t seed, order_max;
+    Molecule mol1, mol2;
+    Table table;
+    double t, u_min, dev_tol;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), seed, mol1, mol2, table, t, u_min, dev_tol, order_max)) {
+      return nullptr;
+    }
+    RandomSource rng = keyed_source(seed);
+    return floats(bms_run(make_bms(mol1, mol2, table.value), t, u_min, dev_tol, order_max, rng));
+  });
+}
+
+PyObject* t_cms_run_keyed(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<10> sig{
+        "_vica_testing",
+        "cms_run_keyed",
+        {"seed", "mol1", "mol2", "mol3", "potk12", "potk13", "potk23", "t_kelvin", "dev_tol", "order_max"}};
+    std::uint64_t seed, order_max;
+    Molecule mol1, mol2, mol3;
+    Table t12, t13, t23;
+    double t, dev_tol;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), seed, mol1, mol2, mol3, t12, t13, t23, t, dev_tol,
+                   order_max)) {
+      return nullptr;
+    }
+    RandomSource rng = keyed_source(seed);
+    return floats(
+        cms_run(make_cms(mol1, mol2, mol3, t12.value, t13.value, t23.value), t, dev_tol, order_max, rng));
+  });
+}
+
+PyObject* t_exact_acceptance(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<0> sig{"_vica_testing", "exact_acceptance", {}};
+    if (!py::parse(sig, py::fastcall_args(args, n, kw))) return nullptr;
+    return PyBool_FromLong(exact_acceptance_only() ? 1 : 0);
+  });
+}
+
+PyObject* t_set_exact_acceptance(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<1> sig{"_vica_testing", "set_exact_acceptance", {"on"}};
+    std::uint64_t on;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), on)) return nullptr;
+    set_exact_acceptance_only(on != 0);
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* t_expm1_estimates(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<1> sig{"_vica_testing", "expm1_estimates", {"xs"}};
+    std::vector<double> xs;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), xs)) return nullptr;
+    for (double& x : xs) x = expm1_estimate(x);
+    return floats(xs);
+  });
+}
+
+PyObject* t_estimated_verdict(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<2> sig{"_vica_testing", "estimated_verdict", {"x", "y"}};
+    double x, y;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), x, y)) return nullptr;
+    return PyLong_FromLong(static_cast<long>(estimated_verdict(x, y)));
+  });
+}
+
+PyObject* t_moderate(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return wrap([&]() -> PyObject* {
+    static constexpr py::Signature<1> sig{"_vica_testing", "moderate", {"v"}};
+    double v;
+    if (!py::parse(sig, py::fastcall_args(args, n, kw), v)) return nullptr;
+    return PyBool_FromLong(moderate(v) ? 1 : 0);
+  });
+}
+
 PyObject* t_u_r(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
   return wrap([&]() -> PyObject* {
     static constexpr py::Signature<8> sig{
@@ -448,6 +547,16 @@ int add(PyObject* module) {
       def<t_cms_run>("cms_run",
                      "cms_run(mol1, mol2, mol3, potk12, potk13, potk23, t_kelvin, dev_tol, order_max)\n--\n\n"),
       def<t_u_r>("u_r", "u_r(moli, molj, table, r, dev_tol, num_inner, num_outer, num_print)\n--\n\n"),
+      def<t_bms_run_keyed>("bms_run_keyed",
+                           "bms_run_keyed(seed, mol1, mol2, table, t_kelvin, u_min, dev_tol, order_max)\n--\n\n"),
+      def<t_cms_run_keyed>(
+          "cms_run_keyed",
+          "cms_run_keyed(seed, mol1, mol2, mol3, potk12, potk13, potk23, t_kelvin, dev_tol, order_max)\n--\n\n"),
+      def<t_exact_acceptance>("exact_acceptance", "exact_acceptance()\n--\n\n"),
+      def<t_set_exact_acceptance>("set_exact_acceptance", "set_exact_acceptance(on)\n--\n\n"),
+      def<t_expm1_estimates>("expm1_estimates", "expm1_estimates(xs)\n--\n\n"),
+      def<t_estimated_verdict>("estimated_verdict", "estimated_verdict(x, y)\n--\n\n"),
+      def<t_moderate>("moderate", "moderate(v)\n--\n\n"),
   };
   return add_functions(module, defs);
 }
