@@ -330,6 +330,24 @@ def test_turn_and_sum_in_one_pass_equals_turning_then_summing():
     assert not t.kernel_small([[(R0,)] * 4] * 4, 3, 3)        # nothing interacts
 
 
+def test_within_radius_without_the_square_root_matches_it():
+    # The walks' hard-sphere test compares the sum of squares with a limit;
+    # it must say what sqrt((x x + y y) + z z) < radius says, also at the
+    # border and for radii whose square is not exact.
+    rng = random.Random(23)
+    for radius in [1.0, 3.32, 4.5, math.sqrt(2.0), 2.0 / 3.0, 1e-3, 7.123456789e5, 1e149, 2e150, 0.0, -1.0,
+                   math.inf, math.nan]:
+        points = []
+        for _ in range(3000):
+            d = [rng.gauss(0.0, 1.0) for _ in range(3)]
+            norm = math.sqrt(sum(c * c for c in d)) or 1.0
+            scale = radius * (1.0 + rng.choice([0.0, 1e-16, -1e-16, 3e-16, -3e-16, 1e-9, -0.5, 0.5]))
+            points.append(tuple(c / norm * scale if math.isfinite(scale) else c for c in d))
+        points += [(radius, 0.0, 0.0), (0.0, 0.0, 0.0), (math.nan, 0.0, 0.0), (math.inf, 0.0, 0.0)]
+        want = [math.sqrt((x * x + y * y) + z * z) < radius for x, y, z in points]
+        assert t.within_radius(radius, points) == want, radius
+
+
 def test_kernel_with_special_coordinates_and_coefficients():
     rng = random.Random(7)
     specials = [math.inf, -math.inf, math.nan, 0.0, -0.0, 1e-200, 1e200]

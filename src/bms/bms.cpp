@@ -49,6 +49,7 @@ class BmsWalk {
     }
     sigma_ = (max_site_radius(rec.mol1) + 1.0) + max_site_radius(rec.mol2);
     virial_hs_ = ((sigma_ * sigma_) * sigma_) * 2.0943951023931953;
+    inside_ = WithinRadius(sigma_);
     t_lim_ = u_min * b_;
   }
 
@@ -136,7 +137,7 @@ class BmsWalk {
         for (std::size_t k = 1; k < n; ++k) v[k] = 0.0;
       }
     }
-    g_ = centre_distance(pose_.x, pose_.y, pose_.z) < sigma_ ? -1.0 / af : 0.0 / af;
+    g_ = inside_(pose_.x, pose_.y, pose_.z) ? -1.0 / af : 0.0 / af;
   }
 
  private:
@@ -173,6 +174,7 @@ class BmsWalk {
   double t_lim_ = 0.0;
   double sigma_ = 0.0;
   double virial_hs_ = 0.0;
+  WithinRadius inside_{0.0};  // centre distance below sigma_
   SiteArray mol1_;
   SiteArray mol2_;
   SiteArray trial_;

@@ -74,6 +74,7 @@ class CmsWalk {
     sigma_ = (((r1 + r1) / 3.0 + 1.0) + (r2 + r2) / 3.0) + (r3 + r3) / 3.0;
     const double s2 = sigma_ * sigma_;
     virial_hs_ = ((s2 * s2) * s2) * 2.741556778080377;
+    inside_ = WithinRadius(sigma_);
   }
 
   double sigma_hs() const { return sigma_; }
@@ -124,18 +125,21 @@ class CmsWalk {
     return estimated_verdict(std::fabs((e_a * kept) * e_b) * a, big_u * std::fabs(p_));
   }
 
-  // One Metropolis step: one coin, six normals, the trial, one uniform.  The
-  // rule |p' / p| |st' / st| > U is settled from estimates of the two new
-  // Mayer values where they cannot change it; the values themselves are
-  // computed for an accepted or undecided trial only.  The
-  // draws of the next step are always taken by that step itself (taking them
-  // here, before the decision, as the Bms walk does, measured no faster for
-  // this walk).
-  bool step(RandomSource& rng, double scale, bool /*draw_next*/) {
-    const bool move2 = rng.coin();
+  // One Metropolis step: one coin, six normals (taken at the end of the step
+  // before when that one was told to draw them), the trial, one uniform; with
+  // draw_next the coin and normals of the next step follow at once, before
+  // the decision, so that they never wait for it.  The stream is used in the
+  // same order either way.  The rule |p' / p| |st' / st| > U is settled from
+  // estimates of the two new Mayer values where they cannot change it; the
+  // values themselves are computed for an accepted or undecided trial only.
+  bool step(RandomSource& rng, double scale, bool draw_next) {
+    if (!ready_) {
+      next_move2_ = rng.coin();
+      draw_move_normals(rng, next_normals_);
+    }
+    const bool move2 = next_move2_;
     const int m = move2 ? 0 : 1;
-    MoveNormals normals;
-    draw_move_normals(rng, normals);
+    const MoveNormals normals = next_normals_;
     const Pose q = trial_pose(normals, pose_[m], sigma_, scale);
     SiteArray& turned = trial_[m];
     double st;
@@ -145,6 +149,11 @@ class CmsWalk {
       const double t12 = t1m;
       const double t23 = k23_.energy(turned, cur_[1], Site{q3.x - q.x, q3.y - q.y, q3.z - q.z}) * b_;
       const double big_u = rng.uniform01();
+      ready_ = draw_next;
+      if (draw_next) {
+        next_move2_ = rng.coin();
+        draw_move_normals(rng, next_normals_);
+      }
       const double a = std::fabs(st / st_[0]);
       const Verdict verdict = verdict_of(t12, f13_, t23, a, big_u);
       if (verdict == Verdict::reject) return false;
@@ -168,6 +177,11 @@ class CmsWalk {
       const double t13 = t1m;
       const double t23 = k23_.energy(cur_[0], turned, Site{q.x - q2.x, q.y - q2.y, q.z - q2.z}) * b_;
       const double big_u = rng.uniform01();
+      ready_ = draw_next;
+      if (draw_next) {
+        next_move2_ = rng.coin();
+        draw_move_normals(rng, next_normals_);
+      }
       const double a = std::fabs(st / st_[1]);
       const Verdict verdict = verdict_of(t13, f12_, t23, a, big_u);
       if (verdict == Verdict::reject) return false;
@@ -214,8 +228,8 @@ class CmsWalk {
     }
     const Pose& q2 = pose_[0];
     const Pose& q3 = pose_[1];
-    const bool inside = centre_distance(q2.x, q2.y, q2.z) < sigma_ && centre_distance(q3.x, q3.y, q3.z) < sigma_ &&
-                        centre_distance(q3.x - q2.x, q3.y - q2.y, q3.z - q2.z) < sigma_;
+    const bool inside = inside_(q2.x, q2.y, q2.z) && inside_(q3.x, q3.y, q3.z) &&
+                        inside_(q3.x - q2.x, q3.y - q2.y, q3.z - q2.z);
     g_ = inside ? -1.0 / ap : 0.0 / ap;
   }
 
@@ -258,6 +272,7 @@ class CmsWalk {
   double b_;
   double sigma_ = 0.0;
   double virial_hs_ = 0.0;
+  WithinRadius inside_{0.0};  // centre distance below sigma_
   SiteArray a1_;
   SiteArray src_[2];    // molecules 2 and 3 as stored
   SiteArray cur_[2];    // turned, current configuration
@@ -269,6 +284,9 @@ class CmsWalk {
   bool point_[2];  // molecule 2 / 3 has all its sites at the origin: no rotation needed
   const TrigRoutines& trig_;  // the sines and cosines of the run's steps
   bool exact_only_;           // decide every trial with the rule as written
+  bool ready_ = false;         // the coin and normals of the next step are drawn
+  bool next_move2_ = false;
+  MoveNormals next_normals_{};
   std::vector<double> d12_, d13_, d23_, w_;
   double g_ = 0.0;
   // Current configuration.

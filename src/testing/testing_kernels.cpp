@@ -253,6 +253,24 @@ PyObject* t_kernel_turned_energy(PyObject*, PyObject* const* args, Py_ssize_t n,
   });
 }
 
+// within_radius(radius, points): [WithinRadius(radius)(x, y, z)] for each (x, y, z).
+PyObject* t_within_radius(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
+  return guarded([&]() -> PyObject* {
+    static constexpr Signature<2> sig{"_vica_testing", "within_radius", {"radius", "points"}};
+    double radius;
+    Molecule points;
+    if (!parse(sig, fastcall_args(args, n, kw), radius, points)) return nullptr;
+    const WithinRadius inside(radius);
+    PyRef out(PyList_New(static_cast<Py_ssize_t>(points.size())));
+    if (!out) throw py::PythonErrorSet{};
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      PyList_SetItem(out.get(), static_cast<Py_ssize_t>(i),
+                     PyBool_FromLong(inside(points[i].x, points[i].y, points[i].z) ? 1 : 0));
+    }
+    return out.release();
+  });
+}
+
 // kernel_small(table, n_first, n_second): whether the shape has the
 // small-molecule bodies.
 PyObject* t_kernel_small(PyObject*, PyObject* const* args, Py_ssize_t n, PyObject* kw) {
@@ -343,6 +361,7 @@ int add(PyObject* module) {
       def<t_kernel_turned_energy>("kernel_turned_energy",
                                   "kernel_turned_energy(table, a, b, rot, offset, path)\n--\n\n"),
       def<t_kernel_small>("kernel_small", "kernel_small(table, n_first, n_second)\n--\n\n"),
+      def<t_within_radius>("within_radius", "within_radius(radius, points)\n--\n\n"),
       def<t_kernel_never_interacts>("kernel_never_interacts", "kernel_never_interacts(table, n_first, n_second)\n--\n\n"),
       def<t_kernel_paths>("kernel_paths", "kernel_paths()\n--\n\n"),
       def<t_active_kernel_path>("active_kernel_path", "active_kernel_path()\n--\n\n"),

@@ -1,5 +1,8 @@
 #include "uij/molecule.h"
 
+#include <cmath>
+#include <limits>
+
 namespace vica {
 
 Molecule center_molecule(const Molecule& mol) {
@@ -20,6 +23,17 @@ Molecule center_molecule(const Molecule& mol) {
   return out;
 }
 
+
+WithinRadius::WithinRadius(double radius) : radius_(radius) {
+  if (!(radius > 0.0 && radius < 1e150)) return;
+  // Start at radius^2 (within an ulp or two of the limit) and settle on the
+  // smallest s with sqrt(s) >= radius.
+  double s = radius * radius;
+  while (std::sqrt(s) >= radius) s = std::nextafter(s, 0.0);
+  while (std::sqrt(s) < radius) s = std::nextafter(s, std::numeric_limits<double>::infinity());
+  limit_ = s;
+  by_limit_ = true;
+}
 
 bool all_sites_at_origin(const Molecule& mol) {
   for (const Site& s : mol) {

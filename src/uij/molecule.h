@@ -30,6 +30,25 @@ Molecule center_molecule(const Molecule& mol);
 // Distance of a point from the origin, summed as (x*x + y*y) + z*z.
 inline double centre_distance(double x, double y, double z) { return std::sqrt((x * x + y * y) + z * z); }
 
+// centre_distance(x, y, z) < radius, decided without the square root.  The
+// square root is correctly rounded, hence monotone, so for the sum of
+// squares s (or a NaN) sqrt(s) < radius holds exactly when s < limit, limit
+// being the smallest double whose square root rounds to radius or above.  A
+// radius that is not a positive number below 1e150 keeps the square root.
+class WithinRadius {
+ public:
+  explicit WithinRadius(double radius);
+  bool operator()(double x, double y, double z) const {
+    const double s = (x * x + y * y) + z * z;
+    return by_limit_ ? s < limit_ : std::sqrt(s) < radius_;
+  }
+
+ private:
+  double radius_;
+  double limit_ = 0.0;
+  bool by_limit_ = false;
+};
+
 // True when every site lies exactly at the origin (a one-site molecule once
 // centred).  Turning such a molecule only changes the signs of its zero
 // coordinates, which no distance sees, so its walk needs the sine of theta
