@@ -63,18 +63,18 @@ def test_expm1_estimate_at_the_ends_of_its_range():
 # ---------------------------------------------------------------- the verdict
 
 
-def exact_rule(f_trial, f_current, a, u):
-    return abs(f_trial / f_current) * a > u
+def exact_rule(f_trial, f_current, st, st_current, u):
+    return abs(f_trial / f_current) * abs(st / st_current) > u
 
 
-def estimated(ts, kept, a, u, current):
+def estimated(ts, kept, st, st_current, u, current):
     """The walks' verdict: Bms with one new value (kept is None), Cms with two."""
     es = t.expm1_estimates(ts)
     factors = es + ([] if kept is None else [kept])
-    if not all(t.moderate(v) for v in factors + [a]):
+    if not all(t.moderate(v) for v in factors + [st, st_current]):
         return 0
-    x = abs(es[0] * a) if kept is None else abs((es[0] * kept) * es[1]) * a
-    return t.estimated_verdict(x, u * abs(current))
+    x = abs(es[0]) * abs(st) if kept is None else abs((es[0] * kept) * es[1]) * abs(st)
+    return t.estimated_verdict(x, (u * abs(current)) * abs(st_current))
 
 
 def test_verdict_agrees_with_the_rule_and_settles_all_but_the_border():
@@ -86,20 +86,21 @@ def test_verdict_agrees_with_the_rule_and_settles_all_but_the_border():
         ts = [rng.uniform(-40.0, 6.0) for _ in range(2 if two else 1)]
         kept = rng.choice([rng.uniform(-1.0, 3.0), -1.0, 1e-3]) if two else None
         current = rng.choice([rng.uniform(-1.0, 5.0), -1.0, 0.25, 1e-7])
-        a = math.exp(rng.uniform(-6.0, 6.0))
+        st = math.sin(rng.uniform(-1e4, 1e4))
+        st_current = rng.choice([math.sin(rng.uniform(-1e4, 1e4)), 1e-9, -1.0])
         fs = [math.expm1(x) for x in ts]
         f_trial = fs[0] if not two else (fs[0] * kept) * fs[1]
         # U at the border of the rule, moved by a chosen relative amount.
-        border = abs(f_trial / current) * a
+        border = abs(f_trial / current) * abs(st / st_current)
         rel = rng.choice([0.0, 1e-16, -1e-16, 1e-12, -1e-12, 1e-9, -1e-9, 1e-7, -1e-7, 1e-5, -1e-5, 1e-2, -1e-2])
         u = border * (1.0 + rel) if rng.random() < 0.8 else rng.random()
         if not 0.0 <= u < 1.0:
             continue
         u = math.ldexp(math.floor(math.ldexp(u, 53)), -53)   # a U the generator can give
-        v = estimated(ts, kept, a, u, current)
+        v = estimated(ts, kept, st, st_current, u, current)
         checked += 1
         if v != 0:
-            assert (v == 1) == exact_rule(f_trial, current, a, u), (ts, kept, current, a, u, v)
+            assert (v == 1) == exact_rule(f_trial, current, st, st_current, u), (ts, kept, current, st, u, v)
         elif abs(rel) >= 1e-5 and u > 0.0 and border > 1e-200:
             undecided_far += 1
     assert checked > 25_000

@@ -105,17 +105,16 @@ class BmsWalk {
     const double big_u = rng.uniform01();
     normals_ready_ = draw_next;
     if (draw_next) draw_move_normals(rng, normals_);
-    const double a = std::fabs(st / st_);
     Verdict verdict = Verdict::undecided;
     if (!exact_only_) {
       const double f_est = admissible ? expm1_estimate(t) : -1.0;
-      if (moderate(f_est) && moderate(a)) {
-        verdict = estimated_verdict(std::fabs(f_est) * a, big_u * std::fabs(f_));
+      if (moderate(f_est) && moderate(st) && moderate(st_)) {
+        verdict = estimated_verdict(std::fabs(f_est) * std::fabs(st), (big_u * std::fabs(f_)) * std::fabs(st_));
       }
     }
     if (verdict == Verdict::reject) return false;
     const double f = admissible ? std::expm1(t) : -1.0;
-    if (verdict == Verdict::undecided && !(std::fabs(f / f_) * a > big_u)) return false;
+    if (verdict == Verdict::undecided && !(std::fabs(f / f_) * std::fabs(st / st_) > big_u)) return false;
     pose_ = p;
     st_ = st;
     t_ = t;

@@ -117,12 +117,15 @@ class CmsWalk {
   // The estimate's verdict on a trial whose two new Mayer values are
   // expm1(t_a) and expm1(t_b), the third (`kept`) being the current one, for
   // the rule |p' / p| |st' / st| > U (mayer/acceptance.h).
-  Verdict verdict_of(double t_a, double kept, double t_b, double a, double big_u) const {
+  Verdict verdict_of(double t_a, double kept, double t_b, double st, double st_current, double big_u) const {
     if (exact_only_) return Verdict::undecided;
     const double e_a = expm1_estimate(t_a);
     const double e_b = expm1_estimate(t_b);
-    if (!(moderate(e_a) && moderate(kept) && moderate(e_b) && moderate(a))) return Verdict::undecided;
-    return estimated_verdict(std::fabs((e_a * kept) * e_b) * a, big_u * std::fabs(p_));
+    if (!(moderate(e_a) && moderate(kept) && moderate(e_b) && moderate(st) && moderate(st_current))) {
+      return Verdict::undecided;
+    }
+    return estimated_verdict(std::fabs((e_a * kept) * e_b) * std::fabs(st),
+                             (big_u * std::fabs(p_)) * std::fabs(st_current));
   }
 
   // One Metropolis step: one coin, six normals (taken at the end of the step
@@ -154,13 +157,12 @@ class CmsWalk {
         next_move2_ = rng.coin();
         draw_move_normals(rng, next_normals_);
       }
-      const double a = std::fabs(st / st_[0]);
-      const Verdict verdict = verdict_of(t12, f13_, t23, a, big_u);
+      const Verdict verdict = verdict_of(t12, f13_, t23, st, st_[0], big_u);
       if (verdict == Verdict::reject) return false;
       const double f12 = std::expm1(t12);
       const double f23 = std::expm1(t23);
       const double p = (f12 * f13_) * f23;
-      if (verdict == Verdict::accept || std::fabs(p / p_) * a > big_u) {
+      if (verdict == Verdict::accept || std::fabs(p / p_) * std::fabs(st / st_[0]) > big_u) {
         swap(cur_[0], trial_[0]);
         pose_[0] = q;
         st_[0] = st;
@@ -182,13 +184,12 @@ class CmsWalk {
         next_move2_ = rng.coin();
         draw_move_normals(rng, next_normals_);
       }
-      const double a = std::fabs(st / st_[1]);
-      const Verdict verdict = verdict_of(t13, f12_, t23, a, big_u);
+      const Verdict verdict = verdict_of(t13, f12_, t23, st, st_[1], big_u);
       if (verdict == Verdict::reject) return false;
       const double f13 = std::expm1(t13);
       const double f23 = std::expm1(t23);
       const double p = (f12_ * f13) * f23;
-      if (verdict == Verdict::accept || std::fabs(p / p_) * a > big_u) {
+      if (verdict == Verdict::accept || std::fabs(p / p_) * std::fabs(st / st_[1]) > big_u) {
         swap(cur_[1], trial_[1]);
         pose_[1] = q;
         st_[1] = st;

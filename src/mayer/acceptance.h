@@ -3,10 +3,11 @@
 //
 // The rule is exact: accept when |m' / m| * |st' / st| > U, m' being the
 // trial's Mayer value (Bms: f' = expm1(t'), or -1 for an inadmissible trial;
-// Cms: the product of its three Mayer values) and m the current one.  Its
-// cost is dominated by expm1, which the step would otherwise wait for before
-// it can branch.  Here the step first forms
-//     x = |m'_est| * |st' / st|        and    y = U * |m|,
+// Cms: the product of its three Mayer values), m the current one, st' and st
+// the sines of theta of the moved molecule.  Its cost is dominated by expm1
+// (and two divisions), which the step would otherwise wait for before it can
+// branch.  Here the step first forms
+//     x = |m'_est| * |st'|        and    y = (U * |m|) * |st|,
 // with m'_est built from expm1_estimate (relative error below 1e-9, see
 // below) in the same way as m' from expm1.  When x exceeds y by more than a
 // relative margin of 2^-20 the exact rule accepts, when it falls short by
@@ -18,15 +19,15 @@
 // accepted or undecided), the draws keep their order, and nothing else
 // changes.
 //
-// Why the margin suffices: with every factor of x within [1e-100, 1e100]
-// (checked by `moderate`) and x, y within [1e-250, 1e250], no product
-// underflows or overflows, so x and y carry a relative rounding error of a
-// few 2^-53, the estimate 1e-9 and the platform's expm1 at most a few ulp.
-// Together that is below 2e-9, far inside 2^-20 (about 9.5e-7).  The exact
-// comparison fl(fl(|m'| / |m|) * |st' / st|) > U is monotone in |m'|, and at
-// |m'| = U |m| |st / st'| (1 +- 2^-21) its operands are normal numbers (a U
-// of 0 gives y = 0, which is left undecided; any other U is at least 2^-53),
-// so the rounding there cannot reach U.
+// Why the margin suffices: with every factor of x, and st, within
+// [1e-100, 1e100] (checked by `moderate`) and x, y within [1e-250, 1e250], no
+// product underflows or overflows, so x and y carry a relative rounding error
+// of a few 2^-53, the estimate 1e-9 and the platform's expm1 at most a few
+// ulp.  Together that is below 2e-9, far inside 2^-20 (about 9.5e-7).  The
+// exact comparison fl(fl(|m'| / |m|) * fl(|st'| / |st|)) > U is monotone in
+// |m'|, and at |m'| = U |m| |st / st'| (1 +- 2^-21) its operands are normal
+// numbers (a U of 0 gives y = 0, which is left undecided; any other U is at
+// least 2^-53), so its three roundings cannot reach U.
 #pragma once
 
 #include <bit>
@@ -72,7 +73,7 @@ inline bool moderate(double v) {
 
 enum class Verdict : int { reject = -1, undecided = 0, accept = 1 };
 
-// The decision from x = |m'_est| |st' / st| and y = U |m|, or undecided.
+// The decision from x = |m'_est| |st'| and y = (U |m|) |st|, or undecided.
 inline Verdict estimated_verdict(double x, double y) {
   constexpr double kAbove = 1.0 + 0x1p-20;
   constexpr double kBelow = 1.0 - 0x1p-20;
