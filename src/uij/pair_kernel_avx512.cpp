@@ -41,9 +41,9 @@ inline void rows8(const PairKernel::View& k, std::size_t pack, const double* ax,
     const __m512d dz = _mm512_sub_pd(vaz, bz);
     const __m512d s2 = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(dx, dx), _mm512_mul_pd(dy, dy)),
                                      _mm512_mul_pd(dz, dz));
-    __m512d r = _mm512_sqrt_pd(s2);
-    // Not greater than the floor (NaN included): the floor.
-    r = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(r, clamp, _CMP_GT_OQ), clamp, r);
+    // Not greater than the floor (NaN included): the floor (the instruction
+    // returns its second operand unless the first is greater).
+    const __m512d r = _mm512_max_pd(_mm512_sqrt_pd(s2), clamp);
     if constexpr (AllR1R6R12) {
       // Every entry that is summed is R1R6R12: no selection by kind.
       const __m512d r2 = _mm512_mul_pd(r, r);

@@ -93,7 +93,9 @@ inline __m256d clamped4(__m256d ax, __m256d ay, __m256d az, __m256d bx, __m256d 
   const __m256d s2 = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)),
                                  _mm256_mul_pd(dz, dz));
   const __m256d r = _mm256_sqrt_pd(s2);
-  return _mm256_blendv_pd(clamp, r, _mm256_cmp_pd(r, clamp, _CMP_GT_OQ));
+  // max(r, clamp) is r where r > clamp and clamp otherwise, a NaN r included
+  // (the instruction returns its second operand unless the first is greater).
+  return _mm256_max_pd(r, clamp);
 }
 
 // Row sums of rows i0 .. i0 + 3 into `rows`; `pack` points at the first
