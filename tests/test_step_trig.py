@@ -151,6 +151,20 @@ def test_rotations_are_orthonormal(path):
         assert np.median(dev) < 5e-16
 
 
+@pytest.mark.parametrize("path", ["scalar"] + ALL_VECTOR)
+def test_rotation_routine_is_the_rotation_of_the_paths_sines(path):
+    # The walks take the rotation from one routine that keeps the sines and
+    # cosines in registers; it must be rotation_from_sincos of the path's own
+    # sines and cosines, element for element.
+    rng = np.random.default_rng(12)
+    for phi, theta, psi in rng.normal(0.0, 1.0, (500, 3)) * 10.0 ** rng.integers(0, 6, (500, 1)):
+        (sf, cf), (st, ct), (sp, cp) = t.trig_euler(path, [phi, theta, psi])
+        want = [(ct * cp) * cf - sf * sp, (-sp) * cf - sf * (ct * cp), st * cp,
+                cf * (ct * sp) + sf * cp, cp * cf - (ct * sp) * sf, sp * st,
+                (-st) * cf, sf * st, ct]
+        assert [bits(v) for v in t.trig_rotation(path, phi, theta, psi)] == [bits(v) for v in want]
+
+
 # ---------------------------------------------------------------- runs on every path
 #
 # The vica module runs on the best path (its physics tests are in test_bms,

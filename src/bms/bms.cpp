@@ -148,9 +148,9 @@ class BmsWalk {
       st = trig_.sin(p.theta);
       return kernel_.energy(mol1_, mol2_, offset);
     }
-    const EulerSinCos sc = trig_.euler(p.phi, p.theta, p.psi);
-    st = sc.st;
-    return kernel_.energy_turned(rotation_from_sincos(sc), mol2_, trial_, mol1_, offset);
+    Rotation rot;
+    st = trig_.rotation(p.phi, p.theta, p.psi, &rot);
+    return kernel_.energy_turned(rot, mol2_, trial_, mol1_, offset);
   }
 
   [[noreturn]] void start_not_found(std::uint64_t overlaps, double u_highest, double f_largest) const {

@@ -241,9 +241,10 @@ class CmsWalk {
   // distance sees).
   double turn(int m, const Pose& q, SiteArray& out) const {
     if (point_[m]) return trig_.sin(q.theta);
-    const EulerSinCos sc = trig_.euler(q.phi, q.theta, q.psi);
-    out.assign_rotated(rotation_from_sincos(sc), src_[m]);
-    return sc.st;
+    Rotation rot;
+    const double st = trig_.rotation(q.phi, q.theta, q.psi, &rot);
+    out.assign_rotated(rot, src_[m]);
+    return st;
   }
 
   // turn(m, q, out) into st, and the pair energy of molecule 1 with the
@@ -255,9 +256,9 @@ class CmsWalk {
       st = trig_.sin(q.theta);
       return k.energy(a1_, out, at);
     }
-    const EulerSinCos sc = trig_.euler(q.phi, q.theta, q.psi);
-    st = sc.st;
-    return k.energy_turned(rotation_from_sincos(sc), src_[m], out, a1_, at);
+    Rotation rot;
+    st = trig_.rotation(q.phi, q.theta, q.psi, &rot);
+    return k.energy_turned(rot, src_[m], out, a1_, at);
   }
 
   // d[0] = f, d[1] = (e^t t) / sqrt 2, d[n] = (d[n-1] t) / sqrt 2.

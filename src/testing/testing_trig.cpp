@@ -10,7 +10,7 @@
 //   trig_acos(path, xs)            -> [acos x], two to a call
 //   trig_sincos10(path, xs)        -> [(sin x, cos x)], the angles ten to a call
 //   trig_acos4(path, xs)           -> [acos x], four to a call
-//   trig_rotation(path, phi, theta, psi) -> the rotation built from the path's sines
+//   trig_rotation(path, phi, theta, psi) -> the rotation built by the path's rotation routine
 //   trig_max_ulp(path, n, max_abs, walk) -> (sin ulp, cos ulp, largest |x|), the largest
 //       distances in units in the last place from std::sin / std::cos over n
 //       angles per lane of the Euler, five- and ten-angle routines: random walks of
@@ -314,7 +314,8 @@ PyObject* t_trig_rotation(PyObject*, PyObject* const* args, Py_ssize_t n, PyObje
     std::string path;
     double phi, theta, psi;
     if (!py::parse(sig, py::fastcall_args(args, n, kw), path, phi, theta, psi)) return nullptr;
-    const Rotation rot = rotation_from_sincos(trig_routines(path_of(path)).euler(phi, theta, psi));
+    Rotation rot;
+    trig_routines(path_of(path)).rotation(phi, theta, psi, &rot);
     const double* m = rot.m;
     return Py_BuildValue("(ddddddddd)", m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8]);
   });

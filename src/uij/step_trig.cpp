@@ -38,10 +38,16 @@ Acos4 acos4_scalar(double x0, double x1, double x2, double x3) {
   return Acos4{{std::acos(x0), std::acos(x1), std::acos(x2), std::acos(x3)}};
 }
 
+double rotation_scalar(double phi, double theta, double psi, Rotation* out) {
+  const EulerSinCos sc = euler_sincos(phi, theta, psi);
+  *out = rotation_from_sincos(sc);
+  return sc.st;
+}
+
 }  // namespace
 
-const TrigRoutines kTrigScalar = {euler_scalar, sin_scalar,      sincos5_scalar,
-                                   acos2_scalar, sincos10_scalar, acos4_scalar};
+const TrigRoutines kTrigScalar = {euler_scalar,    sin_scalar,   sincos5_scalar, acos2_scalar,
+                                   sincos10_scalar, acos4_scalar, rotation_scalar};
 
 }  // namespace detail
 

@@ -53,6 +53,9 @@ struct TrigRoutines {
   Acos2 (*acos2)(double x0, double x1);
   SinCos10 (*sincos10)(const double* x);  // x[0..9]
   Acos4 (*acos4)(double x0, double x1, double x2, double x3);
+  // rotation_from_sincos of euler(phi, theta, psi) into *out, returning
+  // sin(theta): the sines and cosines go straight into the rotation.
+  double (*rotation)(double phi, double theta, double psi, Rotation* out);
 };
 
 // Whether this build and this CPU can run the path (scalar always can).
@@ -76,6 +79,9 @@ bool trig_vector_library_found();
 bool trig_vector_acos_found();
 
 namespace detail {
+// The four-lane rotation routine, which the AVX-512 path shares (only
+// meaningful when the build found libmvec).
+double rotation_avx2(double phi, double theta, double psi, Rotation* out);
 extern const TrigRoutines kTrigScalar;
 extern const TrigRoutines kTrigAvx2;    // only meaningful when the build found libmvec
 extern const TrigRoutines kTrigAvx512;  // likewise

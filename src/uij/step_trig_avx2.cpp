@@ -83,7 +83,24 @@ Acos2 acos2_avx2(double x0, double x1) {
 
 }  // namespace
 
-const TrigRoutines kTrigAvx2 = {euler_avx2, sin_avx2, sincos5_avx2, acos2_avx2, sincos10_avx2, acos4_avx2};
+// The sines and cosines taken from their lanes straight into the rotation's
+// arithmetic (no trip through memory).
+double rotation_avx2(double phi, double theta, double psi, Rotation* out) {
+  const __m256d x = _mm256_setr_pd(phi, theta, psi, 0.0);
+  const __m256d s = _ZGVdN4v_sin(x);
+  const __m256d c = _ZGVdN4v_cos(x);
+  const __m128d s01 = _mm256_castpd256_pd128(s);
+  const __m128d s2 = _mm256_extractf128_pd(s, 1);
+  const __m128d c01 = _mm256_castpd256_pd128(c);
+  const __m128d c2 = _mm256_extractf128_pd(c, 1);
+  const EulerSinCos sc{_mm_cvtsd_f64(c01), _mm_cvtsd_f64(s01), _mm_cvtsd_f64(_mm_unpackhi_pd(c01, c01)),
+                       _mm_cvtsd_f64(_mm_unpackhi_pd(s01, s01)), _mm_cvtsd_f64(c2), _mm_cvtsd_f64(s2)};
+  *out = rotation_from_sincos(sc);
+  return sc.st;
+}
+
+const TrigRoutines kTrigAvx2 = {euler_avx2, sin_avx2,      sincos5_avx2, acos2_avx2,
+                                 sincos10_avx2, acos4_avx2, rotation_avx2};
 
 }  // namespace vica::detail
 

@@ -87,8 +87,8 @@ Acos2 acos2_avx512(double x0, double x1) {
 
 }  // namespace
 
-const TrigRoutines kTrigAvx512 = {euler_avx512,  sin_avx512,       sincos5_avx512,
-                                   acos2_avx512, sincos10_avx512, acos4_avx512};
+const TrigRoutines kTrigAvx512 = {euler_avx512,    sin_avx512,   sincos5_avx512, acos2_avx512,
+                                   sincos10_avx512, acos4_avx512, rotation_avx2};
 
 }  // namespace vica::detail
 
