@@ -57,7 +57,9 @@ inline double expm1_estimate(double t) {
   constexpr double kStep = 0.0027076061740622863;         // ln 2 / 256 (error about 1e-19)
   const double shifted = t * kInvStep + kShifter;
   const double kn = shifted - kShifter;
-  const std::int64_t n = static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(shifted) << 12) >> 12;
+  // The low mantissa bits of `shifted` hold 2^51 + n.
+  const std::int64_t n =
+      static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(shifted) & 0xFFFFFFFFFFFFFull) - (std::int64_t{1} << 51);
   // |n| < 2^18, so kn kStep and r carry absolute errors below 2e-13.
   const double r = t - kn * kStep;
   const double er = r + (r * r) * (0.5 + r * (1.0 / 6.0));
