@@ -79,8 +79,12 @@ bool trig_vector_library_found();
 bool trig_vector_acos_found();
 
 namespace detail {
-// The four-lane rotation routine, which the AVX-512 path shares (only
-// meaningful when the build found libmvec).
+// The four-lane routines, which the AVX-512 path shares (defined only when
+// the build found libmvec).
+EulerSinCos euler_avx2(double phi, double theta, double psi);
+double sin_avx2(double x);
+Acos2 acos2_avx2(double x0, double x1);
+Acos4 acos4_avx2(double x0, double x1, double x2, double x3);
 double rotation_avx2(double phi, double theta, double psi, Rotation* out);
 extern const TrigRoutines kTrigScalar;
 extern const TrigRoutines kTrigAvx2;    // only meaningful when the build found libmvec

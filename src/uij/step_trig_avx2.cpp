@@ -16,7 +16,6 @@ __m256d _ZGVdN4v_acos(__m256d x);
 }
 
 namespace vica::detail {
-namespace {
 
 EulerSinCos euler_avx2(double phi, double theta, double psi) {
   const __m256d x = _mm256_setr_pd(phi, theta, psi, 0.0);
@@ -28,6 +27,8 @@ EulerSinCos euler_avx2(double phi, double theta, double psi) {
 }
 
 double sin_avx2(double x) { return _mm256_cvtsd_f64(_ZGVdN4v_sin(_mm256_set1_pd(x))); }
+
+namespace {
 
 SinCos5 sincos5_avx2(double a, double b, double c, double d, double e) {
   const __m256d x0 = _mm256_setr_pd(a, b, c, d);
@@ -61,6 +62,8 @@ SinCos10 sincos10_avx2(const double* x) {
   return r;
 }
 
+}  // namespace
+
 Acos4 acos4_avx2(double x0, double x1, double x2, double x3) {
 #if defined(VICA_HAVE_LIBMVEC_ACOS)
   Acos4 r;
@@ -80,8 +83,6 @@ Acos2 acos2_avx2(double x0, double x1) {
   return Acos2{std::acos(x0), std::acos(x1)};
 #endif
 }
-
-}  // namespace
 
 // The sines and cosines taken from their lanes straight into the rotation's
 // arithmetic (no trip through memory).

@@ -10,28 +10,12 @@
 #include <immintrin.h>
 
 extern "C" {
-__m256d _ZGVdN4v_sin(__m256d x);
-__m256d _ZGVdN4v_cos(__m256d x);
-#if defined(VICA_HAVE_LIBMVEC_ACOS)
-__m256d _ZGVdN4v_acos(__m256d x);
-#endif
 __m512d _ZGVeN8v_sin(__m512d x);
 __m512d _ZGVeN8v_cos(__m512d x);
 }
 
 namespace vica::detail {
 namespace {
-
-EulerSinCos euler_avx512(double phi, double theta, double psi) {
-  const __m256d x = _mm256_setr_pd(phi, theta, psi, 0.0);
-  alignas(32) double s[4];
-  alignas(32) double c[4];
-  _mm256_store_pd(s, _ZGVdN4v_sin(x));
-  _mm256_store_pd(c, _ZGVdN4v_cos(x));
-  return EulerSinCos{c[0], s[0], c[1], s[1], c[2], s[2]};
-}
-
-double sin_avx512(double x) { return _mm256_cvtsd_f64(_ZGVdN4v_sin(_mm256_set1_pd(x))); }
 
 SinCos5 sincos5_avx512(double a, double b, double c, double d, double e) {
   const __m512d x = _mm512_setr_pd(a, b, c, d, e, 0.0, 0.0, 0.0);
@@ -65,30 +49,11 @@ SinCos10 sincos10_avx512(const double* x) {
   return r;
 }
 
-Acos4 acos4_avx512(double x0, double x1, double x2, double x3) {
-#if defined(VICA_HAVE_LIBMVEC_ACOS)
-  Acos4 r;
-  _mm256_storeu_pd(r.a, _ZGVdN4v_acos(_mm256_setr_pd(x0, x1, x2, x3)));
-  return r;
-#else
-  return Acos4{{std::acos(x0), std::acos(x1), std::acos(x2), std::acos(x3)}};
-#endif
-}
-
-Acos2 acos2_avx512(double x0, double x1) {
-#if defined(VICA_HAVE_LIBMVEC_ACOS)
-  alignas(32) double a[4];
-  _mm256_store_pd(a, _ZGVdN4v_acos(_mm256_setr_pd(x0, x1, 0.0, 0.0)));
-  return Acos2{a[0], a[1]};
-#else
-  return Acos2{std::acos(x0), std::acos(x1)};
-#endif
-}
-
 }  // namespace
 
-const TrigRoutines kTrigAvx512 = {euler_avx512,    sin_avx512,   sincos5_avx512, acos2_avx512,
-                                   sincos10_avx512, acos4_avx512, rotation_avx2};
+// Up to four angles or arguments: the four-lane routines of the AVX2 path.
+const TrigRoutines kTrigAvx512 = {euler_avx2,      sin_avx2,   sincos5_avx512, acos2_avx2,
+                                   sincos10_avx512, acos4_avx2, rotation_avx2};
 
 }  // namespace vica::detail
 
