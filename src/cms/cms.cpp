@@ -147,16 +147,18 @@ class CmsWalk {
     SiteArray& turned = trial_[m];
     double st;
     const double t1m = turn_with_first(m, q, turned, st) * b_;
+    const Pose& o = pose_[1 - m];
+    const double t23 = (move2 ? k23_.energy(turned, cur_[1], Site{o.x - q.x, o.y - q.y, o.z - q.z})
+                              : k23_.energy(cur_[0], turned, Site{q.x - o.x, q.y - o.y, q.z - o.z})) *
+                       b_;
+    const double big_u = rng.uniform01();
+    ready_ = draw_next;
+    if (draw_next) {
+      next_move2_ = rng.coin();
+      draw_move_normals(rng, next_normals_);
+    }
     if (move2) {
-      const Pose& q3 = pose_[1];
       const double t12 = t1m;
-      const double t23 = k23_.energy(turned, cur_[1], Site{q3.x - q.x, q3.y - q.y, q3.z - q.z}) * b_;
-      const double big_u = rng.uniform01();
-      ready_ = draw_next;
-      if (draw_next) {
-        next_move2_ = rng.coin();
-        draw_move_normals(rng, next_normals_);
-      }
       const Verdict verdict = verdict_of(t12, f13_, t23, st, st_[0], big_u);
       if (verdict == Verdict::reject) return false;
       const double f12 = std::expm1(t12);
@@ -175,15 +177,7 @@ class CmsWalk {
         return true;
       }
     } else {
-      const Pose& q2 = pose_[0];
       const double t13 = t1m;
-      const double t23 = k23_.energy(cur_[0], turned, Site{q.x - q2.x, q.y - q2.y, q.z - q2.z}) * b_;
-      const double big_u = rng.uniform01();
-      ready_ = draw_next;
-      if (draw_next) {
-        next_move2_ = rng.coin();
-        draw_move_normals(rng, next_normals_);
-      }
       const Verdict verdict = verdict_of(t13, f12_, t23, st, st_[1], big_u);
       if (verdict == Verdict::reject) return false;
       const double f13 = std::expm1(t13);
