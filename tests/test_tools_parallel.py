@@ -79,7 +79,8 @@ def test_fd1_is_restored_and_threads_take_turns(tmp_path, capfd):
     with cf.ThreadPoolExecutor(2) as pool:
         futures = [pool.submit(parallel.run_task, task) for _ in range(2)]
         results = [f.result() for f in futures]
-    assert results[0] != results[1] and len(results[0]) == 1
+    assert results[0].entries != results[1].entries and len(results[0].entries) == 1
+    assert all(r.cpu_seconds > 0.0 for r in results)
     os.write(1, b"after\n")
     out, _ = capfd.readouterr()
     assert out == "after\n"

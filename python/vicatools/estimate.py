@@ -63,6 +63,7 @@ class VirialEstimate:
         entries_mean, entries_stderr: mean and standard error of each entry
             returned by `vica` (see `vicatools.thermo` for their meaning).
         runs: the entries of every run.
+        cpu_seconds: CPU time of every run in s (empty when unknown).
     """
 
     order: int
@@ -77,10 +78,19 @@ class VirialEstimate:
     entries_mean: Tuple[float, ...]
     entries_stderr: Tuple[float, ...]
     runs: Tuple[Tuple[float, ...], ...]
+    cpu_seconds: Tuple[float, ...] = ()
 
     @classmethod
-    def from_runs(cls, order: int, t_kelvin: float, runs: Sequence[Sequence[float]], unit: str) -> VirialEstimate:
-        """Summarise the entries of two or more runs (all of one length) at `t_kelvin`."""
+    def from_runs(
+        cls,
+        order: int,
+        t_kelvin: float,
+        runs: Sequence[Sequence[float]],
+        unit: str,
+        cpu_seconds: Sequence[float] = (),
+    ) -> VirialEstimate:
+        """Summarise the entries of two or more runs (all of one length) at `t_kelvin`
+        (with each run's CPU time in s, if known)."""
         if len(runs) < 2:
             raise ValueError(f"runs must be at least 2 (no error bar from one run), got {len(runs)}")
         rows = tuple(tuple(float(x) for x in r) for r in runs)
@@ -100,6 +110,7 @@ class VirialEstimate:
             entries_mean=tuple(m for m, _ in entries),
             entries_stderr=tuple(s for _, s in entries),
             runs=rows,
+            cpu_seconds=tuple(float(c) for c in cpu_seconds),
         )
 
     @property
@@ -255,13 +266,16 @@ def _scan(
             )
     results = execute(tasks, executor=executor, workers=workers, progress=progress, description=name)
     unit = units.molecular_unit(order)
-    estimates = tuple(
-        VirialEstimate.from_runs(order, t, results[i * runs : (i + 1) * runs], unit) for i, t in enumerate(temperatures)
-    )
+    estimates = []
+    for i, t in enumerate(temperatures):
+        chunk = results[i * runs : (i + 1) * runs]
+        estimates.append(
+            VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit, [r.cpu_seconds for r in chunk])
+        )
     return VirialScan(
         order=order,
         models=tuple(m.name for m in models) if len({id(m) for m in models}) > 1 else (models[0].name,),
-        estimates=estimates,
+        estimates=tuple(estimates),
         dev_tol=dev_tol,
         order_max=order_max,
         mixing=mixing,

@@ -7,9 +7,10 @@ T² d²X/dT², each with its standard error; ``runs`` is the number of runs).
 
 JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
 "entries_unit": ..., "dev_tol": ..., "order_max": ..., "mixing": ..., "u_min": ...,
-"temperatures": [{"t_kelvin": T, "runs": [[entries of run 1], ...], "n_runs": n,
-"b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
-`vica` returned them (per molecule, Å³ or Å⁶, ``entries_unit``) and the other
+"temperatures": [{"t_kelvin": T, "runs": [[entries of run 1], ...], "cpu_seconds": [...],
+"n_runs": n, "b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
+`vica` returned them (per molecule, Å³ or Å⁶, ``entries_unit``), ``cpu_seconds``
+each run's CPU time in s, and the other
 keys of a temperature are those of the CSV row, in ``unit``.  Values that are not
 finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
 """
@@ -63,6 +64,8 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
     for e in scan:
         row = estimate_row(e)
         item: Dict[str, Any] = {"t_kelvin": e.t_kelvin, "runs": [list(r) for r in e.runs], "n_runs": row.pop("runs")}
+        if e.cpu_seconds:
+            item["cpu_seconds"] = list(e.cpu_seconds)
         row.pop("t_kelvin")
         item.update({k: _finite(v) for k, v in row.items()})
         temps.append(item)

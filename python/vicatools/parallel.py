@@ -29,6 +29,7 @@ import os
 import signal
 import sys
 import threading
+import time
 from dataclasses import dataclass
 from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
 
@@ -53,6 +54,9 @@ class RunTask:
         log_path: file for the run's progress lines, or None to discard them.
         token: distinguishes otherwise equal tasks (executors that cache
             equal calls, such as Dask's, must not merge two runs).
+        length_unit: the run's unit of length in Å.  `vica` pads its hard-sphere
+            reference by one unit of length, so this sets the padding; positions and
+            site-site laws are expressed in it and the entries converted back to Å.
     """
 
     order: int
@@ -64,6 +68,20 @@ class RunTask:
     order_max: int
     log_path: Optional[str]
     token: str
+    length_unit: float = 1.0
+
+
+@dataclass(frozen=True)
+class RunResult:
+    """What one run gives back.
+
+    Attributes:
+        entries: the run's entries, per molecule in Å³ (B) or Å⁶ (C).
+        cpu_seconds: CPU time of the thread that made the run, in s.
+    """
+
+    entries: Tuple[float, ...]
+    cpu_seconds: float
 
 
 @contextlib.contextmanager
@@ -88,29 +106,35 @@ def _call(task: RunTask) -> List[float]:
     import vica
 
     m = task.models
+    a = task.length_unit
+
+    def pos(model: Model) -> List[List[float]]:
+        return model.positions if a == 1.0 else [[x / a for x in p] for p in model.positions]
+
+    def table(i: int, j: int) -> List[List[Any]]:
+        return pair_table(m[i], m[j], task.mixing, a)
+
     if task.order == 2:
-        bms = vica.Bms(m[0].positions, m[1].positions, pair_table(m[0], m[1], task.mixing))
+        bms = vica.Bms(pos(m[0]), pos(m[1]), table(0, 1))
         out = bms.run(task.t_kelvin, task.u_min, task.dev_tol, task.order_max)
     else:
-        cms = vica.Cms(
-            m[0].positions,
-            m[1].positions,
-            m[2].positions,
-            pair_table(m[0], m[1], task.mixing),
-            pair_table(m[0], m[2], task.mixing),
-            pair_table(m[1], m[2], task.mixing),
-        )
+        cms = vica.Cms(pos(m[0]), pos(m[1]), pos(m[2]), table(0, 1), table(0, 2), table(1, 2))
         out = cms.run(task.t_kelvin, task.dev_tol, task.order_max)
-    return [float(x) for x in out]
+    # B is a volume (a^3), C a volume squared (a^6); every entry converts alike.
+    factor = a ** (3 * (task.order - 1))
+    return [float(x) * factor for x in out]
 
 
-def _on_new_thread(fn: Callable[[], List[float]]) -> List[float]:
-    """Call `fn` on a new thread (so with a freshly keyed `vica` generator) and return its result."""
+def _on_new_thread(fn: Callable[[], List[float]]) -> Tuple[List[float], float]:
+    """Call `fn` on a new thread (so with a freshly keyed `vica` generator) and return its
+    result and the thread's CPU time in s."""
     box: List[Any] = []
 
     def target() -> None:
+        start = time.thread_time()
         try:
-            box.append(("ok", fn()))
+            out = fn()
+            box.append(("ok", (out, time.thread_time() - start)))
         except BaseException as exc:  # noqa: BLE001 - carried to the caller below
             box.append(("error", exc))
 
@@ -124,14 +148,16 @@ def _on_new_thread(fn: Callable[[], List[float]]) -> List[float]:
         # vica's internal failure (pyo3_runtime.PanicException) derives from
         # BaseException and does not travel between processes: carry its text.
         raise RuntimeError(f"vica run failed: {type(value).__name__}: {value}")
-    result: List[float] = value
+    result: Tuple[List[float], float] = value
     return result
 
 
-def run_task(task: RunTask) -> List[float]:
-    """Execute one run (in a worker) and return its entries, per molecule (Å³ or Å⁶)."""
+def run_task(task: RunTask) -> RunResult:
+    """Execute one run (in a worker) and return its entries, per molecule (Å³ or Å⁶),
+    and its CPU time."""
     with redirect_fd1(task.log_path):
-        return _on_new_thread(lambda: _call(task))
+        entries, cpu = _on_new_thread(lambda: _call(task))
+    return RunResult(tuple(entries), cpu)
 
 
 def available_cores() -> int:
@@ -166,19 +192,19 @@ def execute(
     workers: Optional[int] = None,
     progress: bool = True,
     description: str = "runs",
-) -> List[List[float]]:
+) -> List[RunResult]:
     """Run `tasks` on `executor` (default: `default_executor(workers)`, shut down
-    afterwards) and return their entries in task order.  One tqdm progress bar on
+    afterwards) and return their results in task order.  One tqdm progress bar on
     standard error counts finished runs unless `progress` is False.  The first
     failing run cancels the runs not yet started and its exception is raised."""
     own = executor is None
     pool: cf.Executor = default_executor(workers) if executor is None else executor
-    futures: List[cf.Future[List[float]]] = []
+    futures: List[cf.Future[RunResult]] = []
     ok = False
     try:
         futures = [pool.submit(run_task, t) for t in tasks]
         index = {id(f): i for i, f in enumerate(futures)}
-        results: List[Optional[List[float]]] = [None] * len(futures)
+        results: List[Optional[RunResult]] = [None] * len(futures)
         with _progress_bar(len(futures), description, progress) as bar:
             for fut in cf.as_completed(futures):
                 try:

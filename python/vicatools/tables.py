@@ -56,11 +56,17 @@ def pair_coefficients(a: Site, b: Site, mixing: str = "lorentz-berthelot") -> Tu
     return c1, -4.0 * eps * s6, 4.0 * eps * s6 * s6
 
 
-def site_potk(a: Site, b: Site, mixing: str = "lorentz-berthelot") -> Any:
-    """The `vica.PotK` for sites `a` and `b`: the smallest kind holding their terms."""
+def site_potk(a: Site, b: Site, mixing: str = "lorentz-berthelot", length_unit: float = 1.0) -> Any:
+    """The `vica.PotK` for sites `a` and `b`: the smallest kind holding their terms.
+
+    With `length_unit` a (in Å) the coefficients are those of the same law for
+    distances measured in units of a: c1 / a, c6 / a^6, c12 / a^12 (energies stay in K)."""
     from vica import PotK
 
     c1, c6, c12 = pair_coefficients(a, b, mixing)
+    if length_unit != 1.0:
+        a6 = length_unit**6
+        c1, c6, c12 = c1 / length_unit, c6 / a6, c12 / (a6 * a6)
     if c12 != 0.0 and c1 != 0.0:
         return PotK.R1R6R12(c1, c6, c12)
     if c12 != 0.0:
@@ -70,11 +76,14 @@ def site_potk(a: Site, b: Site, mixing: str = "lorentz-berthelot") -> Any:
     return PotK.R0()
 
 
-def pair_table(first: Model, second: Model, mixing: str = "lorentz-berthelot") -> List[List[Any]]:
+def pair_table(
+    first: Model, second: Model, mixing: str = "lorentz-berthelot", length_unit: float = 1.0
+) -> List[List[Any]]:
     """The site-pair table of `vica.PotK` for (first, second): row i for site i of
-    `first`, entry j of a row for site j of `second`."""
+    `first`, entry j of a row for site j of `second`; distances in units of
+    `length_unit` Å (see `site_potk`)."""
     check_mixing(mixing)
-    return [[site_potk(a, b, mixing) for b in second.sites] for a in first.sites]
+    return [[site_potk(a, b, mixing, length_unit) for b in second.sites] for a in first.sites]
 
 
 def can_collapse(first: Model, second: Model, mixing: str = "lorentz-berthelot") -> bool:
