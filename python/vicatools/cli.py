@@ -33,6 +33,18 @@ def _positive_int(text: str) -> int:
         raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
 
 
+def _padding(text: str) -> Any:
+    if text == "auto":
+        return text
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not 'auto' nor a length in angstrom: {text!r}") from None
+    if not (value > 0.0 and math.isfinite(value)):
+        raise argparse.ArgumentTypeError(f"must be 'auto' or a finite length in angstrom above 0, got {text!r}")
+    return value
+
+
 def _build_parser() -> _Parser:
     parser = _Parser(prog=PROG, description="Virial coefficients with error bars from vica runs.")
     sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3}", parser_class=_Parser)
@@ -55,6 +67,9 @@ def _build_parser() -> _Parser:
         if name == "b2":
             p.add_argument("--u-min", type=float, default=None, metavar="U",
                            help="energy floor in K (default: the model's recommendation or a derived one)")
+        p.add_argument("--reference-padding", type=_padding, default="auto", metavar="{auto,A}",
+                       help="padding of the hard-sphere reference in angstrom, or 'auto' (default): changes "
+                       "the error bars, not the values; 1 gives runs made in angstrom")
         p.add_argument("--mixing", choices=("lorentz-berthelot", "geometric"), default="lorentz-berthelot",
                        help="mixing rule for unlike sites (default lorentz-berthelot)")
         p.add_argument("--workers", type=_positive_int, default=None, metavar="W",
@@ -148,6 +163,14 @@ def _run(args: argparse.Namespace) -> int:
     except OSError as exc:
         raise _UsageError(f"cannot read model file: {exc}") from None
 
+    from .padding import choose_padding
+
+    triple = models * 3 if len(models) == 1 else models
+    run_models = [models[0], models[-1]] if order == 2 else triple
+    padding = choose_padding(run_models, args.reference_padding, args.mixing)
+    if not args.quiet:
+        print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
+
     client = None
     executor = None
     if args.scheduler is not None:
@@ -169,6 +192,7 @@ def _run(args: argparse.Namespace) -> int:
             executor=executor,
             progress=not args.quiet,
             log_dir=args.log_dir,
+            reference_padding=padding,
         )
         if order == 2:
             if not args.quiet:
@@ -180,7 +204,6 @@ def _run(args: argparse.Namespace) -> int:
             else:
                 scan = estimate.b2(*models, u_min=u_min, **common)
         else:
-            triple = models * 3 if len(models) == 1 else models
             pairs = ((triple[0], triple[1]), (triple[0], triple[2]), (triple[1], triple[2]))
             if not args.quiet and any(can_collapse(a, b, args.mixing) for a, b in pairs):
                 print(

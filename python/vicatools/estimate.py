@@ -24,6 +24,7 @@ from typing import Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 from . import thermo, units
 from .library import resolve_model
 from .models import Model
+from .padding import PaddingChoice, PaddingLike, choose_padding
 from .parallel import RunTask, execute
 from .tables import check_mixing
 from .umin import UMinChoice, choose_u_min
@@ -166,6 +167,8 @@ class VirialScan:
         order_max: highest derivative order of the entries.
         mixing: mixing rule of the site-pair tables.
         u_min: the floor used (B only; None for C).
+        reference_padding: the padding of the hard-sphere reference used by the runs
+            (`vicatools.padding`); None when unknown.
     """
 
     order: int
@@ -175,6 +178,7 @@ class VirialScan:
     order_max: int
     mixing: str
     u_min: Optional[UMinChoice] = None
+    reference_padding: Optional[PaddingChoice] = None
 
     def __iter__(self) -> Iterator[VirialEstimate]:
         return iter(self.estimates)
@@ -236,6 +240,7 @@ def _scan(
     order_max: int,
     mixing: str,
     u_min: Optional[UMinChoice],
+    padding: PaddingChoice,
     workers: Optional[int],
     executor: Optional[cf.Executor],
     progress: bool,
@@ -262,6 +267,7 @@ def _scan(
                     order_max=order_max,
                     log_path=log,
                     token=f"{nonce}-{i}-{r}",
+                    length_unit=padding.angstrom,
                 )
             )
     results = execute(tasks, executor=executor, workers=workers, progress=progress, description=name)
@@ -280,6 +286,7 @@ def _scan(
         order_max=order_max,
         mixing=mixing,
         u_min=u_min,
+        reference_padding=padding,
     )
 
 
@@ -297,6 +304,7 @@ def b2(
     executor: Optional[cf.Executor] = None,
     progress: bool = True,
     log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
+    reference_padding: PaddingLike = "auto",
 ) -> VirialScan:
     """Second virial coefficient B of `model` (or the cross coefficient B12 of
     `model` and `model2`) at each of `temperatures` (K), from `runs` independent
@@ -308,15 +316,22 @@ def b2(
     to `executor` if given, else to a process pool of `workers` processes (all
     cores by default).  `progress` shows a tqdm bar over runs on standard error;
     `log_dir` keeps each run's progress lines in its own file there (else they are
-    discarded).  Values are per molecule in Å³; ``.molar()`` gives cm³/mol.
+    discarded).  `reference_padding` is "auto" (default) or a length in Å: the runs'
+    hard-sphere reference diameter is the molecules' radii plus this padding
+    (`vicatools.padding`; 1 gives runs made in Å); the padding used is in the
+    result's ``reference_padding``.  It changes the error bars, not the values.
+    Values are per molecule in Å³; ``.molar()`` gives cm³/mol.
     """
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
     first = resolve_model(model)
     second = first if model2 is None else resolve_model(model2)
+    padding = choose_padding([first, second], reference_padding, mixing)
     choice = u_min if isinstance(u_min, UMinChoice) else choose_u_min([first, second], mixing, u_min)
-    return _scan(2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, workers, executor, progress, log_dir)
+    return _scan(
+        2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, workers, executor, progress, log_dir
+    )
 
 
 def b3(
@@ -333,14 +348,15 @@ def b3(
     executor: Optional[cf.Executor] = None,
     progress: bool = True,
     log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
+    reference_padding: PaddingLike = "auto",
 ) -> VirialScan:
     """Third virial coefficient C of `model` (or C123 of three models) at each of
     `temperatures` (K), from `runs` independent `vica.Cms` runs per temperature.
 
     Give one model or three (for a binary mixture repeat one: ``b3("a", "a", "b")`` is
     C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: models whose bare
-    charges can collapse (see `vicatools.umin`) are not suited.  Other arguments
-    as for `b2`.  Values are per molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
+    charges can collapse (see `vicatools.umin`) are not suited.  Other arguments,
+    `reference_padding` among them, as for `b2`.  Values are per molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
     """
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
@@ -351,4 +367,5 @@ def b3(
     ms = [first, first, first]
     if model2 is not None and model3 is not None:
         ms = [first, resolve_model(model2), resolve_model(model3)]
-    return _scan(3, ms, ts, runs, dev_tol, order_max, mixing, None, workers, executor, progress, log_dir)
+    padding = choose_padding(ms, reference_padding, mixing)
+    return _scan(3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, workers, executor, progress, log_dir)

@@ -7,6 +7,7 @@ T² d²X/dT², each with its standard error; ``runs`` is the number of runs).
 
 JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
 "entries_unit": ..., "dev_tol": ..., "order_max": ..., "mixing": ..., "u_min": ...,
+"reference_padding_angstrom": a, "reference_padding": {"origin": ..., "reason": ...},
 "temperatures": [{"t_kelvin": T, "runs": [[entries of run 1], ...], "cpu_seconds": [...],
 "n_runs": n, "b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
 `vica` returned them (per molecule, Å³ or Å⁶, ``entries_unit``), ``cpu_seconds``
@@ -81,6 +82,10 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         "u_min": None
         if scan.u_min is None
         else {"kelvin": _finite(scan.u_min.value), "origin": scan.u_min.origin, "reason": scan.u_min.reason},
+        "reference_padding_angstrom": None if scan.reference_padding is None else scan.reference_padding.angstrom,
+        "reference_padding": None
+        if scan.reference_padding is None
+        else {"origin": scan.reference_padding.origin, "reason": scan.reference_padding.reason},
         "temperatures": temps,
     }
     return out
