@@ -43,6 +43,7 @@ def test_b2_scan_writes_csv_json_and_plot(tmp_path):
     assert p.returncode == 0, p.stderr
     assert "[Bms::run" not in p.stdout + p.stderr
     assert "cm^3/mol" in p.stdout and "u_min = -inf K" in p.stderr
+    assert "reference padding = 3.405 A (auto: " in p.stderr
     with open(files["csv"], newline="") as f:
         rows = list(csv.reader(f))
     assert rows[0] == CSV_HEADER
@@ -50,6 +51,8 @@ def test_b2_scan_writes_csv_json_and_plot(tmp_path):
     data = json.loads(open(files["json"]).read())
     assert data["model"] == "argon" and data["unit"] == "cm^3/mol" and data["coefficient"] == "B2"
     assert [t["t_kelvin"] for t in data["temperatures"]] == [250.0, 600.0]
+    assert data["reference_padding_angstrom"] == 3.405 and data["reference_padding"]["origin"] == "auto"
+    assert all(len(t["cpu_seconds"]) == 2 and min(t["cpu_seconds"]) > 0 for t in data["temperatures"])
     for row, t in zip(rows[1:], data["temperatures"]):
         runs = t["runs"]  # every run's entries, A^3 per molecule
         assert len(runs) == 2 and all(len(r) == 3 for r in runs)
@@ -105,6 +108,8 @@ GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma
         (["b2", "argon"], "--temperatures"),
         (["b3", "argon", "argon", "-t", "300"], "1 or 3 models"),
         (["b2", "argon", "-t", "300", "--dev-tol", "0"], "--dev-tol"),
+        (["b3", "argon", "-t", "300", "--reference-padding", "0"], "above 0"),
+        (["b2", "argon", "-t", "300", "--reference-padding", "big"], "--reference-padding"),
         (["b2", "argon", "-t", "300", "--csv", "/nonexistent-dir/x.csv"], "does not exist"),
         (["b3", "argon", "-t", "300", "--u-min", "-100"], "unrecognized arguments: --u-min"),
         (["b2", "FILE:name = 'x'\n" + GOOD_SITE.replace('sigma = 3.0\n', ''), "-t", "300"], "'sites[0].sigma' is missing"),

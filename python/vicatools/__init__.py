@@ -14,6 +14,7 @@ from __future__ import annotations
 from .estimate import VirialEstimate, VirialScan, b2, b3, mean_and_stderr
 from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
+from .padding import PaddingChoice, choose_padding
 from .tables import MIXING_RULES, mix, pair_table, site_potk
 from .thermo import BoyleTemperature, boyle_temperature, derived, value_at
 from .umin import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
@@ -24,6 +25,7 @@ __all__ = [
     "BoyleTemperature",
     "Model",
     "ModelFileError",
+    "PaddingChoice",
     "Site",
     "UMinChoice",
     "UnknownModelError",
@@ -32,6 +34,7 @@ __all__ = [
     "b2",
     "b3",
     "boyle_temperature",
+    "choose_padding",
     "choose_u_min",
     "derive_u_min",
     "derived",

@@ -1,0 +1,65 @@
+"""Time to a given precision: the reference padding of 1 A against "auto".
+
+For each case this makes a scan at padding 1 A (the padding of runs made in
+angstrom) and one at the padding that "auto" chooses, alternately, each of
+`--runs` runs with the default stop rule (dev_tol 1e-3, or `--dev-tol`), and
+prints the estimate with its standard error, the CPU seconds of all its runs
+and the figure of merit stderr * sqrt(CPU s): lower is better; the ratio of the
+two figures is how much better "auto" is (its square is the factor of CPU time
+saved for the same error).  CPU seconds are those of the threads that made the
+runs, so the load of the machine matters little.
+
+    python benchmarks/efficiency.py --runs 8
+"""
+from __future__ import annotations
+
+import argparse
+import math
+import time
+
+import vicatools as vt
+
+CASES = [
+    ("argon", 2, 119.8),
+    ("argon", 3, 119.8),
+    ("trappe-co2", 2, 300.0),
+    ("trappe-co2", 3, 300.0),
+    ("trappe-n2", 2, 100.0),
+    ("spce", 2, 450.0),
+]
+
+
+def scan(name: str, order: int, t: float, padding: object, runs: int, dev_tol: float) -> vt.VirialScan:
+    fn = vt.b2 if order == 2 else vt.b3
+    return fn(name, temperatures=[t], runs=runs, dev_tol=dev_tol, reference_padding=padding, progress=False)
+
+
+def main() -> None:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--runs", type=int, default=8)
+    ap.add_argument("--dev-tol", type=float, default=1e-3)
+    ap.add_argument("--only", nargs="*", default=None, help="case indices")
+    args = ap.parse_args()
+    print(f"{args.runs} runs per scan, dev_tol {args.dev_tol:g}; molar units; merit = stderr * sqrt(CPU s)")
+    print(f"{'case':<22} {'padding':>9} {'value +/- stderr':>26} {'CPU s':>8} {'wall s':>7} {'merit':>10} {'ratio':>6}")
+    for k, (name, order, t) in enumerate(CASES):
+        if args.only is not None and str(k) not in args.only:
+            continue
+        merits = []
+        for padding in (1.0, "auto"):
+            w0 = time.perf_counter()
+            s = scan(name, order, t, padding, args.runs, args.dev_tol)
+            wall = time.perf_counter() - w0
+            e = s[0].molar()
+            cpu = sum(e.cpu_seconds)
+            merit = e.value_stderr * math.sqrt(cpu)
+            merits.append(merit)
+            assert s.reference_padding is not None
+            label = f"{'B' if order == 2 else 'C'} {name} {t:g} K"
+            ratio = f"{merits[0] / merit:6.2f}" if len(merits) == 2 else ""
+            print(f"{label:<22} {s.reference_padding.angstrom:>7.3g} A {e.value:>14.6g} +/- {e.value_stderr:<8.3g} "
+                  f"{cpu:>8.1f} {wall:>7.1f} {merit:>10.4g} {ratio}", flush=True)
+
+
+if __name__ == "__main__":
+    main()
