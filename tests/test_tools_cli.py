@@ -65,7 +65,7 @@ def test_b2_scan_writes_csv_json_and_plot(tmp_path):
     assert len(os.listdir(tmp_path / "logs")) == 4
 
 
-def test_b3_csv_uses_the_same_columns(tmp_path):
+def test_b3_csv_names_its_columns_after_c(tmp_path):
     out = tmp_path / "c.csv"
     p = cli("b3", "argon", "-t", "300", "--runs", "2", "--dev-tol", "1e300", "--order-max", "1", "--csv", str(out),
             "--quiet")
@@ -73,7 +73,7 @@ def test_b3_csv_uses_the_same_columns(tmp_path):
     assert p.stderr == ""  # --quiet: no progress bar
     assert "cm^6/mol^2" in p.stdout
     rows = list(csv.reader(open(out, newline="")))
-    assert rows[0] == CSV_HEADER
+    assert rows[0] == [c.replace("b", "c") for c in CSV_HEADER]
     assert 500 < float(rows[1][2]) < 1400  # C of LJ argon at 300 K is 2603 A^6 = 944 cm^6/mol^2
     assert rows[1][6] == "nan"  # no second derivative with --order-max 1
 
@@ -133,3 +133,18 @@ def test_unreachable_scheduler_gives_one_line():
     assert "Traceback" not in p.stderr
     assert p.stderr.strip().splitlines()[-1].startswith("python -m vicatools: error: cannot reach the Dask scheduler")
     assert len([line for line in p.stderr.splitlines() if "error" in line.lower()]) == 1
+
+
+def test_c_of_bare_charges_takes_a_stated_core_or_is_refused(tmp_path):
+    out = tmp_path / "c.json"
+    p = cli("b3", "spce", "-t", "500", "--runs", "2", "--dev-tol", "1e300", "--json", str(out), "--workers", "2")
+    assert p.returncode == 0, p.stderr
+    assert "core = 0.1 A (default" in p.stderr and "O-H" in p.stderr
+    data = json.loads(out.read_text())
+    assert data["core"]["angstrom"] == 0.1 and data["core"]["pairs"] == [["O", "H"]]
+    assert abs(data["temperatures"][0]["c"]) < 1e6  # cm^6/mol^2: no collapse (without the core, ~1e10)
+    for args in (("b3", "spce", "--core", "none"), ("b2", "tip4p-2005", "--u-min", "-inf", "--core", "none"),
+                 ("b3", "spce", "--core", "-1")):
+        p = cli(*args, "-t", "300", "--runs", "2", "--quiet")
+        assert p.returncode == 2, p.stderr
+        assert len(p.stderr.strip().splitlines()) == 1

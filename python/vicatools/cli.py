@@ -14,6 +14,8 @@ import pathlib
 import sys
 from typing import Any, List, NoReturn, Optional, Sequence
 
+from .cores import CoreRefusedError
+
 PROG = "python -m vicatools"
 
 
@@ -55,6 +57,10 @@ def _build_parser() -> _Parser:
         if name == "b2":
             p.add_argument("--u-min", type=float, default=None, metavar="U",
                            help="energy floor in K (default: the model's recommendation or a derived one)")
+        p.add_argument("--core", default="default", metavar="D|none",
+                       help="core distance in angstrom on attracting site pairs with bare charges "
+                            + ("(used for C; " if name == "b3" else "(used only with --u-min -inf; ")
+                            + "default 0.1), or 'none' to refuse it")
         p.add_argument("--mixing", choices=("lorentz-berthelot", "geometric"), default="lorentz-berthelot",
                        help="mixing rule for unlike sites (default lorentz-berthelot)")
         p.add_argument("--workers", type=_positive_int, default=None, metavar="W",
@@ -112,7 +118,6 @@ def _run(args: argparse.Namespace) -> int:
     from . import estimate, io
     from .library import UnknownModelError, resolve_model
     from .models import ModelFileError
-    from .tables import can_collapse
 
     order = 2 if args.command == "b2" else 3
     allowed = (1, 2) if order == 2 else (1, 3)
@@ -129,6 +134,7 @@ def _run(args: argparse.Namespace) -> int:
         raise _UsageError(f"--order-max must be at least 0, got {args.order_max}")
     if args.workers is not None and args.workers < 1:
         raise _UsageError(f"--workers must be at least 1, got {args.workers}")
+    core = _parse_core(args.core)
     u_min = getattr(args, "u_min", None)
     if u_min is not None and math.isnan(u_min):
         raise _UsageError("--u-min must be a number")
@@ -169,6 +175,7 @@ def _run(args: argparse.Namespace) -> int:
             executor=executor,
             progress=not args.quiet,
             log_dir=args.log_dir,
+            core=core,
         )
         if order == 2:
             if not args.quiet:
@@ -176,18 +183,14 @@ def _run(args: argparse.Namespace) -> int:
 
                 choice = choose_u_min(models, args.mixing, u_min)
                 print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
+                if choice.value == -math.inf:
+                    _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
                 scan = estimate.b2(*models, u_min=choice, **common)
             else:
                 scan = estimate.b2(*models, u_min=u_min, **common)
         else:
             triple = models * 3 if len(models) == 1 else models
-            pairs = ((triple[0], triple[1]), (triple[0], triple[2]), (triple[1], triple[2]))
-            if not args.quiet and any(can_collapse(a, b, args.mixing) for a, b in pairs):
-                print(
-                    "note: bare charges of these models can fall onto each other and vica.Cms has no energy "
-                    "floor: C may not converge and its error bars may not be meaningful",
-                    file=sys.stderr,
-                )
+            _note_core(triple, args, core, "C")
             scan = estimate.b3(*models, **common)
     finally:
         if client is not None:
@@ -202,6 +205,31 @@ def _run(args: argparse.Namespace) -> int:
 
         plot_scan(scan, args.plot)
     return 0
+
+
+def _parse_core(text: str) -> Any:
+    """--core: "default", "none" or a distance in Å above 0."""
+    if text in ("default", "none"):
+        return text
+    try:
+        d = float(text)
+    except ValueError:
+        raise _UsageError(f"--core must be a distance in angstrom or 'none', got {text!r}") from None
+    if not (d > 0.0 and math.isfinite(d)):
+        raise _UsageError(f"--core must be a distance above 0 angstrom or 'none', got {text!r}")
+    return d
+
+
+def _note_core(models: List[Any], args: argparse.Namespace, core: Any, what: str) -> None:
+    """Refuse (status 2) a run whose bare charges need the refused core; else print the core used."""
+    from .cores import CoreRefusedError, checked_core
+
+    try:
+        choice = checked_core(models, args.mixing, core, what)
+    except CoreRefusedError as exc:
+        raise _UsageError(str(exc)) from None
+    if choice.applied and not args.quiet:
+        print(f"core = {choice.distance:g} A ({choice.origin}: {choice.reason})", file=sys.stderr)
 
 
 def _quiet_dask_logs() -> None:
@@ -226,6 +254,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
+    except CoreRefusedError as exc:
+        print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
+        return 2
     except (ValueError, OSError, RuntimeError, ImportError) as exc:
         print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
         return 1
