@@ -46,8 +46,11 @@ def _build_parser() -> _Parser:
         nmax = "MODEL [MODEL2]" if name == "b2" else "MODEL [MODEL2 MODEL3]"
         p.add_argument("models", nargs="+", metavar="MODEL",
                        help=f"{nmax}: library names (see `models`) or model files (.json/.toml)")
-        p.add_argument("--temperatures", "-t", nargs="+", type=float, required=True, metavar="T",
-                       help="temperatures in K")
+        p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
+                       help="temperatures in K (default with --compare: those of the reference values)")
+        p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV",
+                       help="print the model beside reference values: the shipped ones of the library gas, "
+                            "or your CSV of T (K), value, uncertainty (cm^3/mol for B, cm^6/mol^2 for C)")
         p.add_argument("--runs", type=_positive_int, default=8, metavar="N",
                        help="independent runs per temperature, at least 2 (default 8)")
         p.add_argument("--dev-tol", type=float, default=1e-3, metavar="X",
@@ -96,17 +99,31 @@ def _check_output(path: Optional[str], option: str) -> None:
         raise _UsageError(f"{option}: directory {str(parent)!r} is not writable")
 
 
-def _fmt(x: float, s: float) -> str:
+def format_value(x: float, s: float) -> str:
+    """x +/- s with x given to the decimal place of the second significant digit of s."""
     if not math.isfinite(x):
-        return f"{'-':>22}"
-    return f"{x:>12.4g} +/- {s:<7.2g}"
+        return "-"
+    if not (s > 0.0 and math.isfinite(s)):
+        return f"{x:.6g} +/- {s:g}"
+    place = 1 - math.floor(math.log10(s))  # decimals for 2 significant digits of s
+    if abs(x) >= 1e9 or place > 9:
+        digits = max(math.floor(math.log10(abs(x))) - math.floor(math.log10(s)) + 1, 1) if x != 0.0 else 1
+        return f"{x:.{digits}e} +/- {s:.1e}"
+    if place <= 0:
+        q = 10.0 ** (-place)
+        return f"{round(x / q) * q:.0f} +/- {round(s / q) * q:.0f}"
+    return f"{x:.{place}f} +/- {s:.{place}f}"
+
+
+def _fmt(x: float, s: float) -> str:
+    return f"{format_value(x, s):>24}"
 
 
 def _print_table(scan: Any) -> None:
     m = scan.molar()
     name = "B" if scan.order == 2 else "C"
     print(f"{name} of {' + '.join(scan.models)} in {m.unit} (mean +/- standard error over runs)")
-    print(f"{'T/K':>9} {'runs':>5}  {name:>22}  {'T d' + name + '/dT':>22}  {'T^2 d2' + name + '/dT2':>22}")
+    print(f"{'T/K':>9} {'runs':>5}  {name:>24}  {'T d' + name + '/dT':>24}  {'T^2 d2' + name + '/dT2':>24}")
     for e in m:
         print(
             f"{e.t_kelvin:>9.6g} {e.n_runs:>5}  {_fmt(e.value, e.value_stderr)}  "
@@ -123,6 +140,15 @@ def _run(args: argparse.Namespace) -> int:
     allowed = (1, 2) if order == 2 else (1, 3)
     if len(args.models) not in allowed:
         raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {len(args.models)}")
+    reference = None
+    if args.compare is not None:
+        if len(set(args.models)) != 1:
+            raise _UsageError("--compare needs one model (reference values are of pure gases)")
+        reference = _reference(args.compare, args.models[0], order)
+    if args.temperatures is None:
+        if reference is None:
+            raise _UsageError("the following arguments are required: --temperatures/-t")
+        args.temperatures = reference.temperatures
     for t in args.temperatures:
         if not (t > 0.0 and math.isfinite(t)):
             raise _UsageError(f"temperature must be a finite number above 0 K, got {t:g}")
@@ -200,11 +226,50 @@ def _run(args: argparse.Namespace) -> int:
         io.write_csv(scan, args.csv)
     if args.json:
         io.write_json(scan, args.json)
+    if reference is not None:
+        _print_comparison(scan, reference)
     if args.plot:
         from .plot import plot_scan
 
-        plot_scan(scan, args.plot)
+        plot_scan(scan, args.plot, reference=reference)
     return 0
+
+
+def _reference(option: str, model: str, order: int) -> Any:
+    """The reference values of --compare: shipped ones for "library", else a CSV file."""
+    from . import experiment
+
+    coefficient = "B" if order == 2 else "C"
+    try:
+        if option == "library":
+            from .library import LIBRARY
+
+            name = model if model in LIBRARY else pathlib.Path(model).stem
+            return experiment.experimental(name, coefficient)
+        return experiment.read_csv(option, coefficient)
+    except (ValueError, OSError) as exc:
+        raise _UsageError(f"--compare: {exc}") from None
+
+
+def _print_comparison(scan: Any, reference: Any) -> None:
+    from .experiment import compare
+
+    rows = compare(scan, reference)
+    unit = reference.unit
+    name = reference.coefficient
+    print()
+    print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {unit}: {reference.source}")
+    if not rows:
+        print("  no reference temperature inside the scan")
+        return
+    print(f"{'T/K':>9}  {'model':>24}  {'experiment':>24}  {'model - experiment':>24}  {'dev/unc':>7}")
+    for r in rows:
+        model_unc = math.hypot(r.model_stderr, r.model_interpolation_error)
+        z = r.deviation / r.uncertainty if r.uncertainty > 0 else math.nan
+        print(
+            f"{r.t_kelvin:>9.6g}  {_fmt(r.model, model_unc)}  {_fmt(r.experiment, r.experiment_uncertainty)}  "
+            f"{_fmt(r.deviation, r.uncertainty)}  {z:>7.2f}"
+        )
 
 
 def _parse_core(text: str) -> Any:
