@@ -198,3 +198,63 @@ def test_zero_pressure_coefficients_against_finite_differences():
     assert pr.ideal_gamma(vt.get_model("spce")) == pytest.approx(4 / 3)
     with pytest.raises(ValueError, match="cp0"):
         pr.joule_thomson_coefficient(bs, t, 0.0)
+
+
+# ------------------------------------------------ files, conventions, reference data
+
+
+def test_json_round_trip_dataframe_and_numpy_temperatures(tmp_path):
+    np = pytest.importorskip("numpy")
+    from vicatools import io
+
+    s = fake_scan(3, C_FN, TEMPS, noise=(1.0, 2.0, 3.0))
+    s = vt.VirialScan(3, ("spce",), s.estimates, 1e-3, 2, "lorentz-berthelot",
+                      core=vt.CoreChoice(0.1, (("O", "H"),), "default", "why"))
+    io.write_json(s, tmp_path / "c.json")
+    back = io.read_json(tmp_path / "c.json")
+    assert back == s  # rebuilt from the runs' entries: the same scan
+    assert io.scan_to_dict(s)["temperatures"][0]["t_dcdt"] == pytest.approx(s.molar()[0].t_dxdt)
+    pytest.importorskip("pandas")
+    df = s.to_dataframe()
+    assert list(df.columns)[:4] == ["t_kelvin", "runs", "c", "c_stderr"] and len(df) == len(TEMPS)
+    points = s.curve(np.array([260.0, 300.0]))
+    assert [p.t_kelvin for p in points] == [260.0, 300.0]
+    assert s.curve(np.float32(300.0)).value == pytest.approx(s[1].value)
+    from vicatools.estimate import _temperatures
+
+    assert _temperatures(np.arange(300.0, 320.0, 10.0)) == [300.0, 310.0]
+    for bad in ("300", b"300", True, [300.0, np.bool_(True)], np.ones((2, 2))):
+        with pytest.raises(ValueError):
+            _temperatures(bad)
+
+
+def test_table_digits_follow_the_error():
+    from vicatools.cli import format_value
+
+    assert format_value(371.8123, 0.15) == "371.81 +/- 0.15"
+    assert format_value(-45866.9, 4813.5) == "-45900 +/- 4800"
+    assert format_value(-8.9e10, 8.7e10) == "-8.9e+10 +/- 8.7e+10"
+    assert format_value(2.5, 0.0) == "2.5 +/- 0"
+
+
+def test_reference_values_and_comparison(tmp_path):
+    ar = vt.experimental("argon")
+    assert ar.unit == "cm^3/mol" and "Tegeler" in ar.source
+    assert dict((t, v) for t, v, _ in ar.points)[273.15] == pytest.approx(-21.2, abs=0.3)  # measured ~ -21.2
+    assert vt.experimental("spce", "C").name == "water" and vt.experimental("CO2").name == "carbon dioxide"
+    for name in ("argon", "trappe-methane", "trappe-ethane", "trappe-n2", "trappe-co2", "tip4p-2005"):
+        assert len(vt.experimental(name).points) > 5 and len(vt.experimental(name, "C").points) > 5
+    with pytest.raises(ValueError, match="known substances"):
+        vt.experimental("xenon")
+    f = tmp_path / "mine.csv"
+    f.write_text("T,B,u\n# comment\n300,-15.0,0.5\n350,-7.0,0.5\n")
+    mine = vt.experiment.read_csv(f)
+    s = fake_scan(2, lambda t: (-15.0 - 8.0 * (t - 300.0) / 50.0) / A3, [300.0, 400.0])  # cm^3/mol
+    rows = vt.compare(s, mine)
+    assert [r.t_kelvin for r in rows] == [300.0, 350.0]
+    assert rows[0].deviation == pytest.approx(0.0, abs=1e-9) and rows[0].uncertainty == pytest.approx(0.5)
+    assert rows[1].model_interpolation_error > 0.0
+    for text in ("300,-15\n", "T,B,u\n300,abc,1\n", "300,-15,-1\n", ""):
+        f.write_text(text)
+        with pytest.raises(ValueError):
+            vt.experiment.read_csv(f)

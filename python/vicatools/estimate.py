@@ -15,6 +15,7 @@ Units: per molecule, B in Å³ and C in Å⁶ (``unit`` "angstrom^3" /
 from __future__ import annotations
 
 import concurrent.futures as cf
+import decimal
 import math
 import numbers
 import os
@@ -226,7 +227,8 @@ class VirialScan:
         curve of `interpolant` (in `unit`)."""
         c = self.interpolant()
         ts = _temperatures(t_kelvin)
-        if isinstance(t_kelvin, Iterable) or getattr(t_kelvin, "ndim", 0) != 0:
+        ndim = getattr(t_kelvin, "ndim", None)
+        if (ndim is None and isinstance(t_kelvin, Iterable)) or (ndim is not None and ndim > 0):
             return [c(t) for t in ts]
         return c(ts[0])
 
@@ -276,7 +278,7 @@ class VirialScan:
 
 def _temperature(t: object) -> float:
     """One temperature as a float: a real number (Python or numpy), not a bool, string or bytes."""
-    if isinstance(t, bool) or type(t).__name__ == "bool_" or not isinstance(t, numbers.Real):
+    if isinstance(t, bool) or type(t).__name__ == "bool_" or not isinstance(t, (numbers.Real, decimal.Decimal)):
         raise ValueError(f"temperature must be a number in K, got {t!r}")
     return float(t)
 
