@@ -148,3 +148,22 @@ def test_c_of_bare_charges_takes_a_stated_core_or_is_refused(tmp_path):
         p = cli(*args, "-t", "300", "--runs", "2", "--quiet")
         assert p.returncode == 2, p.stderr
         assert len(p.stderr.strip().splitlines()) == 1
+
+
+def test_compare_prints_model_experiment_and_deviation(tmp_path):
+    p = cli("b2", "argon", "-t", "300", "400", "--runs", "2", "--dev-tol", "1e300", "--compare", "--quiet")
+    assert p.returncode == 0, p.stderr
+    lines = p.stdout.splitlines()
+    start = next(i for i, line in enumerate(lines) if "beside argon" in line)
+    assert "Tegeler" in lines[start] and "model - experiment" in lines[start + 1]
+    rows = [line.split() for line in lines[start + 2:]]
+    assert [r[0] for r in rows] == ["300", "350", "400"]  # reference temperatures inside the scan
+    for r in rows:  # model, experiment, deviation, each "x +/- u"; deviation = model - experiment
+        assert float(r[7]) == pytest.approx(float(r[1]) - float(r[4]), abs=0.02)
+    bad = tmp_path / "bad.csv"
+    bad.write_text("300,abc,1\n")
+    for args in (("--compare", str(bad)), ("--compare", str(tmp_path / "missing.csv"))):
+        p = cli("b2", "argon", "-t", "300", "--runs", "2", *args, "--quiet")
+        assert p.returncode == 2 and len(p.stderr.strip().splitlines()) == 1, p.stderr
+    p = cli("b2", "argon", "trappe-methane", "-t", "300", "--runs", "2", "--compare", "--quiet")
+    assert p.returncode == 2 and "one model" in p.stderr
