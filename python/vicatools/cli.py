@@ -180,6 +180,12 @@ def _run(args: argparse.Namespace) -> int:
     except OSError as exc:
         raise _UsageError(f"cannot read model file: {exc}") from None
 
+    # the core: refused before anything starts when it is needed, else stated
+    if order == 3:
+        _note_core(models * 3 if len(models) == 1 else models, args, core, "C")
+    elif u_min == -math.inf:
+        _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
+
     client = None
     executor = None
     if args.scheduler is not None:
@@ -209,14 +215,10 @@ def _run(args: argparse.Namespace) -> int:
 
                 choice = choose_u_min(models, args.mixing, u_min)
                 print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
-                if choice.value == -math.inf:
-                    _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
                 scan = estimate.b2(*models, u_min=choice, **common)
             else:
                 scan = estimate.b2(*models, u_min=u_min, **common)
         else:
-            triple = models * 3 if len(models) == 1 else models
-            _note_core(triple, args, core, "C")
             scan = estimate.b3(*models, **common)
     finally:
         if client is not None:
