@@ -68,7 +68,7 @@ def test_b2_scan_writes_csv_json_and_plot(tmp_path):
     assert len(os.listdir(tmp_path / "logs")) == 4
 
 
-def test_b3_csv_uses_the_same_columns(tmp_path):
+def test_b3_csv_names_its_columns_after_c(tmp_path):
     out = tmp_path / "c.csv"
     p = cli("b3", "argon", "-t", "300", "--runs", "2", "--dev-tol", "1e300", "--order-max", "1", "--csv", str(out),
             "--quiet")
@@ -76,7 +76,7 @@ def test_b3_csv_uses_the_same_columns(tmp_path):
     assert p.stderr == ""  # --quiet: no progress bar
     assert "cm^6/mol^2" in p.stdout
     rows = list(csv.reader(open(out, newline="")))
-    assert rows[0] == CSV_HEADER
+    assert rows[0] == [c.replace("b", "c") for c in CSV_HEADER]
     assert 500 < float(rows[1][2]) < 1400  # C of LJ argon at 300 K is 2603 A^6 = 944 cm^6/mol^2
     assert rows[1][6] == "nan"  # no second derivative with --order-max 1
 
@@ -138,3 +138,37 @@ def test_unreachable_scheduler_gives_one_line():
     assert "Traceback" not in p.stderr
     assert p.stderr.strip().splitlines()[-1].startswith("python -m vicatools: error: cannot reach the Dask scheduler")
     assert len([line for line in p.stderr.splitlines() if "error" in line.lower()]) == 1
+
+
+def test_c_of_bare_charges_takes_a_stated_core_or_is_refused(tmp_path):
+    out = tmp_path / "c.json"
+    p = cli("b3", "spce", "-t", "500", "--runs", "2", "--dev-tol", "1e300", "--json", str(out), "--workers", "2")
+    assert p.returncode == 0, p.stderr
+    assert "core = 0.1 A (default" in p.stderr and "O-H" in p.stderr
+    data = json.loads(out.read_text())
+    assert data["core"]["angstrom"] == 0.1 and data["core"]["pairs"] == [["O", "H"]]
+    assert abs(data["temperatures"][0]["c"]) < 1e6  # cm^6/mol^2: no collapse (without the core, ~1e10)
+    for args in (("b3", "spce", "--core", "none"), ("b2", "tip4p-2005", "--u-min", "-inf", "--core", "none"),
+                 ("b3", "spce", "--core", "-1")):
+        p = cli(*args, "-t", "300", "--runs", "2", "--quiet")
+        assert p.returncode == 2, p.stderr
+        assert len(p.stderr.strip().splitlines()) == 1
+
+
+def test_compare_prints_model_experiment_and_deviation(tmp_path):
+    p = cli("b2", "argon", "-t", "300", "400", "--runs", "2", "--dev-tol", "1e300", "--compare", "--quiet")
+    assert p.returncode == 0, p.stderr
+    lines = p.stdout.splitlines()
+    start = next(i for i, line in enumerate(lines) if "beside argon" in line)
+    assert "Tegeler" in lines[start] and "model - experiment" in lines[start + 1]
+    rows = [line.split() for line in lines[start + 2:]]
+    assert [r[0] for r in rows] == ["300", "350", "400"]  # reference temperatures inside the scan
+    for r in rows:  # model, experiment, deviation, each "x +/- u"; deviation = model - experiment
+        assert float(r[7]) == pytest.approx(float(r[1]) - float(r[4]), abs=0.02)
+    bad = tmp_path / "bad.csv"
+    bad.write_text("300,abc,1\n")
+    for args in (("--compare", str(bad)), ("--compare", str(tmp_path / "missing.csv"))):
+        p = cli("b2", "argon", "-t", "300", "--runs", "2", *args, "--quiet")
+        assert p.returncode == 2 and len(p.stderr.strip().splitlines()) == 1, p.stderr
+    p = cli("b2", "argon", "trappe-methane", "-t", "300", "--runs", "2", "--compare", "--quiet")
+    assert p.returncode == 2 and "one model" in p.stderr

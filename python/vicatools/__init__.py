@@ -11,7 +11,11 @@ per molecule in Å³ (B) and Å⁶ (C), or molar in cm³/mol and cm⁶/mol² via
 """
 from __future__ import annotations
 
+from . import properties
+from .cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
+from .curve import Curve, CurvePoint, CurveRoot
 from .estimate import VirialEstimate, VirialScan, b2, b3, mean_and_stderr
+from .experiment import ComparisonRow, ExperimentalSet, compare, experimental
 from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
 from .padding import PaddingChoice, choose_padding
@@ -20,6 +24,17 @@ from .thermo import BoyleTemperature, boyle_temperature, derived, value_at
 from .umin import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
 
 __all__ = [
+    "CORE_DISTANCE",
+    "ComparisonRow",
+    "CoreChoice",
+    "CoreRefusedError",
+    "Curve",
+    "CurvePoint",
+    "CurveRoot",
+    "ExperimentalSet",
+    "compare",
+    "experimental",
+    "properties",
     "LIBRARY",
     "MIXING_RULES",
     "BoyleTemperature",

@@ -14,6 +14,8 @@ import pathlib
 import sys
 from typing import Any, List, NoReturn, Optional, Sequence
 
+from .cores import CoreRefusedError
+
 PROG = "python -m vicatools"
 
 
@@ -56,8 +58,11 @@ def _build_parser() -> _Parser:
         nmax = "MODEL [MODEL2]" if name == "b2" else "MODEL [MODEL2 MODEL3]"
         p.add_argument("models", nargs="+", metavar="MODEL",
                        help=f"{nmax}: library names (see `models`) or model files (.json/.toml)")
-        p.add_argument("--temperatures", "-t", nargs="+", type=float, required=True, metavar="T",
-                       help="temperatures in K")
+        p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
+                       help="temperatures in K (default with --compare: those of the reference values)")
+        p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV",
+                       help="print the model beside reference values: the shipped ones of the library gas, "
+                            "or your CSV of T (K), value, uncertainty (cm^3/mol for B, cm^6/mol^2 for C)")
         p.add_argument("--runs", type=_positive_int, default=8, metavar="N",
                        help="independent runs per temperature, at least 2 (default 8)")
         p.add_argument("--dev-tol", type=float, default=1e-3, metavar="X",
@@ -70,6 +75,10 @@ def _build_parser() -> _Parser:
         p.add_argument("--reference-padding", type=_padding, default="auto", metavar="{auto,A}",
                        help="padding of the hard-sphere reference in angstrom, or 'auto' (default): changes "
                        "the error bars, not the values; 1 gives runs made in angstrom")
+        p.add_argument("--core", default="default", metavar="D|none",
+                       help="core distance in angstrom on attracting site pairs with bare charges "
+                            + ("(used for C; " if name == "b3" else "(used only with --u-min -inf; ")
+                            + "default 0.1), or 'none' to refuse it")
         p.add_argument("--mixing", choices=("lorentz-berthelot", "geometric"), default="lorentz-berthelot",
                        help="mixing rule for unlike sites (default lorentz-berthelot)")
         p.add_argument("--workers", type=_positive_int, default=None, metavar="W",
@@ -105,17 +114,31 @@ def _check_output(path: Optional[str], option: str) -> None:
         raise _UsageError(f"{option}: directory {str(parent)!r} is not writable")
 
 
-def _fmt(x: float, s: float) -> str:
+def format_value(x: float, s: float) -> str:
+    """x +/- s with x given to the decimal place of the second significant digit of s."""
     if not math.isfinite(x):
-        return f"{'-':>22}"
-    return f"{x:>12.4g} +/- {s:<7.2g}"
+        return "-"
+    if not (s > 0.0 and math.isfinite(s)):
+        return f"{x:.6g} +/- {s:g}"
+    place = 1 - math.floor(math.log10(s))  # decimals for 2 significant digits of s
+    if abs(x) >= 1e9 or place > 9:
+        digits = max(math.floor(math.log10(abs(x))) - math.floor(math.log10(s)) + 1, 1) if x != 0.0 else 1
+        return f"{x:.{digits}e} +/- {s:.1e}"
+    if place <= 0:
+        q = 10.0 ** (-place)
+        return f"{round(x / q) * q:.0f} +/- {round(s / q) * q:.0f}"
+    return f"{x:.{place}f} +/- {s:.{place}f}"
+
+
+def _fmt(x: float, s: float) -> str:
+    return f"{format_value(x, s):>24}"
 
 
 def _print_table(scan: Any) -> None:
     m = scan.molar()
     name = "B" if scan.order == 2 else "C"
     print(f"{name} of {' + '.join(scan.models)} in {m.unit} (mean +/- standard error over runs)")
-    print(f"{'T/K':>9} {'runs':>5}  {name:>22}  {'T d' + name + '/dT':>22}  {'T^2 d2' + name + '/dT2':>22}")
+    print(f"{'T/K':>9} {'runs':>5}  {name:>24}  {'T d' + name + '/dT':>24}  {'T^2 d2' + name + '/dT2':>24}")
     for e in m:
         print(
             f"{e.t_kelvin:>9.6g} {e.n_runs:>5}  {_fmt(e.value, e.value_stderr)}  "
@@ -127,12 +150,20 @@ def _run(args: argparse.Namespace) -> int:
     from . import estimate, io
     from .library import UnknownModelError, resolve_model
     from .models import ModelFileError
-    from .tables import can_collapse
 
     order = 2 if args.command == "b2" else 3
     allowed = (1, 2) if order == 2 else (1, 3)
     if len(args.models) not in allowed:
         raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {len(args.models)}")
+    reference = None
+    if args.compare is not None:
+        if len(set(args.models)) != 1:
+            raise _UsageError("--compare needs one model (reference values are of pure gases)")
+        reference = _reference(args.compare, args.models[0], order)
+    if args.temperatures is None:
+        if reference is None:
+            raise _UsageError("the following arguments are required: --temperatures/-t")
+        args.temperatures = reference.temperatures
     for t in args.temperatures:
         if not (t > 0.0 and math.isfinite(t)):
             raise _UsageError(f"temperature must be a finite number above 0 K, got {t:g}")
@@ -144,6 +175,7 @@ def _run(args: argparse.Namespace) -> int:
         raise _UsageError(f"--order-max must be at least 0, got {args.order_max}")
     if args.workers is not None and args.workers < 1:
         raise _UsageError(f"--workers must be at least 1, got {args.workers}")
+    core = _parse_core(args.core)
     u_min = getattr(args, "u_min", None)
     if u_min is not None and math.isnan(u_min):
         raise _UsageError("--u-min must be a number")
@@ -170,6 +202,11 @@ def _run(args: argparse.Namespace) -> int:
     padding = choose_padding(run_models, args.reference_padding, args.mixing)
     if not args.quiet:
         print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
+    # the core: refused before anything starts when it is needed, else stated
+    if order == 3:
+        _note_core(models * 3 if len(models) == 1 else models, args, core, "C")
+    elif u_min == -math.inf:
+        _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
 
     client = None
     executor = None
@@ -193,6 +230,7 @@ def _run(args: argparse.Namespace) -> int:
             progress=not args.quiet,
             log_dir=args.log_dir,
             reference_padding=padding,
+            core=core,
         )
         if order == 2:
             if not args.quiet:
@@ -204,13 +242,6 @@ def _run(args: argparse.Namespace) -> int:
             else:
                 scan = estimate.b2(*models, u_min=u_min, **common)
         else:
-            pairs = ((triple[0], triple[1]), (triple[0], triple[2]), (triple[1], triple[2]))
-            if not args.quiet and any(can_collapse(a, b, args.mixing) for a, b in pairs):
-                print(
-                    "note: bare charges of these models can fall onto each other and vica.Cms has no energy "
-                    "floor: C may not converge and its error bars may not be meaningful",
-                    file=sys.stderr,
-                )
             scan = estimate.b3(*models, **common)
     finally:
         if client is not None:
@@ -220,11 +251,75 @@ def _run(args: argparse.Namespace) -> int:
         io.write_csv(scan, args.csv)
     if args.json:
         io.write_json(scan, args.json)
+    if reference is not None:
+        _print_comparison(scan, reference)
     if args.plot:
         from .plot import plot_scan
 
-        plot_scan(scan, args.plot)
+        plot_scan(scan, args.plot, reference=reference)
     return 0
+
+
+def _reference(option: str, model: str, order: int) -> Any:
+    """The reference values of --compare: shipped ones for "library", else a CSV file."""
+    from . import experiment
+
+    coefficient = "B" if order == 2 else "C"
+    try:
+        if option == "library":
+            from .library import LIBRARY
+
+            name = model if model in LIBRARY else pathlib.Path(model).stem
+            return experiment.experimental(name, coefficient)
+        return experiment.read_csv(option, coefficient)
+    except (ValueError, OSError) as exc:
+        raise _UsageError(f"--compare: {exc}") from None
+
+
+def _print_comparison(scan: Any, reference: Any) -> None:
+    from .experiment import compare
+
+    rows = compare(scan, reference)
+    unit = reference.unit
+    name = reference.coefficient
+    print()
+    print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {unit}: {reference.source}")
+    if not rows:
+        print("  no reference temperature inside the scan")
+        return
+    print(f"{'T/K':>9}  {'model':>24}  {'experiment':>24}  {'model - experiment':>24}  {'dev/unc':>7}")
+    for r in rows:
+        model_unc = math.hypot(r.model_stderr, r.model_interpolation_error)
+        z = r.deviation / r.uncertainty if r.uncertainty > 0 else math.nan
+        print(
+            f"{r.t_kelvin:>9.6g}  {_fmt(r.model, model_unc)}  {_fmt(r.experiment, r.experiment_uncertainty)}  "
+            f"{_fmt(r.deviation, r.uncertainty)}  {z:>7.2f}"
+        )
+
+
+def _parse_core(text: str) -> Any:
+    """--core: "default", "none" or a distance in Å above 0."""
+    if text in ("default", "none"):
+        return text
+    try:
+        d = float(text)
+    except ValueError:
+        raise _UsageError(f"--core must be a distance in angstrom or 'none', got {text!r}") from None
+    if not (d > 0.0 and math.isfinite(d)):
+        raise _UsageError(f"--core must be a distance above 0 angstrom or 'none', got {text!r}")
+    return d
+
+
+def _note_core(models: List[Any], args: argparse.Namespace, core: Any, what: str) -> None:
+    """Refuse (status 2) a run whose bare charges need the refused core; else print the core used."""
+    from .cores import CoreRefusedError, checked_core
+
+    try:
+        choice = checked_core(models, args.mixing, core, what)
+    except CoreRefusedError as exc:
+        raise _UsageError(str(exc)) from None
+    if choice.applied and not args.quiet:
+        print(f"core = {choice.distance:g} A ({choice.origin}: {choice.reason})", file=sys.stderr)
 
 
 def _quiet_dask_logs() -> None:
@@ -249,6 +344,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except KeyboardInterrupt:
         print(f"{PROG}: interrupted", file=sys.stderr)
         return 130
+    except CoreRefusedError as exc:
+        print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
+        return 2
     except (ValueError, OSError, RuntimeError, ImportError) as exc:
         print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
         return 1

@@ -15,13 +15,17 @@ Units: per molecule, B in Å³ and C in Å⁶ (``unit`` "angstrom^3" /
 from __future__ import annotations
 
 import concurrent.futures as cf
+import decimal
 import math
+import numbers
 import os
 import pathlib
 from dataclasses import dataclass, replace
-from typing import Iterable, Iterator, List, Optional, Sequence, Tuple, Union
+from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union, overload
 
 from . import thermo, units
+from .curve import Curve, CurvePoint, CurveRoot, find_root
+from .cores import CoreChoice, CoreLike, checked_core
 from .library import resolve_model
 from .models import Model
 from .padding import PaddingChoice, PaddingLike, choose_padding
@@ -169,6 +173,8 @@ class VirialScan:
         u_min: the floor used (B only; None for C).
         reference_padding: the padding of the hard-sphere reference used by the runs
             (`vicatools.padding`); None when unknown.
+        core: the core on bare attracting site pairs (`vicatools.cores`): for C
+            always, for B when it runs without a floor; None when not used.
     """
 
     order: int
@@ -179,6 +185,7 @@ class VirialScan:
     mixing: str
     u_min: Optional[UMinChoice] = None
     reference_padding: Optional[PaddingChoice] = None
+    core: Optional[CoreChoice] = None
 
     def __iter__(self) -> Iterator[VirialEstimate]:
         return iter(self.estimates)
@@ -203,17 +210,96 @@ class VirialScan:
         """The same scan in cm³/mol (B) or cm⁶/mol² (C)."""
         return replace(self, estimates=tuple(e.molar() for e in self.estimates))
 
-    def boyle_temperature(self) -> thermo.BoyleTemperature:
-        """Temperature in K at which B = 0, interpolated in 1/T (`vicatools.thermo.boyle_temperature`)."""
+    def interpolant(self) -> Curve:
+        """The piecewise quintic Hermite curve through the scan (`vicatools.curve`), in `unit`.
+        Needs at least two temperatures and ``order_max`` of at least 2."""
+        if self.order_max < 2:
+            raise ValueError("the curve needs T^2 d2X/dT2 at every temperature: scan with order_max of at least 2")
+        return Curve(
+            self.temperatures, [[thermo.derived(r, self.order) for r in e.runs] for e in self.estimates], self.unit
+        )
+
+    @overload
+    def curve(self, t_kelvin: float) -> CurvePoint: ...
+
+    @overload
+    def curve(self, t_kelvin: Iterable[float]) -> List[CurvePoint]: ...
+
+    def curve(self, t_kelvin: Union[float, Iterable[float]]) -> Union[CurvePoint, List[CurvePoint]]:
+        """X, T dX/dT and T² d²X/dT² with standard errors and interpolation error at any
+        temperature (K; a number, a sequence or a numpy array) inside the scan, from the
+        curve of `interpolant` (in `unit`)."""
+        c = self.interpolant()
+        ts = _temperatures(t_kelvin)
+        ndim = getattr(t_kelvin, "ndim", None)
+        if (ndim is None and isinstance(t_kelvin, Iterable)) or (ndim is not None and ndim > 0):
+            return [c(t) for t in ts]
+        return c(ts[0])
+
+    def boyle_temperature(self) -> CurveRoot:
+        """Temperature in K at which B = 0, solved on the curve (`interpolant`), with its
+        standard error from the runs and its interpolation error (``uncertainty`` combines them)."""
         if self.order != 2:
             raise ValueError("the Boyle temperature is the zero of B, not of C")
-        return thermo.boyle_temperature(
-            self.temperatures, [e.value for e in self.estimates], [e.value_stderr for e in self.estimates]
-        )
+        c = self.interpolant()
+        try:
+            return find_root(c, lambda n: n[0], lambda t: c.interpolation_errors(t)[0])
+        except ValueError:
+            raise ValueError(
+                "B does not change sign over the scanned temperatures: no Boyle temperature in range"
+            ) from None
+
+    def inversion_temperature(self) -> CurveRoot:
+        """Joule-Thomson inversion temperature at zero pressure in K: the zero of
+        B - T dB/dT, solved on the curve as `boyle_temperature`."""
+        if self.order != 2:
+            raise ValueError("the Joule-Thomson inversion temperature is the zero of B - T dB/dT, a property of B")
+        c = self.interpolant()
+
+        def err(t: float) -> float:
+            e0, e1 = c.interpolation_errors(t)
+            return math.hypot(e0, e1)
+
+        try:
+            return find_root(c, lambda n: n[0] - n[1], err)
+        except ValueError:
+            raise ValueError(
+                "B - T dB/dT does not change sign over the scanned temperatures: no inversion temperature in range"
+            ) from None
+
+    def to_dataframe(self) -> Any:
+        """A pandas DataFrame of the scan in molar units, one row per temperature, with
+        the CSV columns (`vicatools.io.csv_columns`).  Needs pandas (the 'pandas' extra)."""
+        try:
+            import pandas
+        except ImportError:
+            raise ImportError("to_dataframe needs pandas: pip install pandas (or vica's 'pandas' extra)") from None
+        from .io import csv_columns, estimate_row
+
+        cols = list(csv_columns(self.order))
+        return pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)
+
+
+def _temperature(t: object) -> float:
+    """One temperature as a float: a real number (Python or numpy), not a bool, string or bytes."""
+    if isinstance(t, bool) or type(t).__name__ == "bool_" or not isinstance(t, (numbers.Real, decimal.Decimal)):
+        raise ValueError(f"temperature must be a number in K, got {t!r}")
+    return float(t)
 
 
 def _temperatures(temperatures: Union[float, Iterable[float]]) -> List[float]:
-    ts = [float(temperatures)] if isinstance(temperatures, (int, float)) else [float(t) for t in temperatures]
+    """Temperatures in K from a number, a sequence or a numpy scalar or 1-d array."""
+    if isinstance(temperatures, (str, bytes, bytearray)):
+        raise ValueError(f"temperatures must be numbers in K, got {temperatures!r}")
+    ndim = getattr(temperatures, "ndim", None)
+    if ndim is not None and ndim > 1:
+        raise ValueError(f"temperatures must be a number or a 1-d sequence, got an array of {ndim} dimensions")
+    if ndim == 0 and hasattr(temperatures, "item"):
+        temperatures = temperatures.item()
+    if isinstance(temperatures, Iterable):
+        ts = [_temperature(t) for t in temperatures]
+    else:
+        ts = [_temperature(temperatures)]
     if not ts:
         raise ValueError("no temperature given")
     for t in ts:
@@ -241,6 +327,7 @@ def _scan(
     mixing: str,
     u_min: Optional[UMinChoice],
     padding: PaddingChoice,
+    core: Optional[CoreChoice],
     workers: Optional[int],
     executor: Optional[cf.Executor],
     progress: bool,
@@ -268,6 +355,7 @@ def _scan(
                     log_path=log,
                     token=f"{nonce}-{i}-{r}",
                     length_unit=padding.angstrom,
+                    core=core.distance if core is not None else 0.0,
                 )
             )
     results = execute(tasks, executor=executor, workers=workers, progress=progress, description=name)
@@ -287,6 +375,7 @@ def _scan(
         mixing=mixing,
         u_min=u_min,
         reference_padding=padding,
+        core=core,
     )
 
 
@@ -299,6 +388,7 @@ def b2(
     dev_tol: float = DEFAULT_DEV_TOL,
     order_max: int = DEFAULT_ORDER_MAX,
     u_min: Optional[Union[float, UMinChoice]] = None,
+    core: CoreLike = "default",
     mixing: str = "lorentz-berthelot",
     workers: Optional[int] = None,
     executor: Optional[cf.Executor] = None,
@@ -312,7 +402,10 @@ def b2(
 
     Models are `Model` objects, library names or model-file paths.  `u_min`
     (K) defaults to the rule of `vicatools.umin.choose_u_min`; the floor used is
-    in the result's ``u_min``.  `dev_tol` and `order_max` go to every run.  Runs go
+    in the result's ``u_min``.  A run without floor (``u_min=-inf``) of models whose
+    bare charges can collapse takes the core of `vicatools.cores` (`core`: "default"
+    for 0.1 Å, a distance in Å, or None to refuse it, which makes such a run an
+    error); the core used is in the result's ``core``.  `dev_tol` and `order_max` go to every run.  Runs go
     to `executor` if given, else to a process pool of `workers` processes (all
     cores by default).  `progress` shows a tqdm bar over runs on standard error;
     `log_dir` keeps each run's progress lines in its own file there (else they are
@@ -329,8 +422,12 @@ def b2(
     second = first if model2 is None else resolve_model(model2)
     padding = choose_padding([first, second], reference_padding, mixing)
     choice = u_min if isinstance(u_min, UMinChoice) else choose_u_min([first, second], mixing, u_min)
+    core_used: Optional[CoreChoice] = None
+    if choice.value == -math.inf:
+        core_used = checked_core([first, second], mixing, core, "B without an energy floor (u_min = -inf)")
     return _scan(
-        2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, workers, executor, progress, log_dir
+        2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, core_used, workers, executor,
+        progress, log_dir,
     )
 
 
@@ -343,6 +440,7 @@ def b3(
     runs: int = DEFAULT_RUNS,
     dev_tol: float = DEFAULT_DEV_TOL,
     order_max: int = DEFAULT_ORDER_MAX,
+    core: CoreLike = "default",
     mixing: str = "lorentz-berthelot",
     workers: Optional[int] = None,
     executor: Optional[cf.Executor] = None,
@@ -354,8 +452,10 @@ def b3(
     `temperatures` (K), from `runs` independent `vica.Cms` runs per temperature.
 
     Give one model or three (for a binary mixture repeat one: ``b3("a", "a", "b")`` is
-    C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: models whose bare
-    charges can collapse (see `vicatools.umin`) are not suited.  Other arguments,
+    C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: site pairs whose
+    bare charges attract and can collapse get the r^-12 core of `vicatools.cores` (`core`:
+    "default" for 0.1 Å, a distance in Å, or None to refuse it, which makes C of such models a
+    ValueError); the core used is in the result's ``core``.  Other arguments,
     `reference_padding` among them, as for `b2`.  Values are per molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
     """
     ts = _temperatures(temperatures)
@@ -368,4 +468,7 @@ def b3(
     if model2 is not None and model3 is not None:
         ms = [first, resolve_model(model2), resolve_model(model3)]
     padding = choose_padding(ms, reference_padding, mixing)
-    return _scan(3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, workers, executor, progress, log_dir)
+    core_used = checked_core(ms, mixing, core, "C")
+    return _scan(
+        3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, core_used, workers, executor, progress, log_dir
+    )

@@ -1,12 +1,13 @@
 """CSV and JSON files of a scan.
 
 CSV: a header row and one row per temperature with the columns of
-`CSV_COLUMNS`, in cm³/mol for B and cm⁶/mol² for C (the names are the same for
-both: ``b`` is the coefficient, ``t_dbdt`` its T dX/dT, ``t2_d2bdt2`` its
-T² d²X/dT², each with its standard error; ``runs`` is the number of runs).
+`csv_columns` (`CSV_COLUMNS` for B, `CSV_COLUMNS_C` for C), in cm³/mol for B and
+cm⁶/mol² for C: ``b`` (``c``) is the coefficient, ``t_dbdt`` (``t_dcdt``) its
+T dX/dT, ``t2_d2bdt2`` (``t2_d2cdt2``) its T² d²X/dT², each with its standard
+error; ``runs`` is the number of runs.
 
 JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
-"entries_unit": ..., "dev_tol": ..., "order_max": ..., "mixing": ..., "u_min": ...,
+"entries_unit": ..., "dev_tol": ..., "order_max": ..., "mixing": ..., "u_min": ..., "core": ...,
 "reference_padding_angstrom": a, "reference_padding": {"origin": ..., "reason": ...},
 "temperatures": [{"t_kelvin": T, "runs": [[entries of run 1], ...], "cpu_seconds": [...],
 "n_runs": n, "b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
@@ -14,6 +15,9 @@ JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
 each run's CPU time in s, and the other
 keys of a temperature are those of the CSV row, in ``unit``.  Values that are not
 finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
+``core`` is null or ``{"angstrom": d, "pairs": [[site, site], ...], "origin": ...,
+"reason": ...}`` (`vicatools.cores`).  `read_json` gives the scan back from the
+runs' entries.
 """
 from __future__ import annotations
 
@@ -21,13 +25,24 @@ import csv
 import json
 import math
 import pathlib
-from typing import Any, Dict, List, Optional, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
+from .cores import CoreChoice
+from .padding import PaddingChoice
 from .estimate import VirialEstimate, VirialScan
+from .umin import UMinChoice
 from .units import molar_unit, molecular_unit
 
 CSV_COLUMNS = ("t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr")
-"""Columns of the CSV file, in this order."""
+"""Columns of the CSV file of B, in this order."""
+
+CSV_COLUMNS_C = ("t_kelvin", "runs", "c", "c_stderr", "t_dcdt", "t_dcdt_stderr", "t2_d2cdt2", "t2_d2cdt2_stderr")
+"""Columns of the CSV file of C, in this order."""
+
+
+def csv_columns(order: int) -> Tuple[str, ...]:
+    """The CSV columns of B (order 2) or C (order 3)."""
+    return CSV_COLUMNS if order == 2 else CSV_COLUMNS_C
 
 
 def _finite(x: float) -> Optional[float]:
@@ -35,28 +50,22 @@ def _finite(x: float) -> Optional[float]:
 
 
 def estimate_row(e: VirialEstimate) -> Dict[str, Any]:
-    """The CSV row of an estimate (molar units) as a dictionary."""
+    """The CSV row of an estimate (molar units) as a dictionary, keyed by `csv_columns`."""
     m = e.molar()
-    return {
-        "t_kelvin": m.t_kelvin,
-        "runs": m.n_runs,
-        "b": m.value,
-        "b_stderr": m.value_stderr,
-        "t_dbdt": m.t_dxdt,
-        "t_dbdt_stderr": m.t_dxdt_stderr,
-        "t2_d2bdt2": m.t2_d2xdt2,
-        "t2_d2bdt2_stderr": m.t2_d2xdt2_stderr,
-    }
+    values = (m.t_kelvin, m.n_runs, m.value, m.value_stderr, m.t_dxdt, m.t_dxdt_stderr, m.t2_d2xdt2,
+              m.t2_d2xdt2_stderr)
+    return dict(zip(csv_columns(e.order), values))
 
 
 def write_csv(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
     """Write the scan as CSV (see the module doc)."""
     with open(path, "w", newline="", encoding="utf-8") as f:
         w = csv.writer(f)
-        w.writerow(CSV_COLUMNS)
+        columns = csv_columns(scan.order)
+        w.writerow(columns)
         for e in scan:
             row = estimate_row(e)
-            w.writerow([row[c] if c == "runs" else repr(float(row[c])) for c in CSV_COLUMNS])
+            w.writerow([row[c] if c == "runs" else repr(float(row[c])) for c in columns])
 
 
 def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
@@ -86,6 +95,14 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         "reference_padding": None
         if scan.reference_padding is None
         else {"origin": scan.reference_padding.origin, "reason": scan.reference_padding.reason},
+        "core": None
+        if scan.core is None
+        else {
+            "angstrom": scan.core.distance,
+            "pairs": [list(p) for p in scan.core.pairs],
+            "origin": scan.core.origin,
+            "reason": scan.core.reason,
+        },
         "temperatures": temps,
     }
     return out
@@ -94,3 +111,56 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
 def write_json(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
     """Write the scan as JSON (see the module doc)."""
     pathlib.Path(path).write_text(json.dumps(scan_to_dict(scan), indent=2, allow_nan=False) + "\n", encoding="utf-8")
+
+
+def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
+    """The scan of a dictionary in the JSON form of `scan_to_dict`, rebuilt from
+    the runs' entries (per molecule, as written); ValueError on a malformed one."""
+    try:
+        coefficient = data["coefficient"]
+        if coefficient not in ("B2", "B3"):
+            raise ValueError(f"coefficient must be 'B2' or 'B3', got {coefficient!r}")
+        order = int(coefficient[1])
+        unit = molecular_unit(order)
+        estimates = []
+        for item in data["temperatures"]:
+            runs = [[float(x) for x in r] for r in item["runs"]]
+            estimates.append(
+                VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
+            )
+        if not estimates:
+            raise ValueError("no temperature in the file")
+        u = data.get("u_min")
+        u_min = None
+        if u is not None:
+            kelvin = u["kelvin"]
+            u_min = UMinChoice(-math.inf if kelvin is None else float(kelvin), str(u["origin"]), str(u["reason"]))
+        c = data.get("core")
+        core = None
+        if c is not None:
+            core = CoreChoice(
+                float(c["angstrom"]), tuple((str(a), str(b)) for a, b in c["pairs"]), str(c["origin"]),
+                str(c["reason"]),
+            )
+        padding = None
+        if data.get("reference_padding_angstrom") is not None:
+            why = data.get("reference_padding") or {"origin": "given", "reason": "read from a file"}
+            padding = PaddingChoice(float(data["reference_padding_angstrom"]), str(why["origin"]), str(why["reason"]))
+        return VirialScan(
+            order=order,
+            models=tuple(str(m) for m in data["models"]),
+            estimates=tuple(estimates),
+            dev_tol=float(data["dev_tol"]),
+            order_max=int(data["order_max"]),
+            mixing=str(data["mixing"]),
+            u_min=u_min,
+            core=core,
+            reference_padding=padding,
+        )
+    except (KeyError, TypeError, IndexError) as exc:
+        raise ValueError(f"not a vicatools scan: missing or malformed field {exc}") from None
+
+
+def read_json(path: Union[str, pathlib.Path]) -> VirialScan:
+    """The scan written by `write_json` to `path`."""
+    return scan_from_dict(json.loads(pathlib.Path(path).read_text(encoding="utf-8")))

@@ -57,6 +57,7 @@ class RunTask:
         length_unit: the run's unit of length in Å.  `vica` pads its hard-sphere
             reference by one unit of length, so this sets the padding; positions and
             site-site laws are expressed in it and the entries converted back to Å.
+        core: core distance in Å on bare attracting site pairs (0: none; `vicatools.cores`).
     """
 
     order: int
@@ -69,6 +70,7 @@ class RunTask:
     log_path: Optional[str]
     token: str
     length_unit: float = 1.0
+    core: float = 0.0
 
 
 @dataclass(frozen=True)
@@ -112,7 +114,7 @@ def _call(task: RunTask) -> List[float]:
         return model.positions if a == 1.0 else [[x / a for x in p] for p in model.positions]
 
     def table(i: int, j: int) -> List[List[Any]]:
-        return pair_table(m[i], m[j], task.mixing, a)
+        return pair_table(m[i], m[j], task.mixing, a, task.core)
 
     if task.order == 2:
         bms = vica.Bms(pos(m[0]), pos(m[1]), table(0, 1))

@@ -1,13 +1,17 @@
-"""A PNG of a scan: the coefficient against temperature with error bars.
+"""A PNG of a scan: the coefficient against temperature with error bars, the smooth
+curve through the points (`vicatools.curve`) and, if given, reference values.
 
 Needs matplotlib (``pip install ".[plot]"`` from the source tree), imported only when a plot is made.
 """
 from __future__ import annotations
 
 import pathlib
-from typing import Any, Optional, Union
+from typing import TYPE_CHECKING, Any, Optional, Union
 
 from .estimate import VirialScan
+
+if TYPE_CHECKING:
+    from .experiment import ExperimentalSet
 
 
 def _matplotlib_figure() -> Any:
@@ -26,25 +30,49 @@ def require_matplotlib() -> None:
 
 
 def plot_scan(
-    scan: VirialScan, path: Optional[Union[str, pathlib.Path]] = None, ax: Any = None, sigmas: float = 1.0
+    scan: VirialScan,
+    path: Optional[Union[str, pathlib.Path]] = None,
+    ax: Any = None,
+    sigmas: float = 1.0,
+    reference: Optional[ExperimentalSet] = None,
 ) -> Any:
     """Plot the molar coefficient of `scan` against T with error bars of `sigmas`
-    standard errors, on `ax` (a matplotlib Axes) or a new figure; save it to `path`
-    (PNG by its suffix) when given.  Returns the Axes."""
+    standard errors and the scan's curve between them (when it has two or more
+    temperatures and ``order_max`` >= 2), with `reference` values and their
+    uncertainties overlaid, on `ax` (a matplotlib Axes) or a new figure; save it to
+    `path` (PNG by its suffix) when given.  Returns the Axes."""
     fig = None
     if ax is None:
         fig = _matplotlib_figure()(figsize=(6.0, 4.0), layout="constrained")
         ax = fig.add_subplot()
     m = scan.molar()
     ts = m.temperatures
-    ax.errorbar(
+    smooth = len(set(ts)) >= 2 and scan.order_max >= 2
+    bars = ax.errorbar(
         ts,
         [e.value for e in m],
         yerr=[sigmas * e.value_stderr for e in m],
-        fmt="o-",
+        fmt="o" if smooth else "o-",
         capsize=3,
         label=" + ".join(scan.models),
     )
+    if smooth:
+        curve = m.interpolant()
+        n = 200
+        grid = [1.0 / (1.0 / curve.t_min + (1.0 / curve.t_max - 1.0 / curve.t_min) * k / n) for k in range(n + 1)]
+        grid[-1] = curve.t_max
+        ax.plot(grid, [curve.evaluate(t)[0] for t in grid], "-", color=bars[0].get_color(), linewidth=1.2)
+    if reference is not None:
+        ax.errorbar(
+            reference.temperatures,
+            [p[1] for p in reference.points],
+            yerr=[sigmas * p[2] for p in reference.points],
+            fmt="s",
+            mfc="none",
+            color="k",
+            capsize=2,
+            label=f"reference: {reference.name}",
+        )
     ax.axhline(0.0, color="0.6", linewidth=0.8)
     name = "B" if scan.order == 2 else "C"
     ax.set_xlabel("T / K")

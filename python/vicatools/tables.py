@@ -56,14 +56,22 @@ def pair_coefficients(a: Site, b: Site, mixing: str = "lorentz-berthelot") -> Tu
     return c1, -4.0 * eps * s6, 4.0 * eps * s6 * s6
 
 
-def site_potk(a: Site, b: Site, mixing: str = "lorentz-berthelot", length_unit: float = 1.0) -> Any:
+def site_potk(
+    a: Site, b: Site, mixing: str = "lorentz-berthelot", length_unit: float = 1.0, core: float = 0.0
+) -> Any:
     """The `vica.PotK` for sites `a` and `b`: the smallest kind holding their terms.
 
     With `length_unit` a (in Å) the coefficients are those of the same law for
-    distances measured in units of a: c1 / a, c6 / a^6, c12 / a^12 (energies stay in K)."""
+    distances measured in units of a: c1 / a, c6 / a^6, c12 / a^12 (energies stay in K).
+    With `core` d > 0 (Å), a pair that attracts by its charges and has no
+    Lennard-Jones core gets the r^-12 core term of `vicatools.cores`."""
     from vica import PotK
 
     c1, c6, c12 = pair_coefficients(a, b, mixing)
+    if core > 0.0 and c1 < 0.0 and c12 == 0.0:
+        from .cores import core_c12
+
+        c12 = core_c12(c1, core)
     if length_unit != 1.0:
         a6 = length_unit**6
         c1, c6, c12 = c1 / length_unit, c6 / a6, c12 / (a6 * a6)
@@ -77,13 +85,16 @@ def site_potk(a: Site, b: Site, mixing: str = "lorentz-berthelot", length_unit: 
 
 
 def pair_table(
-    first: Model, second: Model, mixing: str = "lorentz-berthelot", length_unit: float = 1.0
+    first: Model, second: Model, mixing: str = "lorentz-berthelot", length_unit: float = 1.0, core: float = 0.0
 ) -> List[List[Any]]:
     """The site-pair table of `vica.PotK` for (first, second): row i for site i of
     `first`, entry j of a row for site j of `second`; distances in units of
-    `length_unit` Å (see `site_potk`)."""
+    `length_unit` Å, and the core of distance `core` Å (0: none) on bare attracting
+    pairs (see `site_potk`)."""
     check_mixing(mixing)
-    return [[site_potk(a, b, mixing, length_unit) for b in second.sites] for a in first.sites]
+    if not (core >= 0.0 and math.isfinite(core)):
+        raise ValueError(f"core distance must be a finite number of at least 0 angstrom, got {core!r}")
+    return [[site_potk(a, b, mixing, length_unit, core) for b in second.sites] for a in first.sites]
 
 
 def can_collapse(first: Model, second: Model, mixing: str = "lorentz-berthelot") -> bool:
