@@ -50,7 +50,7 @@ def scan(name: str, order: int, t: float, padding: object, runs: int, dev_tol: f
 
 
 def cli_scan(name: str, order: int, t: float, padding: object, runs: int, dev_tol: float) -> tuple:
-    """(value, stderr, wall s) of the command line's scan, molar units."""
+    """(value, stderr, wall s, CPU s of the runs) of the command line's scan, molar units."""
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "scan.json")
         cmd = [sys.executable, "-m", "vicatools", f"b{order}", name, "-t", str(t), "--runs", str(runs),
@@ -60,7 +60,8 @@ def cli_scan(name: str, order: int, t: float, padding: object, runs: int, dev_to
         wall = time.perf_counter() - w0
         with open(out) as f:
             row = json.load(f)["temperatures"][0]
-    return row["b"], row["b_stderr"], wall
+    key = "b" if order == 2 else "c"
+    return row[key], row[key + "_stderr"], wall, sum(row["cpu_seconds"])
 
 
 def main() -> None:
@@ -72,7 +73,8 @@ def main() -> None:
     args = ap.parse_args()
     if args.cli:
         print(f"command line, {args.runs} runs, 2 workers, dev_tol {args.dev_tol:g}; merit = stderr * sqrt(wall s)")
-        print(f"{'case':<22} {'padding':>9} {'value +/- stderr':>26} {'wall s':>8} {'merit':>10} {'ratio':>6} {'z':>6}")
+        print(f"{'case':<22} {'padding':>9} {'value +/- stderr':>26} {'wall s':>8} {'merit':>10} {'ratio':>6} "
+              f"{'CPU s':>8} {'ratio':>6} {'z':>6}")
         for k, (name, order, t) in enumerate(CASES):
             if args.only is not None and str(k) not in args.only:
                 continue
@@ -80,14 +82,16 @@ def main() -> None:
                 ref = exact(name, order, t) * molar_factor(order)
             except ValueError:
                 ref = math.nan
-            merits = []
+            merits, cpu_merits = [], []
             for padding in (1.0, "auto"):
-                value, err, wall = cli_scan(name, order, t, padding, args.runs, args.dev_tol)
+                value, err, wall, cpu = cli_scan(name, order, t, padding, args.runs, args.dev_tol)
                 merits.append(err * math.sqrt(wall))
+                cpu_merits.append(err * math.sqrt(cpu))
                 ratio = f"{merits[0] / merits[-1]:6.2f}" if len(merits) == 2 else ""
+                cpu_ratio = f"{cpu_merits[0] / cpu_merits[-1]:6.2f}" if len(merits) == 2 else ""
                 label = f"{'B' if order == 2 else 'C'} {name} {t:g} K"
                 print(f"{label:<22} {str(padding):>9} {value:>14.6g} +/- {err:<8.3g} {wall:>8.1f} {merits[-1]:>10.4g} "
-                      f"{ratio:>6} {(value - ref) / err:>6.2f}", flush=True)
+                      f"{ratio:>6} {cpu:>8.1f} {cpu_ratio:>6} {(value - ref) / err:>6.2f}", flush=True)
         return
     print(f"{args.runs} runs per scan, dev_tol {args.dev_tol:g}; molar units; merit = stderr * sqrt(CPU s)")
     print(f"{'case':<22} {'padding':>9} {'value +/- stderr':>26} {'CPU s':>8} {'wall s':>7} {'merit':>10} {'ratio':>6}")

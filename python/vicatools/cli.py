@@ -200,13 +200,13 @@ def _run(args: argparse.Namespace) -> int:
     triple = models * 3 if len(models) == 1 else models
     run_models = [models[0], models[-1]] if order == 2 else triple
     padding = choose_padding(run_models, args.reference_padding, args.mixing)
-    if not args.quiet:
-        print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
     # the core: refused before anything starts when it is needed, else stated
     if order == 3:
-        _note_core(models * 3 if len(models) == 1 else models, args, core, "C")
+        _note_core(triple, args, core, "C")
     elif u_min == -math.inf:
         _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
+    if not args.quiet:
+        print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
 
     client = None
     executor = None
