@@ -24,6 +24,7 @@ from __future__ import annotations
 import concurrent.futures as cf
 from concurrent.futures.process import BrokenProcessPool
 import contextlib
+import math
 import multiprocessing
 import os
 import signal
@@ -31,7 +32,7 @@ import sys
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from .models import Model
 from .tables import pair_table
@@ -182,8 +183,33 @@ def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
 
 
 def _ignore_interrupts() -> None:
-    """Workers leave a keyboard interrupt to the caller, which stops them (no traceback from each)."""
+    """Initializer of pool workers: a keyboard interrupt is left to the caller, which stops them
+    (no traceback from each), and a worker dies with its parent (see `die_with_parent`)."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    die_with_parent()
+
+
+def die_with_parent() -> bool:
+    """Ask the kernel to kill this process (SIGKILL) when its parent dies; Linux only
+    (``prctl(PR_SET_PDEATHSIG)``).  Returns whether it was set.
+
+    A run holds the interpreter lock for its whole length, so no thread of the worker
+    could watch its parent meanwhile: the kernel has to.  A pool worker's parent is the
+    forkserver (or the caller, with "spawn" or "fork"); the forkserver exits when the
+    caller does, so a worker never outlives the command that started it, however that
+    ends (``kill -9`` included)."""
+    if not sys.platform.startswith("linux"):
+        return False
+    try:
+        import ctypes
+
+        libc = ctypes.CDLL(None, use_errno=True)
+        pr_set_pdeathsig = 1
+        if libc.prctl(pr_set_pdeathsig, signal.SIGKILL, 0, 0, 0) != 0:
+            return False
+    except (OSError, AttributeError):
+        return False
+    return True
 
 
 def execute(
@@ -225,6 +251,168 @@ def execute(
             if not ok:
                 _stop_workers(pool)
             pool.shutdown(wait=ok, cancel_futures=True)
+
+
+@dataclass(frozen=True)
+class RunFailure:
+    """A run that gave no usable result.
+
+    Attributes:
+        reason: one line: the exception's type and message, or what was wrong with the result.
+        worker_died: True when the run's worker process died (killed, out of memory) every time
+            it was tried.
+    """
+
+    reason: str
+    worker_died: bool = False
+
+
+OWN_FAILURES = (ValueError, ArithmeticError, RuntimeError, MemoryError)
+"""Exceptions by which a run fails on its own (a refused setting, a non-finite estimate, ...):
+such a run is recorded as failed and not retried in the same scan."""
+
+WORKER_RETRIES = 2
+"""How many times a run whose worker process died is made again in a new pool."""
+
+
+def check_finite(task: RunTask, result: RunResult) -> Optional[RunFailure]:
+    """A failure when the run's entries are not all finite (else None)."""
+    bad = [(k, x) for k, x in enumerate(result.entries) if not math.isfinite(x)]
+    if not bad:
+        return None
+    k, x = bad[0]
+    what = "the estimate" if k == 0 else f"entry {k}"
+    return RunFailure(
+        f"non-finite result ({what} = {x!r}): the run never reached the hard-sphere reference, so its "
+        f"estimate is not a number; a temperature far below the well depth, or a floor that leaves "
+        f"no configuration above it, does this"
+    )
+
+
+def _reason(exc: BaseException) -> str:
+    text = " ".join(str(exc).split())
+    name = type(exc).__name__
+    return f"{name}: {text}" if text else name
+
+
+def run_each(
+    tasks: Sequence[RunTask],
+    on_done: Callable[[int, Union[RunResult, RunFailure]], None],
+    executor: Optional[cf.Executor] = None,
+    workers: Optional[int] = None,
+    progress: bool = True,
+    description: str = "runs",
+    window: Optional[int] = None,
+) -> None:
+    """Make every run of `tasks` and call ``on_done(index, outcome)`` in the calling thread as
+    each finishes, with its `RunResult` or a `RunFailure`; a failing run does not stop the others.
+
+    Runs go to `executor` if given, else to a process pool of `workers` processes
+    (`default_executor`) that is shut down afterwards.  At most `window` runs are
+    submitted at a time (default: the pool's worker count, unbounded for an executor
+    that does not tell it).  When a worker of our own pool dies, the pool is rebuilt and
+    the runs it held are made again, at most `WORKER_RETRIES` times each.  A run raising
+    one of `OWN_FAILURES`, or giving non-finite entries, fails at once; an executor that
+    cannot take or finish runs any more (a lost Dask scheduler) fails every run not yet
+    finished with its reason.  An exception from `on_done` (e.g. a full disk) or an
+    interruption stops the workers of our own pool and propagates."""
+    own = executor is None
+    n_workers = (workers or available_cores()) if own else None
+    pool: cf.Executor = default_executor(n_workers) if executor is None else executor
+    if window is None:
+        window = n_workers if own else getattr(executor, "_max_workers", None)
+    limit = len(tasks) if window is None else max(1, int(window))
+    pending = list(range(len(tasks)))[::-1]  # popped from the end, in task order
+    attempts = [0] * len(tasks)
+    running: Dict[cf.Future[RunResult], int] = {}
+    clean = False
+    try:
+        with _progress_bar(len(tasks), description, progress) as bar:
+
+            def finish(i: int, outcome: Union[RunResult, RunFailure]) -> None:
+                on_done(i, outcome)
+                bar.update(1)
+
+            while pending or running:
+                while pending and len(running) < limit:
+                    i = pending[-1]
+                    try:
+                        fut = pool.submit(run_task, tasks[i])
+                    except RuntimeError as exc:  # a broken pool, an executor shut down, a closed client
+                        if own and isinstance(exc, BrokenProcessPool):
+                            break  # rebuilt below, once the futures have told which runs were lost
+                        for j in reversed(pending):
+                            finish(j, RunFailure(f"could not be sent to the executor: {_reason(exc)}"))
+                        pending.clear()
+                        break
+                    pending.pop()
+                    attempts[i] += 1
+                    running[fut] = i
+                if not running:
+                    if pending and own:
+                        pool = _rebuild(pool, n_workers)
+                    continue
+                done, _ = cf.wait(list(running), return_when=cf.FIRST_COMPLETED)
+                broken = False
+                for fut in done:
+                    i = running.pop(fut)
+                    outcome = _outcome(tasks[i], fut, retry=own and attempts[i] <= WORKER_RETRIES, tries=attempts[i])
+                    if outcome is None:
+                        broken = True
+                        pending.append(i)
+                    else:
+                        finish(i, outcome)
+                if broken:
+                    # the runs still in the broken pool are lost with it (their futures fail at
+                    # once; a run that finished meanwhile keeps its result): make them again
+                    cf.wait(list(running))
+                    for fut, i in list(running.items()):
+                        del running[fut]
+                        outcome = _outcome(tasks[i], fut, retry=attempts[i] <= WORKER_RETRIES, tries=attempts[i])
+                        if outcome is None:
+                            pending.append(i)
+                        else:
+                            finish(i, outcome)
+                    pending.sort(reverse=True)
+                    pool = _rebuild(pool, n_workers)
+        clean = True
+    finally:
+        if not clean:
+            for fut in running:
+                fut.cancel()
+        if own:
+            if not clean:
+                _stop_workers(pool)
+            _shutdown(pool, wait=clean)
+
+
+def _outcome(task: RunTask, fut: cf.Future[RunResult], retry: bool, tries: int) -> Optional[Union[RunResult, RunFailure]]:
+    """What a finished future gives: the result, a failure, or None when the worker died and
+    the run is to be made again (`retry`)."""
+    try:
+        result = fut.result()
+    except BrokenProcessPool:
+        if retry:
+            return None
+        return RunFailure(f"its worker process died {tries} time(s) (killed, or out of memory)", True)
+    except OWN_FAILURES as exc:
+        return RunFailure(_reason(exc))
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as exc:  # noqa: BLE001 - e.g. a lost scheduler (CancelledError): the run is lost
+        return RunFailure(f"lost by the executor: {_reason(exc)}")
+    return check_finite(task, result) or result
+
+
+def _rebuild(pool: cf.Executor, workers: Optional[int]) -> cf.Executor:
+    _stop_workers(pool)
+    _shutdown(pool, wait=True)
+    return default_executor(workers)
+
+
+def _shutdown(pool: cf.Executor, wait: bool) -> None:
+    with contextlib.suppress(Exception):
+        pool.shutdown(wait=wait, cancel_futures=True)
 
 
 class _NoBar:
