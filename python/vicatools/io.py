@@ -63,7 +63,11 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
     temps: List[Dict[str, Any]] = []
     for e in scan:
         row = estimate_row(e)
-        item: Dict[str, Any] = {"t_kelvin": e.t_kelvin, "runs": [list(r) for r in e.runs], "n_runs": row.pop("runs")}
+        item: Dict[str, Any] = {
+            "t_kelvin": e.t_kelvin,
+            "runs": [[_finite(x) for x in r] for r in e.runs],
+            "n_runs": row.pop("runs"),
+        }
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
         row.pop("t_kelvin")

@@ -13,8 +13,8 @@ inherits its parent's generator state).  Runs are thus statistically
 independent whatever the start method or executor.
 
 Executors.  By default the runs go to a `concurrent.futures.ProcessPoolExecutor`
-over all cores, started with the "forkserver" method where the platform has
-it (else "spawn").  Any `concurrent.futures.Executor` is accepted instead,
+over all cores, started with the "spawn" method (each worker a child of the
+caller, which it does not outlive).  Any `concurrent.futures.Executor` is accepted instead,
 for example ``distributed.Client(address).get_executor()`` for a Dask
 cluster (see `dask_executor`).  A run holds the interpreter lock of its
 process for its whole length, so threads give no parallelism.
@@ -171,14 +171,15 @@ def available_cores() -> int:
 
 def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     """A process pool of `workers` processes (default: all cores this process may use), started by
-    "forkserver" where available, else "spawn"."""
+    "spawn": every worker is a child of this process, so that it can die with it (see
+    `die_with_parent`; a forkserver's children would outlive a killed caller, each holding the
+    pipes that keep the forkserver and the others waiting)."""
     if workers is None:
         workers = available_cores()
     if workers < 1:
         raise ValueError(f"workers must be at least 1, got {workers}")
-    method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
     return cf.ProcessPoolExecutor(
-        max_workers=workers, mp_context=multiprocessing.get_context(method), initializer=_ignore_interrupts
+        max_workers=workers, mp_context=multiprocessing.get_context("spawn"), initializer=_ignore_interrupts
     )
 
 
@@ -194,10 +195,9 @@ def die_with_parent() -> bool:
     (``prctl(PR_SET_PDEATHSIG)``).  Returns whether it was set.
 
     A run holds the interpreter lock for its whole length, so no thread of the worker
-    could watch its parent meanwhile: the kernel has to.  A pool worker's parent is the
-    forkserver (or the caller, with "spawn" or "fork"); the forkserver exits when the
-    caller does, so a worker never outlives the command that started it, however that
-    ends (``kill -9`` included)."""
+    could watch its parent meanwhile: the kernel has to.  The workers of `default_executor`
+    are children of the caller, so none outlives the command that started it, however
+    that ends (``kill -9`` included)."""
     if not sys.platform.startswith("linux"):
         return False
     try:
