@@ -23,6 +23,8 @@ import pathlib
 from typing import Any, Dict, List, Optional, Union
 
 from .estimate import VirialEstimate, VirialScan
+from .store import RunRecord, read_records
+from .umin import UMinChoice
 from .units import molar_unit, molecular_unit
 
 CSV_COLUMNS = ("t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr")
@@ -93,3 +95,52 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
 def write_json(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
     """Write the scan as JSON (see the module doc)."""
     pathlib.Path(path).write_text(json.dumps(scan_to_dict(scan), indent=2, allow_nan=False) + "\n", encoding="utf-8")
+
+
+def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = None) -> VirialScan:
+    """The scan held by a results store (`vicatools.store`): one estimate per temperature
+    with at least 2 successful runs, in the order the temperatures first appear, from all
+    its successful runs (failed runs are left out).
+
+    A store holds the runs of one scan unless several scans were pointed at the same
+    file; then `settings_key` (a record's ``settings_key``) chooses one, and leaving it
+    out raises ValueError listing the keys.  Raises ValueError when no temperature has 2
+    successful runs."""
+    records = [r for r in read_records(path) if r.ok]
+    keys: Dict[str, RunRecord] = {}
+    for r in records:
+        keys.setdefault(r.key, r)
+    if settings_key is None:
+        if len(keys) > 1:
+            listing = "; ".join(
+                f"{k}: B{r.settings.order} of {' + '.join(m.name for m in r.settings.models)}, "
+                f"dev_tol {r.settings.dev_tol:g}, order_max {r.settings.order_max}, u_min {r.settings.u_min:g} K"
+                for k, r in keys.items()
+            )
+            raise ValueError(f"{str(path)!r} holds runs of {len(keys)} scans; choose one by settings_key: {listing}")
+        settings_key = next(iter(keys), None)
+    chosen = [r for r in records if r.key == settings_key]
+    by_t: Dict[float, List[RunRecord]] = {}
+    for r in chosen:
+        by_t.setdefault(r.t_kelvin, []).append(r)
+    usable = {t: rs for t, rs in by_t.items() if len(rs) >= 2}
+    if not usable:
+        raise ValueError(f"{str(path)!r} holds no temperature with 2 successful runs")
+    s = chosen[0].settings
+    unit = molecular_unit(s.order)
+    estimates = tuple(
+        VirialEstimate.from_runs(s.order, t, [r.entries for r in rs], unit, [r.cpu_seconds for r in rs])
+        for t, rs in usable.items()
+    )
+    names = [m.name for m in s.models]
+    same = all(m == s.models[0] for m in s.models)
+    return VirialScan(
+        order=s.order,
+        models=(names[0],) if same else tuple(names),
+        estimates=estimates,
+        dev_tol=s.dev_tol,
+        order_max=s.order_max,
+        mixing=s.mixing,
+        u_min=UMinChoice(s.u_min, "stored", "read from the results store") if s.order == 2 else None,
+        results=str(path),
+    )

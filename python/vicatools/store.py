@@ -12,7 +12,7 @@ line followed by ``fsync``; a write cut short (a full disk, a killed process)
 can only leave a torn last line, which readers skip, and the next append starts
 on a fresh line.  Earlier records are never rewritten.
 
-Keys.  `settings_key` hashes everything that makes runs interchangeable except
+Keys.  `ScanSettings.key` hashes everything that makes runs interchangeable except
 the temperature; a run at temperature T counts towards a scan when its record
 has the scan's settings key and T.  The default file of a scan
 (`default_store_path`) is named after that key, so rerunning a command, or
