@@ -45,39 +45,56 @@ def _assert_gone(procs, timeout=10):
     assert not alive, [p.cmdline() for p in alive]
 
 
+def _wait_for_workers(proc, n=2, timeout=60):
+    end = time.monotonic() + timeout
+    while True:
+        workers = [p for p in _descendants(proc) if "spawn_main" in " ".join(p.cmdline())]
+        if len(workers) >= n:
+            time.sleep(0.5)  # into their runs
+            return workers
+        assert proc.poll() is None, proc.communicate()
+        assert time.monotonic() < end, "no workers in time"
+        time.sleep(0.05)
+
+
 def test_killed_worker_is_replaced_and_its_run_made_again(tmp_path):
     path = str(tmp_path / "s.jsonl")
-    proc = _start([*SCAN, "-t", "300", "500", "--results", path, "--quiet"])
-    _wait_for_records(proc, path, 1)
-    workers = [p for p in _descendants(proc) if "spawn_main" in " ".join(p.cmdline())]
-    assert workers
-    workers[0].kill()  # a worker in the middle of its next run
+    proc = _start([*SCAN, "-t", "300", "--results", path, "--quiet"])
+    _wait_for_workers(proc)[0].kill()
     out, err = proc.communicate(timeout=180)
     assert proc.returncode == 0, err
-    recs = _records(path)
-    assert [r.status for r in recs] == ["ok"] * 4  # the lost run was made again, nothing failed
-    assert sorted(r.t_kelvin for r in recs) == [300.0, 300.0, 500.0, 500.0]
+    assert [r.status for r in _records(path)] == ["ok"] * 2  # the lost run was made again, nothing failed
 
 
-@pytest.mark.parametrize("signum, status", [(signal.SIGTERM, 143), (signal.SIGINT, 130)])
-def test_signal_stops_workers_keeps_runs_and_rerun_resumes(tmp_path, signum, status):
+def test_sigterm_stops_workers_keeps_runs_and_rerun_resumes(tmp_path):
     path = str(tmp_path / "s.jsonl")
-    args = [*SCAN, "-t", "300", "400", "500", "--results", path]
+    args = [*SCAN, "-t", "300", "400", "--results", path]
     proc = _start(args)
     _wait_for_records(proc, path, 1)
     family = _descendants(proc)
-    proc.send_signal(signum)
+    proc.send_signal(signal.SIGTERM)
     out, err = proc.communicate(timeout=30)
-    assert proc.returncode == status, err
-    assert "Traceback" not in err and f"stopped by {signum.name}" in err
+    assert proc.returncode == 143, err
+    assert "Traceback" not in err and "stopped by SIGTERM" in err
     _assert_gone(family)  # workers and the resource tracker
     kept = _records(path)
     assert kept and all(r.ok for r in kept)
     rerun = _start(args)
     out, err = rerun.communicate(timeout=180)
     assert rerun.returncode == 0, err
-    assert f"({len(kept)} of 6 runs already there, {6 - len(kept)} to make)" in err
-    assert len(_records(path)) == 6 and "500" in out
+    assert f"({len(kept)} of 4 runs already there, {4 - len(kept)} to make)" in err
+    assert len(_records(path)) == 4 and "400" in out
+
+
+@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGHUP, 129)])
+def test_interrupt_and_hangup_stop_the_workers(tmp_path, signum, status):
+    proc = _start([*SCAN, "-t", "300", "--results", str(tmp_path / "s.jsonl")])
+    _wait_for_workers(proc)
+    family = _descendants(proc)
+    proc.send_signal(signum)
+    out, err = proc.communicate(timeout=30)
+    assert proc.returncode == status and "Traceback" not in err, err
+    _assert_gone(family)
 
 
 def test_full_disk_stops_with_one_line_and_keeps_earlier_runs(tmp_path):
