@@ -141,3 +141,25 @@ def test_store_records_are_standard_json(tmp_path):
                                   300.0, "ok", (1.0, 2.0, 3.0), 0.5))
     data = json.loads(path.read_text(), parse_constant=lambda c: pytest.fail(f"non-standard JSON {c}"))
     assert data["u_min"] == "-inf" and data["models"][0]["u_min"] == "-inf"
+
+
+def test_runs_of_a_closed_dask_client_fail_instead_of_waiting():
+    """A client that lost its scheduler may leave futures that never resolve."""
+    import concurrent.futures as cf
+    import math
+    from types import SimpleNamespace
+
+    from vicatools import get_model
+
+    class Stuck(cf.Executor):
+        _client = SimpleNamespace(status="closed", scheduler=SimpleNamespace(address="tcp://h:1"))
+
+        def submit(self, fn, *args, **kwargs):
+            return cf.Future()
+
+    argon = get_model("argon")
+    tasks = [parallel.RunTask(2, (argon, argon), "lorentz-berthelot", 300.0, -math.inf, 1e300, 0, None, str(i))
+             for i in range(3)]
+    outcomes = []
+    parallel.run_each(tasks, lambda i, o: outcomes.append(o), executor=Stuck(), progress=False, window=2)
+    assert len(outcomes) == 3 and all("the Dask client lost tcp://h:1 (client closed)" in o.reason for o in outcomes)

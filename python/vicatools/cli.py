@@ -296,10 +296,18 @@ class _suppress_all:
 
 
 def _quiet_dask_logs() -> None:
+    """Dask's own log lines (tracebacks of a lost scheduler included) stay off the terminal: the
+    command says what failed in its own lines."""
     import logging
 
-    for name in ("distributed", "tornado", "asyncio"):
-        logging.getLogger(name).setLevel(logging.CRITICAL)
+    try:
+        import distributed  # noqa: F401 - configures its loggers, which are then silenced
+    except ImportError:
+        pass
+    prefixes = ("distributed", "tornado", "asyncio")
+    names = [n for n in list(logging.root.manager.loggerDict) if n.split(".")[0] in prefixes]
+    for name in set(names) | set(prefixes):
+        logging.getLogger(name).setLevel(logging.CRITICAL + 1)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

@@ -353,7 +353,18 @@ def run_each(
                     if pending and own:
                         pool = _rebuild(pool, n_workers)
                     continue
-                done, _ = cf.wait(list(running), return_when=cf.FIRST_COMPLETED)
+                done, _ = cf.wait(list(running), timeout=None if own else 2.0, return_when=cf.FIRST_COMPLETED)
+                if not done:
+                    lost = _executor_lost(pool)
+                    if lost is not None:  # its futures may never resolve: give up on them
+                        for fut, i in list(running.items()):
+                            fut.cancel()
+                            del running[fut]
+                            finish(i, RunFailure(f"lost by the executor: {lost}"))
+                        for j in reversed(pending):
+                            finish(j, RunFailure(f"not made: {lost}"))
+                        pending.clear()
+                    continue
                 broken = False
                 for fut in done:
                     i = running.pop(fut)
@@ -400,9 +411,22 @@ def _outcome(task: RunTask, fut: cf.Future[RunResult], retry: bool, tries: int) 
         return RunFailure(_reason(exc))
     except (KeyboardInterrupt, SystemExit):
         raise
-    except BaseException as exc:  # noqa: BLE001 - e.g. a lost scheduler (CancelledError): the run is lost
+    except cf.CancelledError:
+        return RunFailure("lost by the executor: cancelled (a lost Dask scheduler, or a shut-down executor)")
+    except BaseException as exc:  # noqa: BLE001 - the run is lost with its executor
         return RunFailure(f"lost by the executor: {_reason(exc)}")
     return check_finite(task, result) or result
+
+
+def _executor_lost(executor: cf.Executor) -> Optional[str]:
+    """Why a foreign executor can no longer finish runs, or None: a Dask client's executor whose
+    client has closed (its scheduler lost for longer than the connect timeout)."""
+    client = getattr(executor, "_client", None)
+    status = getattr(client, "status", None)
+    if isinstance(status, str) and status in ("closing", "closed", "failed"):
+        address = getattr(getattr(client, "scheduler", None), "address", None) or "its scheduler"
+        return f"the Dask client lost {address} (client {status})"
+    return None
 
 
 def _rebuild(pool: cf.Executor, workers: Optional[int]) -> cf.Executor:
