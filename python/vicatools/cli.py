@@ -1,9 +1,14 @@
 """Command line: ``python -m vicatools models | b2 | b3``.
 
 Bad input (unknown model, temperature not above 0, fewer than 2 runs, a model
-file with a missing or wrong field, ...) prints one line on standard error and
-exits with status 2; a failure while running (scheduler unreachable, a failing
-run) prints one line and exits with status 1.  No traceback is shown.
+file with a missing or wrong field, an unusable output path, a floor above the
+model's well, ...) prints one line on standard error and exits with status 2,
+before any computation.  Runs that fail leave the others going: the table of
+what succeeded is printed and written, then one line per temperature and cause,
+and the status is 1; other failures while running (scheduler unreachable, a full
+disk) print one line and exit with status 1.  SIGINT, SIGTERM and SIGHUP stop
+the workers and exit with 130, 143 and 129; finished runs stay in the results
+store either way.  No traceback is shown.
 """
 from __future__ import annotations
 
