@@ -1,4 +1,4 @@
-"""CSV and JSON files of a scan.
+"""CSV and JSON files of a scan, and scans read back from a results store.
 
 CSV: a header row and one row per temperature with the columns of
 `CSV_COLUMNS`, in cm³/mol for B and cm⁶/mol² for C (the names are the same for
@@ -11,8 +11,11 @@ JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
 "n_runs": n, "b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
 `vica` returned them (per molecule, Å³ or Å⁶, ``entries_unit``), ``cpu_seconds``
 each run's CPU time in s, and the other
-keys of a temperature are those of the CSV row, in ``unit``.  Values that are not
+keys of a temperature are those of the CSV row, in ``unit``; ``results`` (when the runs
+were stored) is the path of the results store.  Values that are not
 finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
+
+`read_store` reads a results store (`vicatools.store`) back into a `VirialScan`.
 """
 from __future__ import annotations
 
@@ -89,6 +92,8 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         else {"kelvin": _finite(scan.u_min.value), "origin": scan.u_min.origin, "reason": scan.u_min.reason},
         "temperatures": temps,
     }
+    if scan.results is not None:
+        out["results"] = scan.results
     return out
 
 
