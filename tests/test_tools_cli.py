@@ -122,6 +122,7 @@ GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma
         (["b2", "argon", "-t", "300", "--u-min", "-1"], "above the lowest pair energy of argon (-119.8 K)"),
         (["b2", "argon", "-t", "300", "--u-min", "-2e3", "--runs", "1"], "at least 2"),  # -2e3 is a value
         (["b2", "FILE:\xff", "-t", "300"], "not UTF-8"),
+        (["b2", "argon", "-t", "300", "--log-dir", "DIR/ro.json"], "is not a directory"),
     ],
 )
 def test_bad_input_gives_one_line(tmp_path, args, expect):

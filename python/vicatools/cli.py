@@ -193,6 +193,12 @@ def _run(args: argparse.Namespace) -> int:
     for path, option in outputs:
         _check_output(path, option)
     _check_distinct(outputs, args.models)
+    if args.log_dir is not None:
+        log_dir = pathlib.Path(args.log_dir)
+        if log_dir.exists() and not log_dir.is_dir():
+            raise _UsageError(f"--log-dir: {args.log_dir!r} is not a directory")
+        if log_dir.is_dir() and not os.access(log_dir, os.W_OK):
+            raise _UsageError(f"--log-dir: {args.log_dir!r} is not writable")
     if args.plot is not None:
         from .plot import require_matplotlib
 
