@@ -46,7 +46,8 @@ CASES = [
 
 def scan(name: str, order: int, t: float, padding: object, runs: int, dev_tol: float) -> vt.VirialScan:
     fn = vt.b2 if order == 2 else vt.b3
-    return fn(name, temperatures=[t], runs=runs, dev_tol=dev_tol, reference_padding=padding, progress=False)
+    return fn(name, temperatures=[t], runs=runs, dev_tol=dev_tol, reference_padding=padding, progress=False,
+              results=False)
 
 
 def cli_scan(name: str, order: int, t: float, padding: object, runs: int, dev_tol: float) -> tuple:
@@ -54,7 +55,8 @@ def cli_scan(name: str, order: int, t: float, padding: object, runs: int, dev_to
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "scan.json")
         cmd = [sys.executable, "-m", "vicatools", f"b{order}", name, "-t", str(t), "--runs", str(runs),
-               "--dev-tol", str(dev_tol), "--workers", "2", "--reference-padding", str(padding), "--json", out, "-q"]
+               "--dev-tol", str(dev_tol), "--workers", "2", "--reference-padding", str(padding), "--json", out, "-q",
+               "--results", os.path.join(tmp, "runs.jsonl")]
         w0 = time.perf_counter()
         subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL)
         wall = time.perf_counter() - w0

@@ -14,3 +14,13 @@ def pytest_configure(config):
         "sanitizer run of .ci/run)")
     config.addinivalue_line(
         "markers", "rss: measures the process's resident size (meaningless under a sanitizer's allocator)")
+
+
+import pytest  # noqa: E402
+
+
+@pytest.fixture(autouse=True)
+def _own_results_dir(tmp_path_factory, monkeypatch):
+    """Every test has its own default results store directory: stored runs of one test (or of
+    an earlier session) never count towards another's scan."""
+    monkeypatch.setenv("XDG_DATA_HOME", str(tmp_path_factory.mktemp("xdg-data")))

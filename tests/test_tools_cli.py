@@ -89,7 +89,7 @@ def _free_port():
 
 def _bad_model_file(tmp_path, text, name="bad.toml"):
     path = tmp_path / name
-    path.write_text(text)
+    path.write_bytes(text.encode("latin-1"))
     return str(path)
 
 
@@ -117,10 +117,27 @@ GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma
         (["b2", "FILE:" + GOOD_SITE, "-t", "300"], "'name' is missing"),
         (["b2", "FILE:name = 'x'\n[units]\nenergy = 'eV'\n" + GOOD_SITE, "-t", "300"], "'units.energy'"),
         (["b2", "FILE:name = 'x\n", "-t", "300"], "not valid TOML"),
+        (["b2", "argon", "-t", "300", "--csv", "DIR"], "is a directory"),
+        (["b2", "argon", "-t", "300", "--json", "DIR/ro.json"], "is not writable"),
+        (["b2", "argon", "-t", "300", "--plot", "b.gif"], "unknown suffix '.gif'"),
+        (["b2", "argon", "-t", "300", "--csv", "DIR/o", "--results", "DIR/o"], "name the same file"),
+        (["b2", "FILE:name = 'x'\n" + GOOD_SITE, "-t", "300", "--json", "MODEL"], "is a model file of this scan"),
+        (["b2", "argon", "-t", "300", "--order-max", "170"], "at most 169"),
+        (["b3", "argon", "-t", "300", "--runs", "1000000000"], "at most 100000"),
+        (["b2", "argon", "-t", "300", "--u-min", "-1"], "above the lowest pair energy of argon (-119.8 K)"),
+        (["b2", "argon", "-t", "300", "--u-min", "-2e3", "--runs", "1"], "at least 2"),  # -2e3 is a value
+        (["b2", "FILE:\xff", "-t", "300"], "not UTF-8"),
+        (["b2", "argon", "-t", "300", "--log-dir", "DIR/ro.json"], "is not a directory"),
     ],
 )
 def test_bad_input_gives_one_line(tmp_path, args, expect):
     args = [_bad_model_file(tmp_path, a[5:]) if a.startswith("FILE:") else a for a in args]
+    model = next((a for a in args if a.endswith("bad.toml")), None)
+    if expect == "is not writable" and os.geteuid() == 0:
+        pytest.skip("root may write a read-only file")
+    (tmp_path / "ro.json").write_text("")
+    (tmp_path / "ro.json").chmod(0o444)
+    args = [a.replace("DIR", str(tmp_path)) if a.startswith("DIR") else model if a == "MODEL" else a for a in args]
     p = cli(*args)
     assert p.returncode == 2
     assert "Traceback" not in p.stderr

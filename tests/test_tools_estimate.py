@@ -221,3 +221,12 @@ def test_bad_arguments_are_refused_before_any_run():
         vt.b2("argon", temperatures=[300.0], mixing="arithmetic")
     with pytest.raises(vt.UnknownModelError, match="known models: argon"):
         vt.b2("neon", temperatures=[300.0])
+    for bad in ("555", b"300", True, [300.0, True]):  # once run at 5, 5, 5 K / 51, 48, 48 K / 1 K
+        with pytest.raises(TypeError, match="number"):
+            vt.b2("argon", temperatures=bad)
+    with pytest.raises(ValueError, match="at most 169"):
+        vt.b3("argon", temperatures=[300.0], order_max=170)
+    with pytest.raises(ValueError, match="at most 100000"):
+        vt.b2("argon", temperatures=[300.0], runs=10**9)
+    with pytest.raises(ValueError, match="above the lowest pair energy"):  # would give B = +1086 cm^3/mol
+        vt.b2("argon", temperatures=[300.0], u_min=-1.0)

@@ -14,8 +14,8 @@ from __future__ import annotations
 from . import properties
 from .cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
 from .curve import Curve, CurvePoint, CurveRoot
-from .estimate import VirialEstimate, VirialScan, b2, b3, mean_and_stderr
 from .experiment import ComparisonRow, ExperimentalSet, compare, experimental
+from .estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, mean_and_stderr
 from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
 from .padding import PaddingChoice, choose_padding
@@ -41,6 +41,8 @@ __all__ = [
     "Model",
     "ModelFileError",
     "PaddingChoice",
+    "ScanError",
+    "ScanFailure",
     "Site",
     "UMinChoice",
     "UnknownModelError",

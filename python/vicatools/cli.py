@@ -1,9 +1,14 @@
 """Command line: ``python -m vicatools models | b2 | b3``.
 
 Bad input (unknown model, temperature not above 0, fewer than 2 runs, a model
-file with a missing or wrong field, ...) prints one line on standard error and
-exits with status 2; a failure while running (scheduler unreachable, a failing
-run) prints one line and exits with status 1.  No traceback is shown.
+file with a missing or wrong field, an unusable output path, a floor above the
+model's well, ...) prints one line on standard error and exits with status 2,
+before any computation.  Runs that fail leave the others going: the table of
+what succeeded is printed and written, then one line per temperature and cause,
+and the status is 1; other failures while running (scheduler unreachable, a full
+disk) print one line and exit with status 1.  SIGINT, SIGTERM and SIGHUP stop
+the workers and exit with 130, 143 and 129; finished runs stay in the results
+store either way.  No traceback is shown.
 """
 from __future__ import annotations
 
@@ -11,8 +16,10 @@ import argparse
 import math
 import os
 import pathlib
+import re
+import signal
 import sys
-from typing import Any, List, NoReturn, Optional, Sequence
+from typing import Any, Dict, List, NoReturn, Optional, Sequence
 
 from .cores import CoreRefusedError
 
@@ -23,7 +30,22 @@ class _UsageError(Exception):
     """Bad input: one line, exit status 2."""
 
 
+class _Signalled(KeyboardInterrupt):
+    """SIGTERM or SIGHUP, raised in the main thread so that the workers are stopped on the way out."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
 class _Parser(argparse.ArgumentParser):
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        # a negative number in any form (-2e3, -.5, -inf) is a value, never an option
+        self._negative_number_matcher = re.compile(
+            r"^-(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?$|^-(inf|infinity)$", re.IGNORECASE
+        )
+
     def error(self, message: str) -> NoReturn:
         raise _UsageError(f"{self.prog}: error: {message}")
 
@@ -87,7 +109,11 @@ def _build_parser() -> _Parser:
                        help="send the runs to a running Dask scheduler, e.g. tcp://host:8786")
         p.add_argument("--csv", default=None, metavar="FILE", help="write a CSV table (molar units)")
         p.add_argument("--json", default=None, metavar="FILE", help="write JSON with every run's entries")
-        p.add_argument("--plot", default=None, metavar="FILE", help="write a PNG plot (needs matplotlib)")
+        p.add_argument("--plot", default=None, metavar="FILE",
+                       help="write a plot, .png, .pdf, .svg, .eps or .ps by its suffix (needs matplotlib)")
+        p.add_argument("--results", default=None, metavar="FILE",
+                       help="the results store, a JSON Lines file of every run (default: a file in the user's "
+                       "data directory named after the scan's settings); runs already there are not made again")
         p.add_argument("--log-dir", default=None, metavar="DIR",
                        help="keep each run's progress lines in a file there (default: discard them)")
         p.add_argument("--quiet", "-q", action="store_true", help="no progress bar and no notes on standard error")
@@ -104,14 +130,38 @@ def _print_models() -> None:
         print(f"{name:<{width}}  {len(m.sites)} {noun} ({sites})  {m.source}")
 
 
+PLOT_SUFFIXES = (".png", ".pdf", ".svg", ".eps", ".ps")
+
+
 def _check_output(path: Optional[str], option: str) -> None:
+    """Refuse an output path that cannot be written, before any computation."""
     if path is None:
         return
-    parent = pathlib.Path(path).resolve().parent
+    p = pathlib.Path(path)
+    if p.is_dir():
+        raise _UsageError(f"{option}: {path!r} is a directory")
+    parent = p.resolve().parent
     if not parent.is_dir():
         raise _UsageError(f"{option}: directory {str(parent)!r} does not exist")
+    if p.exists() and not os.access(p, os.W_OK):
+        raise _UsageError(f"{option}: {path!r} is not writable")
     if not os.access(parent, os.W_OK):
         raise _UsageError(f"{option}: directory {str(parent)!r} is not writable")
+
+
+def _check_distinct(outputs: Sequence[tuple[Optional[str], str]], inputs: Sequence[str]) -> None:
+    """Refuse two outputs on one path, or an output on a model file."""
+    seen: Dict[str, str] = {}
+    for path, option in outputs:
+        if path is None:
+            continue
+        real = os.path.realpath(path)
+        if real in seen:
+            raise _UsageError(f"{option} and {seen[real]} name the same file {path!r}")
+        seen[real] = option
+    for model in inputs:
+        if os.path.exists(model) and os.path.realpath(model) in seen:
+            raise _UsageError(f"{seen[os.path.realpath(model)]}: {model!r} is a model file of this scan")
 
 
 def format_value(x: float, s: float) -> str:
@@ -132,6 +182,7 @@ def format_value(x: float, s: float) -> str:
 
 def _fmt(x: float, s: float) -> str:
     return f"{format_value(x, s):>24}"
+
 
 
 def _print_table(scan: Any) -> None:
@@ -169,21 +220,41 @@ def _run(args: argparse.Namespace) -> int:
             raise _UsageError(f"temperature must be a finite number above 0 K, got {t:g}")
     if args.runs < 2:
         raise _UsageError(f"--runs must be at least 2 (no error bar from one run), got {args.runs}")
+    if args.runs > estimate.MAX_RUNS:
+        raise _UsageError(f"--runs must be at most {estimate.MAX_RUNS} per temperature, got {args.runs}")
     if not (args.dev_tol > 0.0 and math.isfinite(args.dev_tol)):
         raise _UsageError(f"--dev-tol must be a number above 0, got {args.dev_tol:g}")
     if args.order_max < 0:
         raise _UsageError(f"--order-max must be at least 0, got {args.order_max}")
+    if args.order_max > estimate.MAX_ORDER_MAX:
+        raise _UsageError(
+            f"--order-max must be at most {estimate.MAX_ORDER_MAX} (from 170 on, k! overflows a double and the "
+            f"runs fail), got {args.order_max}"
+        )
     if args.workers is not None and args.workers < 1:
         raise _UsageError(f"--workers must be at least 1, got {args.workers}")
-    core = _parse_core(args.core)
     u_min = getattr(args, "u_min", None)
     if u_min is not None and math.isnan(u_min):
         raise _UsageError("--u-min must be a number")
-    for path, option in ((args.csv, "--csv"), (args.json, "--json"), (args.plot, "--plot")):
+    core = _parse_core(args.core)
+    outputs = ((args.csv, "--csv"), (args.json, "--json"), (args.plot, "--plot"), (args.results, "--results"))
+    for path, option in outputs:
         _check_output(path, option)
+    _check_distinct(outputs, args.models)
+    if args.log_dir is not None:
+        log_dir = pathlib.Path(args.log_dir)
+        if log_dir.exists() and not log_dir.is_dir():
+            raise _UsageError(f"--log-dir: {args.log_dir!r} is not a directory")
+        if log_dir.is_dir() and not os.access(log_dir, os.W_OK):
+            raise _UsageError(f"--log-dir: {args.log_dir!r} is not writable")
     if args.plot is not None:
         from .plot import require_matplotlib
 
+        if pathlib.Path(args.plot).suffix.lower() not in PLOT_SUFFIXES:
+            raise _UsageError(
+                f"--plot: unknown suffix {pathlib.Path(args.plot).suffix or '(none)'!r} of {args.plot!r}; "
+                f"use {', '.join(PLOT_SUFFIXES)}"
+            )
         try:
             require_matplotlib()
         except ImportError as exc:
@@ -195,6 +266,18 @@ def _run(args: argparse.Namespace) -> int:
     except OSError as exc:
         raise _UsageError(f"cannot read model file: {exc}") from None
 
+    choice = None
+    if order == 2:
+        from .umin import choose_u_min
+
+        choice = choose_u_min(models, args.mixing, u_min)
+        if choice.origin == "given":
+            try:
+                estimate.check_floor(models[0], models[-1], args.mixing, choice.value)
+            except ValueError as exc:
+                raise _UsageError(f"--u-min: {exc}") from None
+        if not args.quiet:
+            print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
     from .padding import choose_padding
 
     triple = models * 3 if len(models) == 1 else models
@@ -203,7 +286,7 @@ def _run(args: argparse.Namespace) -> int:
     # the core: refused before anything starts when it is needed, else stated
     if order == 3:
         _note_core(triple, args, core, "C")
-    elif u_min == -math.inf:
+    elif choice is not None and choice.value == -math.inf:
         _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
     if not args.quiet:
         print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
@@ -218,8 +301,10 @@ def _run(args: argparse.Namespace) -> int:
             client, executor = dask_executor(args.scheduler)
         except ImportError as exc:
             raise _UsageError(f"--scheduler: {exc}") from None
+    failure: Optional[estimate.ScanError] = None
+    scan: Optional[estimate.VirialScan] = None
     try:
-        common: dict[str, Any] = dict(
+        common: Dict[str, Any] = dict(
             temperatures=args.temperatures,
             runs=args.runs,
             dev_tol=args.dev_tol,
@@ -229,34 +314,40 @@ def _run(args: argparse.Namespace) -> int:
             executor=executor,
             progress=not args.quiet,
             log_dir=args.log_dir,
+            results=args.results,
             reference_padding=padding,
             core=core,
         )
-        if order == 2:
-            if not args.quiet:
-                from .umin import choose_u_min
-
-                choice = choose_u_min(models, args.mixing, u_min)
-                print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
+        try:
+            if order == 2:
                 scan = estimate.b2(*models, u_min=choice, **common)
             else:
-                scan = estimate.b2(*models, u_min=u_min, **common)
-        else:
-            scan = estimate.b3(*models, **common)
+                scan = estimate.b3(*models, **common)
+        except estimate.ScanError as exc:
+            failure = exc
+            scan = exc.scan
     finally:
         if client is not None:
-            client.close()
-    _print_table(scan)
-    if args.csv:
-        io.write_csv(scan, args.csv)
-    if args.json:
-        io.write_json(scan, args.json)
-    if reference is not None:
-        _print_comparison(scan, reference)
-    if args.plot:
-        from .plot import plot_scan
+            with _suppress_all():
+                client.close(timeout=10)
+    if scan is not None:
+        _print_table(scan)
+        if args.csv:
+            io.write_csv(scan, args.csv)
+        if args.json:
+            io.write_json(scan, args.json)
+        if reference is not None:
+            _print_comparison(scan, reference)
+        if args.plot:
+            from .plot import plot_scan
 
-        plot_scan(scan, args.plot, reference=reference)
+            plot_scan(scan, args.plot, reference=reference)
+    if failure is not None:
+        for f in failure.failures:
+            print(f"{PROG}: failed: {f}", file=sys.stderr)
+        where = f" (finished runs are kept in {failure.results}; a rerun makes the missing ones)" if failure.results else ""
+        print(f"{PROG}: error: {len(failure.failures)} failure(s){where}", file=sys.stderr)
+        return 1
     return 0
 
 
@@ -322,16 +413,35 @@ def _note_core(models: List[Any], args: argparse.Namespace, core: Any, what: str
         print(f"core = {choice.distance:g} A ({choice.origin}: {choice.reason})", file=sys.stderr)
 
 
+class _suppress_all:
+    """Ignore any exception (closing a client whose scheduler is gone)."""
+
+    def __enter__(self) -> None:
+        return None
+
+    def __exit__(self, *exc: object) -> bool:
+        return True
+
+
 def _quiet_dask_logs() -> None:
+    """Dask's own log lines (tracebacks of a lost scheduler included) stay off the terminal: the
+    command says what failed in its own lines."""
     import logging
 
-    for name in ("distributed", "tornado", "asyncio"):
-        logging.getLogger(name).setLevel(logging.CRITICAL)
+    try:
+        import distributed  # noqa: F401 - configures its loggers, which are then silenced
+    except ImportError:
+        pass
+    prefixes = ("distributed", "tornado", "asyncio")
+    names = [n for n in list(logging.root.manager.loggerDict) if n.split(".")[0] in prefixes]
+    for name in set(names) | set(prefixes):
+        logging.getLogger(name).setLevel(logging.CRITICAL + 1)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line with `argv` (default: sys.argv[1:]) and return the exit status."""
     parser = _build_parser()
+    previous = _catch_termination()
     try:
         args = parser.parse_args(list(argv) if argv is not None else None)
         if args.command == "models":
@@ -341,18 +451,46 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except _UsageError as exc:
         print(f"{PROG}: error: {exc}" if not str(exc).startswith(PROG) else f"{exc}", file=sys.stderr)
         return 2
-    except KeyboardInterrupt:
-        print(f"{PROG}: interrupted", file=sys.stderr)
-        return 130
     except CoreRefusedError as exc:
         print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
         return 2
+    except KeyboardInterrupt as exc:
+        signum = exc.signum if isinstance(exc, _Signalled) else signal.SIGINT
+        name = signal.Signals(signum).name
+        print(f"{PROG}: stopped by {name}; finished runs are kept in the results store", file=sys.stderr)
+        return 128 + int(signum)
     except (ValueError, OSError, RuntimeError, ImportError) as exc:
         print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
         return 1
     except Exception as exc:  # noqa: BLE001 - the command line shows no traceback
         print(f"{PROG}: error: {type(exc).__name__}: {_one_line(exc)}", file=sys.stderr)
         return 1
+    finally:
+        _restore_handlers(previous)
+
+
+def _raise_signalled(signum: int, frame: Any) -> None:
+    raise _Signalled(signum)
+
+
+def _catch_termination() -> Dict[int, Any]:
+    """SIGTERM and SIGHUP end the command like Ctrl-C does: workers stopped, finished runs kept."""
+    previous: Dict[int, Any] = {}
+    for name in ("SIGTERM", "SIGHUP"):
+        signum = getattr(signal, name, None)
+        if signum is None:
+            continue
+        try:
+            previous[signum] = signal.signal(signum, _raise_signalled)
+        except ValueError:  # not the main thread: leave the handlers alone
+            break
+    return previous
+
+
+def _restore_handlers(previous: Dict[int, Any]) -> None:
+    for signum, handler in previous.items():
+        with _suppress_all():
+            signal.signal(signum, handler)
 
 
 def _one_line(exc: BaseException) -> str:

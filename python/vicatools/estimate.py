@@ -20,6 +20,7 @@ import math
 import numbers
 import os
 import pathlib
+import sys
 from dataclasses import dataclass, replace
 from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union, overload
 
@@ -29,15 +30,25 @@ from .cores import CoreChoice, CoreLike, checked_core
 from .library import resolve_model
 from .models import Model
 from .padding import PaddingChoice, PaddingLike, choose_padding
-from .parallel import RunTask, execute
+from .parallel import RunFailure, RunResult, RunTask, run_each
+from .store import RunRecord, RunStore, ScanSettings, default_store_path, versions
 from .tables import check_mixing
-from .umin import UMinChoice, choose_u_min
+from .umin import UMinChoice, choose_u_min, lowest_dimer_energy
 
 ModelLike = Union[Model, str, "os.PathLike[str]"]
 
 DEFAULT_RUNS = 8
 DEFAULT_DEV_TOL = 1e-3
 DEFAULT_ORDER_MAX = 2
+
+MAX_ORDER_MAX = 169
+"""Highest ``order_max`` the runs can hold: from order 170 on, the k! of the entries
+overflows a double and a run fails after its first production block."""
+
+MAX_RUNS = 100_000
+"""Most runs per temperature (a bound against typing mistakes such as ``runs=10**9``)."""
+
+ResultsArg = Union[None, bool, str, "os.PathLike[str]"]
 
 
 def mean_and_stderr(values: Sequence[float]) -> Tuple[float, float]:
@@ -175,6 +186,7 @@ class VirialScan:
             (`vicatools.padding`); None when unknown.
         core: the core on bare attracting site pairs (`vicatools.cores`): for C
             always, for B when it runs without a floor; None when not used.
+        results: path of the results store holding the runs (None when not stored).
     """
 
     order: int
@@ -186,6 +198,7 @@ class VirialScan:
     u_min: Optional[UMinChoice] = None
     reference_padding: Optional[PaddingChoice] = None
     core: Optional[CoreChoice] = None
+    results: Optional[str] = None
 
     def __iter__(self) -> Iterator[VirialEstimate]:
         return iter(self.estimates)
@@ -281,16 +294,21 @@ class VirialScan:
 
 
 def _temperature(t: object) -> float:
-    """One temperature as a float: a real number (Python or numpy), not a bool, string or bytes."""
-    if isinstance(t, bool) or type(t).__name__ == "bool_" or not isinstance(t, (numbers.Real, decimal.Decimal)):
-        raise ValueError(f"temperature must be a number in K, got {t!r}")
-    return float(t)
+    """One temperature as a float: a real number (Python, numpy or Decimal), not a bool, string or bytes."""
+    if isinstance(t, (str, bytes, bytearray, bool)) or type(t).__name__ == "bool_":
+        raise TypeError(f"a temperature must be a number in K, got {t!r}")
+    if not isinstance(t, (numbers.Real, decimal.Decimal)):
+        raise TypeError(f"a temperature must be a number in K, got {t!r}")
+    value = float(t)
+    if not (value > 0.0 and math.isfinite(value)):
+        raise ValueError(f"temperature must be a finite number above 0 K, got {value:g}")
+    return value
 
 
 def _temperatures(temperatures: Union[float, Iterable[float]]) -> List[float]:
     """Temperatures in K from a number, a sequence or a numpy scalar or 1-d array."""
-    if isinstance(temperatures, (str, bytes, bytearray)):
-        raise ValueError(f"temperatures must be numbers in K, got {temperatures!r}")
+    if isinstance(temperatures, (str, bytes, bytearray, bool)):
+        raise TypeError(f"temperatures must be numbers in K (a number or a list of them), got {temperatures!r}")
     ndim = getattr(temperatures, "ndim", None)
     if ndim is not None and ndim > 1:
         raise ValueError(f"temperatures must be a number or a 1-d sequence, got an array of {ndim} dimensions")
@@ -302,19 +320,93 @@ def _temperatures(temperatures: Union[float, Iterable[float]]) -> List[float]:
         ts = [_temperature(temperatures)]
     if not ts:
         raise ValueError("no temperature given")
-    for t in ts:
-        if not (t > 0.0 and math.isfinite(t)):
-            raise ValueError(f"temperature must be a finite number above 0 K, got {t:g}")
     return ts
 
 
 def _check_common(runs: int, dev_tol: float, order_max: int) -> None:
     if isinstance(runs, bool) or not isinstance(runs, int) or runs < 2:
         raise ValueError(f"runs must be an integer of at least 2 (no error bar from one run), got {runs!r}")
-    if not (dev_tol > 0.0) or math.isnan(dev_tol):
+    if runs > MAX_RUNS:
+        raise ValueError(f"runs must be at most {MAX_RUNS} per temperature, got {runs}")
+    if isinstance(dev_tol, bool) or not (dev_tol > 0.0) or math.isnan(dev_tol):
         raise ValueError(f"dev_tol must be above 0, got {dev_tol!r}")
     if isinstance(order_max, bool) or not isinstance(order_max, int) or order_max < 0:
         raise ValueError(f"order_max must be an integer of at least 0, got {order_max!r}")
+    if order_max > MAX_ORDER_MAX:
+        raise ValueError(
+            f"order_max must be at most {MAX_ORDER_MAX} (from 170 on, k! overflows a double and "
+            f"the runs fail), got {order_max}"
+        )
+
+
+def check_floor(first: Model, second: Model, mixing: str, u_min: float) -> None:
+    """Refuse a floor above the lowest pair energy of the two models (found by
+    `vicatools.umin.lowest_dimer_energy`): every configuration at or below the floor
+    counts as a full overlap, so such a floor would cut into the attractive well."""
+    if not math.isfinite(u_min):
+        return
+    e_min = lowest_dimer_energy(first, second, mixing)
+    if u_min > e_min:
+        pair = first.name if first is second or first == second else f"{first.name} + {second.name}"
+        raise ValueError(
+            f"u_min = {u_min:g} K is above the lowest pair energy of {pair} ({e_min:.4g} K): every "
+            f"configuration at or below the floor counts as a full overlap (f = -1), so this floor "
+            f"would cut off part of the attractive well and give a wrong B; give a floor below "
+            f"{e_min:.4g} K, or none"
+        )
+
+
+@dataclass(frozen=True)
+class ScanFailure:
+    """Runs at one temperature that failed with one reason.
+
+    Attributes:
+        t_kelvin: temperature in K.
+        runs: how many runs failed so (0: the temperature has too few successful runs
+            for an estimate, `reason` says how many).
+        reason: one line.
+    """
+
+    t_kelvin: float
+    runs: int
+    reason: str
+
+    def __str__(self) -> str:
+        what = f"{self.runs} run{'s' if self.runs != 1 else ''} failed: " if self.runs else ""
+        return f"T = {self.t_kelvin:g} K: {what}{self.reason}"
+
+
+class ScanError(RuntimeError):
+    """Some runs of a scan failed.  Nothing is lost: every run that finished is in the
+    results store, and a rerun of the same scan makes only the runs missing.
+
+    Attributes:
+        scan: the estimates at the temperatures with at least 2 successful runs (a
+            `VirialScan`), or None when there is none.
+        failures: one `ScanFailure` per temperature and reason.
+        results: path of the results store (None when not stored).
+    """
+
+    def __init__(self, scan: Optional[VirialScan], failures: Sequence[ScanFailure], results: Optional[str]):
+        self.scan = scan
+        self.failures = tuple(failures)
+        self.results = results
+        n = sum(f.runs for f in self.failures)
+        temps = sorted({f.t_kelvin for f in self.failures})
+        super().__init__(
+            f"{n} run(s) failed at {', '.join(f'{t:g}' for t in temps)} K; first: {self.failures[0]}"
+            if self.failures
+            else "the scan failed"
+        )
+
+
+def open_store(results: ResultsArg, settings: ScanSettings) -> Optional[RunStore]:
+    """The results store of a scan: `results` False -> none; None or True -> the default
+    file of these settings (`vicatools.store.default_store_path`); else that path."""
+    if results is False:
+        return None
+    path = default_store_path(settings) if results is None or results is True else pathlib.Path(results)
+    return RunStore(path)
 
 
 def _scan(
@@ -332,51 +424,137 @@ def _scan(
     executor: Optional[cf.Executor],
     progress: bool,
     log_dir: Optional[Union[str, "os.PathLike[str]"]],
+    results: ResultsArg = None,
 ) -> VirialScan:
     name = "b2" if order == 2 else "b3"
+    settings = ScanSettings(
+        order=order,
+        models=tuple(models),
+        mixing=mixing,
+        u_min=u_min.value if u_min is not None else -math.inf,
+        dev_tol=dev_tol,
+        order_max=order_max,
+        length_unit=padding.angstrom,
+        core=core.distance if core is not None and core.applied else 0.0,
+    )
+    store = open_store(results, settings)
     log_base = None
     if log_dir is not None:
-        log_base = pathlib.Path(log_dir)
+        # absolute: the runs may be made in processes with other working directories (Dask)
+        log_base = pathlib.Path(log_dir).resolve()
         log_base.mkdir(parents=True, exist_ok=True)
+    try:
+        return _scan_with_store(
+            name, settings, temperatures, runs, u_min, padding, core, workers, executor, progress, log_base, store
+        )
+    finally:
+        if store is not None:
+            store.close()
+
+
+def _scan_with_store(
+    name: str,
+    settings: ScanSettings,
+    temperatures: List[float],
+    runs: int,
+    u_min: Optional[UMinChoice],
+    padding: PaddingChoice,
+    core: Optional[CoreChoice],
+    workers: Optional[int],
+    executor: Optional[cf.Executor],
+    progress: bool,
+    log_base: Optional[pathlib.Path],
+    store: Optional[RunStore],
+) -> VirialScan:
+    order = settings.order
+    ts = temperatures
+    # stored runs of the same settings, by temperature; a temperature given twice (two
+    # independent estimates) takes them in turn
+    stored: dict[float, List[RunResult]] = {t: [] for t in ts}
+    if store is not None:
+        key = settings.key
+        for rec in store.records():
+            if rec.ok and rec.key == key and rec.t_kelvin in stored:
+                stored[rec.t_kelvin].append(RunResult(rec.entries, rec.cpu_seconds))
+    made: List[List[RunResult]] = []
+    for t in ts:
+        made.append(stored[t][:runs])
+        del stored[t][:runs]
     nonce = os.urandom(8).hex()
-    tasks = []
-    for i, t in enumerate(temperatures):
-        for r in range(runs):
+    tasks: List[RunTask] = []
+    point: List[int] = []
+    for i, t in enumerate(ts):
+        for r in range(len(made[i]), runs):
             log = None if log_base is None else str(log_base / f"{name}_{i:03d}_T{t:g}K_run{r:02d}.log")
+            point.append(i)
             tasks.append(
                 RunTask(
                     order=order,
-                    models=tuple(models),
-                    mixing=mixing,
+                    models=settings.models,
+                    mixing=settings.mixing,
                     t_kelvin=t,
-                    u_min=u_min.value if u_min is not None else -math.inf,
-                    dev_tol=dev_tol,
-                    order_max=order_max,
+                    u_min=settings.u_min,
+                    dev_tol=settings.dev_tol,
+                    order_max=settings.order_max,
                     log_path=log,
                     token=f"{nonce}-{i}-{r}",
-                    length_unit=padding.angstrom,
-                    core=core.distance if core is not None else 0.0,
+                    length_unit=settings.length_unit,
+                    core=settings.core,
                 )
             )
-    results = execute(tasks, executor=executor, workers=workers, progress=progress, description=name)
+    if progress and store is not None:
+        print(
+            f"results: {store.path} ({sum(map(len, made))} of {runs * len(ts)} runs already there, "
+            f"{len(tasks)} to make)",
+            file=sys.stderr,
+            flush=True,
+        )
+    failed: dict[Tuple[float, str], int] = {}
+    stamp = versions()
+
+    def on_done(i: int, outcome: Union[RunResult, RunFailure]) -> None:
+        task = tasks[i]
+        if isinstance(outcome, RunResult):
+            record = RunRecord(settings, task.t_kelvin, "ok", outcome.entries, outcome.cpu_seconds, versions=stamp)
+            made[point[i]].append(outcome)
+        else:
+            record = RunRecord(settings, task.t_kelvin, "failed", reason=outcome.reason, versions=stamp)
+            failed[(task.t_kelvin, outcome.reason)] = failed.get((task.t_kelvin, outcome.reason), 0) + 1
+        if store is not None:
+            try:
+                store.append(record)
+            except OSError as exc:
+                raise OSError(f"cannot write the results store {str(store.path)!r}: {exc.strerror or exc}") from None
+
+    if tasks:
+        run_each(tasks, on_done, executor=executor, workers=workers, progress=progress, description=name)
     unit = units.molecular_unit(order)
     estimates = []
-    for i, t in enumerate(temperatures):
-        chunk = results[i * runs : (i + 1) * runs]
-        estimates.append(
-            VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit, [r.cpu_seconds for r in chunk])
-        )
-    return VirialScan(
+    failures = [ScanFailure(t, n, reason) for (t, reason), n in failed.items()]
+    for t, chunk in zip(ts, made):
+        if len(chunk) >= 2:
+            estimates.append(
+                VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit, [r.cpu_seconds for r in chunk])
+            )
+        else:
+            failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), 2 needed"))
+    models = settings.models
+    scan = VirialScan(
         order=order,
         models=tuple(m.name for m in models) if len({id(m) for m in models}) > 1 else (models[0].name,),
         estimates=tuple(estimates),
-        dev_tol=dev_tol,
-        order_max=order_max,
-        mixing=mixing,
+        dev_tol=settings.dev_tol,
+        order_max=settings.order_max,
+        mixing=settings.mixing,
         u_min=u_min,
         reference_padding=padding,
         core=core,
+        results=None if store is None else str(store.path),
     )
+    if failures:
+        failures.sort(key=lambda f: (ts.index(f.t_kelvin), f.runs == 0))
+        raise ScanError(scan if estimates else None, failures, scan.results)
+    return scan
 
 
 def b2(
@@ -395,6 +573,7 @@ def b2(
     progress: bool = True,
     log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
     reference_padding: PaddingLike = "auto",
+    results: ResultsArg = None,
 ) -> VirialScan:
     """Second virial coefficient B of `model` (or the cross coefficient B12 of
     `model` and `model2`) at each of `temperatures` (K), from `runs` independent
@@ -414,6 +593,16 @@ def b2(
     (`vicatools.padding`; 1 gives runs made in Å); the padding used is in the
     result's ``reference_padding``.  It changes the error bars, not the values.
     Values are per molecule in Å³; ``.molar()`` gives cm³/mol.
+
+    Every run is stored as it finishes in the results store `results` (a JSON Lines
+    file, `vicatools.store`): by default a file in the user's data directory named
+    after the scan's settings, ``False`` for none.  Runs already in the store with
+    the same settings and temperature count, so repeating a call makes only the
+    runs missing.  A floor given above the models' lowest pair energy is refused
+    (ValueError).  When any run fails (a non-finite result, a refused setting, a
+    worker that died three times, a lost cluster) the others go on, and at the end
+    `ScanError` is raised, carrying the estimates that could be made (``.scan``) and
+    one `ScanFailure` per temperature and reason (``.failures``).
     """
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
@@ -425,9 +614,11 @@ def b2(
     core_used: Optional[CoreChoice] = None
     if choice.value == -math.inf:
         core_used = checked_core([first, second], mixing, core, "B without an energy floor (u_min = -inf)")
+    if choice.origin == "given":
+        check_floor(first, second, mixing, choice.value)
     return _scan(
         2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, core_used, workers, executor,
-        progress, log_dir,
+        progress, log_dir, results,
     )
 
 
@@ -447,6 +638,7 @@ def b3(
     progress: bool = True,
     log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
     reference_padding: PaddingLike = "auto",
+    results: ResultsArg = None,
 ) -> VirialScan:
     """Third virial coefficient C of `model` (or C123 of three models) at each of
     `temperatures` (K), from `runs` independent `vica.Cms` runs per temperature.
@@ -456,7 +648,8 @@ def b3(
     bare charges attract and can collapse get the r^-12 core of `vicatools.cores` (`core`:
     "default" for 0.1 Å, a distance in Å, or None to refuse it, which makes C of such models a
     ValueError); the core used is in the result's ``core``.  Other arguments,
-    `reference_padding` among them, as for `b2`.  Values are per molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
+    `reference_padding`, the results store and `ScanError` among them, as for `b2`.  Values are per
+    molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
     """
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
@@ -470,5 +663,6 @@ def b3(
     padding = choose_padding(ms, reference_padding, mixing)
     core_used = checked_core(ms, mixing, core, "C")
     return _scan(
-        3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, core_used, workers, executor, progress, log_dir
+        3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, core_used, workers, executor, progress, log_dir,
+        results,
     )

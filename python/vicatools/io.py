@@ -1,4 +1,4 @@
-"""CSV and JSON files of a scan.
+"""CSV and JSON files of a scan, and scans read back from a results store.
 
 CSV: a header row and one row per temperature with the columns of
 `csv_columns` (`CSV_COLUMNS` for B, `CSV_COLUMNS_C` for C), in cm³/mol for B and
@@ -13,11 +13,14 @@ JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
 "n_runs": n, "b": ..., "b_stderr": ..., ...}, ...]}`` where ``runs`` holds every run's entries as
 `vica` returned them (per molecule, Å³ or Å⁶, ``entries_unit``), ``cpu_seconds``
 each run's CPU time in s, and the other
-keys of a temperature are those of the CSV row, in ``unit``.  Values that are not
+keys of a temperature are those of the CSV row, in ``unit``; ``results`` (when the runs
+were stored) is the path of the results store.  Values that are not
 finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
 ``core`` is null or ``{"angstrom": d, "pairs": [[site, site], ...], "origin": ...,
 "reason": ...}`` (`vicatools.cores`).  `read_json` gives the scan back from the
 runs' entries.
+
+`read_store` reads a results store (`vicatools.store`) back into a `VirialScan`.
 """
 from __future__ import annotations
 
@@ -30,6 +33,7 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 from .cores import CoreChoice
 from .padding import PaddingChoice
 from .estimate import VirialEstimate, VirialScan
+from .store import RunRecord, read_records
 from .umin import UMinChoice
 from .units import molar_unit, molecular_unit
 
@@ -73,7 +77,11 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
     temps: List[Dict[str, Any]] = []
     for e in scan:
         row = estimate_row(e)
-        item: Dict[str, Any] = {"t_kelvin": e.t_kelvin, "runs": [list(r) for r in e.runs], "n_runs": row.pop("runs")}
+        item: Dict[str, Any] = {
+            "t_kelvin": e.t_kelvin,
+            "runs": [[_finite(x) for x in r] for r in e.runs],
+            "n_runs": row.pop("runs"),
+        }
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
         row.pop("t_kelvin")
@@ -105,6 +113,8 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         },
         "temperatures": temps,
     }
+    if scan.results is not None:
+        out["results"] = scan.results
     return out
 
 
@@ -164,3 +174,52 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
 def read_json(path: Union[str, pathlib.Path]) -> VirialScan:
     """The scan written by `write_json` to `path`."""
     return scan_from_dict(json.loads(pathlib.Path(path).read_text(encoding="utf-8")))
+def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = None) -> VirialScan:
+    """The scan held by a results store (`vicatools.store`): one estimate per temperature
+    with at least 2 successful runs, in the order the temperatures first appear, from all
+    its successful runs (failed runs are left out).
+
+    A store holds the runs of one scan unless several scans were pointed at the same
+    file; then `settings_key` (a record's ``settings_key``) chooses one, and leaving it
+    out raises ValueError listing the keys.  Raises ValueError when no temperature has 2
+    successful runs."""
+    records = [r for r in read_records(path) if r.ok]
+    keys: Dict[str, RunRecord] = {}
+    for r in records:
+        keys.setdefault(r.key, r)
+    if settings_key is None:
+        if len(keys) > 1:
+            listing = "; ".join(
+                f"{k}: B{r.settings.order} of {' + '.join(m.name for m in r.settings.models)}, "
+                f"dev_tol {r.settings.dev_tol:g}, order_max {r.settings.order_max}, u_min {r.settings.u_min:g} K"
+                for k, r in keys.items()
+            )
+            raise ValueError(f"{str(path)!r} holds runs of {len(keys)} scans; choose one by settings_key: {listing}")
+        settings_key = next(iter(keys), None)
+    chosen = [r for r in records if r.key == settings_key]
+    by_t: Dict[float, List[RunRecord]] = {}
+    for r in chosen:
+        by_t.setdefault(r.t_kelvin, []).append(r)
+    usable = {t: rs for t, rs in by_t.items() if len(rs) >= 2}
+    if not usable:
+        raise ValueError(f"{str(path)!r} holds no temperature with 2 successful runs")
+    s = chosen[0].settings
+    unit = molecular_unit(s.order)
+    estimates = tuple(
+        VirialEstimate.from_runs(s.order, t, [r.entries for r in rs], unit, [r.cpu_seconds for r in rs])
+        for t, rs in usable.items()
+    )
+    names = [m.name for m in s.models]
+    same = all(m == s.models[0] for m in s.models)
+    return VirialScan(
+        order=s.order,
+        models=(names[0],) if same else tuple(names),
+        estimates=estimates,
+        dev_tol=s.dev_tol,
+        order_max=s.order_max,
+        mixing=s.mixing,
+        u_min=UMinChoice(s.u_min, "stored", "read from the results store") if s.order == 2 else None,
+        reference_padding=PaddingChoice(s.length_unit, "stored", "read from the results store"),
+        core=None if s.core == 0.0 else CoreChoice(s.core, (), "stored", "read from the results store"),
+        results=str(path),
+    )

@@ -246,7 +246,12 @@ def load_model(path: PathLike) -> Model:
     missing or wrong field, and `OSError` when the file cannot be read.
     """
     p = pathlib.Path(path)
-    text = p.read_text(encoding="utf-8")
+    try:
+        text = p.read_text(encoding="utf-8")
+    except UnicodeDecodeError as exc:
+        raise ModelFileError(f"model file {str(p)!r}: not UTF-8 text ({exc.reason} at byte {exc.start})") from None
+    except OSError as exc:
+        raise OSError(exc.errno, f"model file {str(p)!r}: {exc.strerror or exc}") from None
     use_json = p.suffix.lower() == ".json" or (p.suffix.lower() != ".toml" and text.lstrip().startswith("{"))
     try:
         data = json.loads(text) if use_json else _load_toml(text)

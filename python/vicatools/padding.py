@@ -57,7 +57,7 @@ class PaddingChoice:
     Attributes:
         angstrom: the padding in Å: the reference diameter is the molecules' radii plus this,
             and the runs are made in a length unit of this many Å.
-        origin: "given" (by the caller) or "auto".
+        origin: "given" (by the caller), "auto", or "stored" (read back from a results store).
         reason: one sentence saying why.
     """
 

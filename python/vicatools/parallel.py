@@ -13,8 +13,8 @@ inherits its parent's generator state).  Runs are thus statistically
 independent whatever the start method or executor.
 
 Executors.  By default the runs go to a `concurrent.futures.ProcessPoolExecutor`
-over all cores, started with the "forkserver" method where the platform has
-it (else "spawn").  Any `concurrent.futures.Executor` is accepted instead,
+over all cores, started with the "spawn" method (each worker a child of the
+caller, which it does not outlive).  Any `concurrent.futures.Executor` is accepted instead,
 for example ``distributed.Client(address).get_executor()`` for a Dask
 cluster (see `dask_executor`).  A run holds the interpreter lock of its
 process for its whole length, so threads give no parallelism.
@@ -24,14 +24,16 @@ from __future__ import annotations
 import concurrent.futures as cf
 from concurrent.futures.process import BrokenProcessPool
 import contextlib
+import math
 import multiprocessing
 import os
 import signal
+import socket
 import sys
 import threading
 import time
 from dataclasses import dataclass
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from .models import Model
 from .tables import pair_table
@@ -172,20 +174,45 @@ def available_cores() -> int:
 
 def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     """A process pool of `workers` processes (default: all cores this process may use), started by
-    "forkserver" where available, else "spawn"."""
+    "spawn": every worker is a child of this process, so that it can die with it (see
+    `die_with_parent`; a forkserver's children would outlive a killed caller, each holding the
+    pipes that keep the forkserver and the others waiting)."""
     if workers is None:
         workers = available_cores()
     if workers < 1:
         raise ValueError(f"workers must be at least 1, got {workers}")
-    method = "forkserver" if "forkserver" in multiprocessing.get_all_start_methods() else "spawn"
     return cf.ProcessPoolExecutor(
-        max_workers=workers, mp_context=multiprocessing.get_context(method), initializer=_ignore_interrupts
+        max_workers=workers, mp_context=multiprocessing.get_context("spawn"), initializer=_ignore_interrupts
     )
 
 
 def _ignore_interrupts() -> None:
-    """Workers leave a keyboard interrupt to the caller, which stops them (no traceback from each)."""
+    """Initializer of pool workers: a keyboard interrupt is left to the caller, which stops them
+    (no traceback from each), and a worker dies with its parent (see `die_with_parent`)."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    die_with_parent()
+
+
+def die_with_parent() -> bool:
+    """Ask the kernel to kill this process (SIGKILL) when its parent dies; Linux only
+    (``prctl(PR_SET_PDEATHSIG)``).  Returns whether it was set.
+
+    A run holds the interpreter lock for its whole length, so no thread of the worker
+    could watch its parent meanwhile: the kernel has to.  The workers of `default_executor`
+    are children of the caller, so none outlives the command that started it, however
+    that ends (``kill -9`` included)."""
+    if not sys.platform.startswith("linux"):
+        return False
+    try:
+        import ctypes
+
+        libc = ctypes.CDLL(None, use_errno=True)
+        pr_set_pdeathsig = 1
+        if libc.prctl(pr_set_pdeathsig, signal.SIGKILL, 0, 0, 0) != 0:
+            return False
+    except (OSError, AttributeError):
+        return False
+    return True
 
 
 def execute(
@@ -229,6 +256,192 @@ def execute(
             pool.shutdown(wait=ok, cancel_futures=True)
 
 
+@dataclass(frozen=True)
+class RunFailure:
+    """A run that gave no usable result.
+
+    Attributes:
+        reason: one line: the exception's type and message, or what was wrong with the result.
+        worker_died: True when the run's worker process died (killed, out of memory) every time
+            it was tried.
+    """
+
+    reason: str
+    worker_died: bool = False
+
+
+OWN_FAILURES = (ValueError, ArithmeticError, RuntimeError, MemoryError)
+"""Exceptions by which a run fails on its own (a refused setting, a non-finite estimate, ...):
+such a run is recorded as failed and not retried in the same scan."""
+
+WORKER_RETRIES = 2
+"""How many times a run whose worker process died is made again in a new pool."""
+
+
+def check_finite(task: RunTask, result: RunResult) -> Optional[RunFailure]:
+    """A failure when the run's entries are not all finite (else None)."""
+    bad = [(k, x) for k, x in enumerate(result.entries) if not math.isfinite(x)]
+    if not bad:
+        return None
+    k, x = bad[0]
+    what = "the estimate" if k == 0 else f"entry {k}"
+    return RunFailure(
+        f"non-finite result ({what} = {x!r}): the run never reached the hard-sphere reference, so its "
+        f"estimate is not a number; a temperature far below the well depth, or a floor that leaves "
+        f"no configuration above it, does this"
+    )
+
+
+def _reason(exc: BaseException) -> str:
+    text = " ".join(str(exc).split())
+    name = type(exc).__name__
+    return f"{name}: {text}" if text else name
+
+
+def run_each(
+    tasks: Sequence[RunTask],
+    on_done: Callable[[int, Union[RunResult, RunFailure]], None],
+    executor: Optional[cf.Executor] = None,
+    workers: Optional[int] = None,
+    progress: bool = True,
+    description: str = "runs",
+    window: Optional[int] = None,
+) -> None:
+    """Make every run of `tasks` and call ``on_done(index, outcome)`` in the calling thread as
+    each finishes, with its `RunResult` or a `RunFailure`; a failing run does not stop the others.
+
+    Runs go to `executor` if given, else to a process pool of `workers` processes
+    (`default_executor`) that is shut down afterwards.  At most `window` runs are
+    submitted at a time (default: the pool's worker count, unbounded for an executor
+    that does not tell it).  When a worker of our own pool dies, the pool is rebuilt and
+    the runs it held are made again, at most `WORKER_RETRIES` times each.  A run raising
+    one of `OWN_FAILURES`, or giving non-finite entries, fails at once; an executor that
+    cannot take or finish runs any more (a lost Dask scheduler) fails every run not yet
+    finished with its reason.  An exception from `on_done` (e.g. a full disk) or an
+    interruption stops the workers of our own pool and propagates."""
+    own = executor is None
+    n_workers = (workers or available_cores()) if own else None
+    pool: cf.Executor = default_executor(n_workers) if executor is None else executor
+    if window is None:
+        window = n_workers if own else getattr(executor, "_max_workers", None)
+    limit = len(tasks) if window is None else max(1, int(window))
+    pending = list(range(len(tasks)))[::-1]  # popped from the end, in task order
+    attempts = [0] * len(tasks)
+    running: Dict[cf.Future[RunResult], int] = {}
+    clean = False
+    try:
+        with _progress_bar(len(tasks), description, progress) as bar:
+
+            def finish(i: int, outcome: Union[RunResult, RunFailure]) -> None:
+                on_done(i, outcome)
+                bar.update(1)
+
+            while pending or running:
+                while pending and len(running) < limit:
+                    i = pending[-1]
+                    try:
+                        fut = pool.submit(run_task, tasks[i])
+                    except RuntimeError as exc:  # a broken pool, an executor shut down, a closed client
+                        if own and isinstance(exc, BrokenProcessPool):
+                            break  # rebuilt below, once the futures have told which runs were lost
+                        for j in reversed(pending):
+                            finish(j, RunFailure(f"could not be sent to the executor: {_reason(exc)}"))
+                        pending.clear()
+                        break
+                    pending.pop()
+                    attempts[i] += 1
+                    running[fut] = i
+                if not running:
+                    if pending and own:
+                        pool = _rebuild(pool, n_workers)
+                    continue
+                done, _ = cf.wait(list(running), timeout=None if own else 2.0, return_when=cf.FIRST_COMPLETED)
+                if not done:
+                    lost = _executor_lost(pool)
+                    if lost is not None:  # its futures may never resolve: give up on them
+                        for fut, i in list(running.items()):
+                            fut.cancel()
+                            del running[fut]
+                            finish(i, RunFailure(f"lost by the executor: {lost}"))
+                        for j in reversed(pending):
+                            finish(j, RunFailure(f"not made: {lost}"))
+                        pending.clear()
+                    continue
+                broken = False
+                for fut in done:
+                    i = running.pop(fut)
+                    outcome = _outcome(tasks[i], fut, retry=own and attempts[i] <= WORKER_RETRIES, tries=attempts[i])
+                    if outcome is None:
+                        broken = True
+                        pending.append(i)
+                    else:
+                        finish(i, outcome)
+                if broken:
+                    # the runs still in the broken pool are lost with it (their futures fail at
+                    # once; a run that finished meanwhile keeps its result): make them again
+                    cf.wait(list(running))
+                    for fut, i in list(running.items()):
+                        del running[fut]
+                        outcome = _outcome(tasks[i], fut, retry=attempts[i] <= WORKER_RETRIES, tries=attempts[i])
+                        if outcome is None:
+                            pending.append(i)
+                        else:
+                            finish(i, outcome)
+                    pending.sort(reverse=True)
+                    pool = _rebuild(pool, n_workers)
+        clean = True
+    finally:
+        if not clean:
+            for fut in running:
+                fut.cancel()
+        if own:
+            if not clean:
+                _stop_workers(pool)
+            _shutdown(pool, wait=clean)
+
+
+def _outcome(task: RunTask, fut: cf.Future[RunResult], retry: bool, tries: int) -> Optional[Union[RunResult, RunFailure]]:
+    """What a finished future gives: the result, a failure, or None when the worker died and
+    the run is to be made again (`retry`)."""
+    try:
+        result = fut.result()
+    except BrokenProcessPool:
+        if retry:
+            return None
+        return RunFailure(f"its worker process died {tries} time(s) (killed, or out of memory)", True)
+    except OWN_FAILURES as exc:
+        return RunFailure(_reason(exc))
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except cf.CancelledError:
+        return RunFailure("lost by the executor: cancelled (a lost Dask scheduler, or a shut-down executor)")
+    except BaseException as exc:  # noqa: BLE001 - the run is lost with its executor
+        return RunFailure(f"lost by the executor: {_reason(exc)}")
+    return check_finite(task, result) or result
+
+
+def _executor_lost(executor: cf.Executor) -> Optional[str]:
+    """Why a foreign executor can no longer finish runs, or None: a Dask client's executor whose
+    client has closed (its scheduler lost for longer than the connect timeout)."""
+    client = getattr(executor, "_client", None)
+    status = getattr(client, "status", None)
+    if isinstance(status, str) and status in ("closing", "closed", "failed"):
+        address = getattr(getattr(client, "scheduler", None), "address", None) or "its scheduler"
+        return f"the Dask client lost {address} (client {status})"
+    return None
+
+
+def _rebuild(pool: cf.Executor, workers: Optional[int]) -> cf.Executor:
+    _stop_workers(pool)
+    _shutdown(pool, wait=True)
+    return default_executor(workers)
+
+
+def _shutdown(pool: cf.Executor, wait: bool) -> None:
+    with contextlib.suppress(Exception):
+        pool.shutdown(wait=wait, cancel_futures=True)
+
+
 class _NoBar:
     """Stands in for a tqdm bar when progress is off (tqdm would still start its monitor thread)."""
 
@@ -260,14 +473,20 @@ def _stop_workers(pool: cf.Executor) -> None:
 
 
 def dask_executor(address: str, timeout: Optional[float] = None) -> Tuple[Any, cf.Executor]:
-    """Connect to the Dask scheduler at `address` (e.g. ``tcp://host:8786``) and
-    return ``(client, executor)``; close the client when done.
+    """Connect to the Dask scheduler at `address` (e.g. ``tcp://host:8786``), check its
+    workers, and return ``(client, executor)``; close the client when done.
 
-    Raises ImportError when dask.distributed is not installed and OSError when
-    the scheduler cannot be reached within `timeout` seconds (default: Dask's
+    Every step is bounded by `timeout` seconds (default: Dask's
     ``distributed.comm.timeouts.connect``, 30 s unless configured, e.g. by the
-    environment variable ``DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT=5s``).
-    The workers need the same `vica` installed."""
+    environment variable ``DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT=5s``):
+
+    - a TCP address must answer with Dask's handshake (a port where something else
+      listens is refused rather than waited on);
+    - at least one worker must be connected;
+    - every worker must import `vica` and `vicatools` of this process's version.
+
+    Raises ImportError when dask.distributed is not installed and OSError (one line,
+    naming the scheduler or the worker) otherwise."""
     try:
         import distributed
     except ImportError:
@@ -275,10 +494,143 @@ def dask_executor(address: str, timeout: Optional[float] = None) -> Tuple[Any, c
             "running on a Dask cluster needs dask.distributed: pip install \"dask[distributed]\" "
             "(or install vica with its 'distributed' extra)"
         ) from None
+    if timeout is None:
+        timeout = _dask_connect_timeout()
+    _probe_dask_address(address, timeout)
     make_client: Any = distributed.Client
     try:
-        client: Any = make_client(address) if timeout is None else make_client(address, timeout=timeout)
+        client: Any = _bounded(lambda: make_client(address, timeout=timeout), timeout + 5.0)
     except (OSError, TimeoutError) as exc:
         raise OSError(f"cannot reach the Dask scheduler at {address}: {exc}") from None
+    try:
+        check_dask_workers(client, address, timeout)
+    except BaseException:
+        with contextlib.suppress(Exception):
+            client.close(timeout=5)
+        raise
     executor: cf.Executor = client.get_executor()
     return client, executor
+
+
+def _dask_connect_timeout() -> float:
+    try:
+        import dask
+        from dask.utils import parse_timedelta
+
+        value = parse_timedelta(dask.config.get("distributed.comm.timeouts.connect"), default="seconds")
+        return float(value) if value else 30.0
+    except Exception:  # noqa: BLE001 - an unreadable setting: Dask's own default
+        return 30.0
+
+
+def _bounded(fn: Callable[[], Any], seconds: float) -> Any:
+    """Call `fn` on a daemon thread and wait at most `seconds` (TimeoutError after that; the
+    thread is left to end with the process)."""
+    box: List[Any] = []
+
+    def target() -> None:
+        try:
+            box.append(("ok", fn()))
+        except BaseException as exc:  # noqa: BLE001 - carried to the caller
+            box.append(("error", exc))
+
+    thread = threading.Thread(target=target, name="vicatools-dask", daemon=True)
+    thread.start()
+    thread.join(seconds)
+    if not box:
+        raise TimeoutError(f"no answer within {seconds:g} s")
+    kind, value = box[0]
+    if kind == "error":
+        raise value
+    return value
+
+
+def _probe_dask_address(address: str, timeout: float) -> None:
+    """A Dask scheduler sends its handshake (a frame count and a msgpack header naming
+    "python" and "pickle-protocol") as soon as a connection opens; anything else is refused."""
+    target = address[len("tcp://"):] if address.startswith("tcp://") else address
+    if "://" in target or ":" not in target:
+        return  # another transport (tls, ucx, inproc): left to Dask's own checks
+    host, _, port_text = target.rpartition(":")
+    host = host.strip("[]")
+    try:
+        port = int(port_text)
+    except ValueError:
+        raise OSError(f"cannot reach the Dask scheduler at {address}: no port number") from None
+    deadline = time.monotonic() + timeout
+    try:
+        with socket.create_connection((host, port), timeout=timeout) as conn:
+            data = b""
+            while len(data) < 64 and b"pickle-protocol" not in data:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                conn.settimeout(left)
+                try:
+                    chunk = conn.recv(256)
+                except socket.timeout:
+                    break
+                if not chunk:
+                    break
+                data += chunk
+    except OSError as exc:
+        raise OSError(f"cannot reach the Dask scheduler at {address}: {exc.strerror or exc}") from None
+    size = int.from_bytes(data[:8], "little") if len(data) >= 8 else 0
+    if not (0 < size < 1 << 20 and b"python" in data):
+        raise OSError(
+            f"{address} does not answer as a Dask scheduler (no Dask handshake within {timeout:g} s): "
+            "is it the scheduler's address and port?"
+        )
+
+
+_WORKER_PROBE = """
+def probe():
+    out = {}
+    for name in ("vica", "vicatools"):
+        try:
+            __import__(name)
+        except BaseException as exc:
+            out["missing"] = name + " (" + type(exc).__name__ + ": " + str(exc) + ")"
+            return out
+    try:
+        from importlib.metadata import version
+        out["version"] = version("vica")
+    except BaseException:
+        out["version"] = "unknown"
+    return out
+"""
+
+
+def _worker_probe() -> Callable[[], Any]:
+    # defined outside any importable module, so that it travels by value to workers that may
+    # lack vicatools
+    namespace: Dict[str, Any] = {"__name__": "vicatools_worker_probe"}
+    exec(_WORKER_PROBE, namespace)  # noqa: S102 - fixed source above
+    fn: Callable[[], Any] = namespace["probe"]
+    return fn
+
+
+def check_dask_workers(client: Any, address: str, timeout: float) -> None:
+    """Wait at most `timeout` s for a worker, then check that every worker imports `vica` and
+    `vicatools` of this process's version; OSError naming the first worker that does not."""
+    from .store import versions
+
+    try:
+        _bounded(lambda: client.wait_for_workers(1, timeout=timeout), timeout + 5.0)
+    except Exception:  # noqa: BLE001 - distributed's TimeoutError and ours
+        raise OSError(f"no Dask worker connected to the scheduler at {address} within {timeout:g} s") from None
+    try:
+        answers: Dict[str, Any] = _bounded(lambda: client.run(_worker_probe()), timeout + 5.0)
+    except Exception as exc:  # noqa: BLE001
+        raise OSError(f"the Dask workers at {address} did not answer a version check: {_reason(exc)}") from None
+    mine = versions()["vica"]
+    for worker, answer in sorted(answers.items()):
+        if not isinstance(answer, dict):
+            raise OSError(f"Dask worker {worker}: unexpected answer to the version check: {answer!r}")
+        if "missing" in answer:
+            raise OSError(f"Dask worker {worker} cannot import {answer['missing']}: install vica there")
+        if answer.get("version") != mine:
+            raise OSError(
+                f"Dask worker {worker} has vica {answer.get('version')}, this process {mine}: install the same "
+                "version on every worker"
+            )

@@ -41,7 +41,8 @@ class UMinChoice:
 
     Attributes:
         value: u_min in K (may be -inf: no floor).
-        origin: "given", "model" (recommended with the model), "not-needed" (rule 3) or "derived" (rule 4).
+        origin: "given", "model" (recommended with the model), "not-needed" (rule 3), "derived" (rule 4),
+            or "stored" (read back from a results store by `vicatools.io.read_store`).
         reason: one sentence saying why.
     """
 
