@@ -11,7 +11,7 @@ per molecule in Å³ (B) and Å⁶ (C), or molar in cm³/mol and cm⁶/mol² via
 """
 from __future__ import annotations
 
-from .estimate import VirialEstimate, VirialScan, b2, b3, mean_and_stderr
+from .estimate import VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
 from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
 from .tables import MIXING_RULES, mix, pair_table, site_potk
@@ -31,6 +31,9 @@ __all__ = [
     "VirialScan",
     "b2",
     "b3",
+    "b4",
+    "b5",
+    "bn",
     "boyle_temperature",
     "choose_u_min",
     "derive_u_min",

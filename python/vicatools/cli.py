@@ -1,4 +1,4 @@
-"""Command line: ``python -m vicatools models | b2 | b3``.
+"""Command line: ``python -m vicatools models | b2 | b3 | b4 | b5 | bn``.
 
 Bad input (unknown model, temperature not above 0, fewer than 2 runs, a model
 file with a missing or wrong field, ...) prints one line on standard error and
@@ -35,13 +35,15 @@ def _positive_int(text: str) -> int:
 
 def _build_parser() -> _Parser:
     parser = _Parser(prog=PROG, description="Virial coefficients with error bars from vica runs.")
-    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3}", parser_class=_Parser)
+    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn}", parser_class=_Parser)
     sub.required = True
     sub.add_parser("models", help="list the built-in models (name, sites, source)")
-    for name in ("b2", "b3"):
-        what = "second virial coefficient B" if name == "b2" else "third virial coefficient C"
+    for name in ("b2", "b3", "b4", "b5", "bn"):
+        what = {"b2": "second virial coefficient B", "b3": "third virial coefficient C",
+                "b4": "fourth virial coefficient B4", "b5": "fifth virial coefficient B5",
+                "bn": "n-th virial coefficient B_n (--order N)"}[name]
         p = sub.add_parser(name, help=f"{what} with error bars over a temperature scan")
-        nmax = "MODEL [MODEL2]" if name == "b2" else "MODEL [MODEL2 MODEL3]"
+        nmax = {"b2": "MODEL [MODEL2]", "b3": "MODEL [MODEL2 MODEL3]"}.get(name, "MODEL [one MODEL per molecule]")
         p.add_argument("models", nargs="+", metavar="MODEL",
                        help=f"{nmax}: library names (see `models`) or model files (.json/.toml)")
         p.add_argument("--temperatures", "-t", nargs="+", type=float, required=True, metavar="T",
@@ -52,7 +54,16 @@ def _build_parser() -> _Parser:
                        help="relative stop tolerance of every run (default 1e-3)")
         p.add_argument("--order-max", type=_positive_int, default=2, metavar="K",
                        help="highest 1/T derivative order (default 2; 2 is needed for T^2 d2X/dT2)")
-        if name == "b2":
+        if name == "bn":
+            p.add_argument("--order", type=_positive_int, required=True, metavar="N",
+                           help="the order n of B_n, 2 to 8")
+        if name not in ("b2", "b3"):
+            p.add_argument("--max-blocks", type=_positive_int, default=20, metavar="B",
+                           help="production blocks per run at most (default 20; the error bar shrinks "
+                                "as 1/sqrt of the run's length)")
+            p.add_argument("--block-steps", type=_positive_int, default=1000000, metavar="S",
+                           help="Monte Carlo steps per block, at least 1000 (default 1000000)")
+        if name != "b3":
             p.add_argument("--u-min", type=float, default=None, metavar="U",
                            help="energy floor in K (default: the model's recommendation or a derived one)")
         p.add_argument("--mixing", choices=("lorentz-berthelot", "geometric"), default="lorentz-berthelot",
@@ -98,7 +109,7 @@ def _fmt(x: float, s: float) -> str:
 
 def _print_table(scan: Any) -> None:
     m = scan.molar()
-    name = "B" if scan.order == 2 else "C"
+    name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
     print(f"{name} of {' + '.join(scan.models)} in {m.unit} (mean +/- standard error over runs)")
     print(f"{'T/K':>9} {'runs':>5}  {name:>22}  {'T d' + name + '/dT':>22}  {'T^2 d2' + name + '/dT2':>22}")
     for e in m:
@@ -114,8 +125,10 @@ def _run(args: argparse.Namespace) -> int:
     from .models import ModelFileError
     from .tables import can_collapse
 
-    order = 2 if args.command == "b2" else 3
-    allowed = (1, 2) if order == 2 else (1, 3)
+    order = {"b2": 2, "b3": 3, "b4": 4, "b5": 5}.get(args.command, getattr(args, "order", 0))
+    if not 2 <= order <= 8:
+        raise _UsageError(f"--order must be from 2 to 8, got {order}")
+    allowed = (1, 2) if order == 2 else (1, order)
     if len(args.models) not in allowed:
         raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {len(args.models)}")
     for t in args.temperatures:
@@ -127,6 +140,13 @@ def _run(args: argparse.Namespace) -> int:
         raise _UsageError(f"--dev-tol must be a number above 0, got {args.dev_tol:g}")
     if args.order_max < 0:
         raise _UsageError(f"--order-max must be at least 0, got {args.order_max}")
+    if args.command in ("b4", "b5", "bn"):
+        if args.max_blocks < 1:
+            raise _UsageError(f"--max-blocks must be at least 1, got {args.max_blocks}")
+        if args.block_steps < 1000:
+            raise _UsageError(f"--block-steps must be at least 1000, got {args.block_steps}")
+        if args.order_max > 30:
+            raise _UsageError(f"--order-max must be at most 30 for B_n, got {args.order_max}")
     if args.workers is not None and args.workers < 1:
         raise _UsageError(f"--workers must be at least 1, got {args.workers}")
     u_min = getattr(args, "u_min", None)
@@ -170,7 +190,14 @@ def _run(args: argparse.Namespace) -> int:
             progress=not args.quiet,
             log_dir=args.log_dir,
         )
-        if order == 2:
+        if args.command in ("b4", "b5", "bn"):
+            group = models[0] if len(models) == 1 else models
+            choice = estimate.bn_u_min(models * order if len(models) == 1 else models, args.mixing, u_min)
+            if not args.quiet:
+                print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
+            scan = estimate.bn(group, order, u_min=choice, max_blocks=args.max_blocks,
+                               block_steps=args.block_steps, **common)
+        elif order == 2:
             if not args.quiet:
                 from .umin import choose_u_min
 

@@ -45,7 +45,8 @@ class BnWalk {
         hs_target_(opt.hard_sphere_diameter > 0.0),
         target_hs_(opt.hard_sphere_diameter > 0.0 ? opt.hard_sphere_diameter : 1.0),
         tune_weight_(opt.reference_weight < 0.0),
-        w_(opt.reference_weight < 0.0 ? 1.0 : opt.reference_weight) {
+        share_(-opt.reference_weight),
+        w_(opt.reference_weight < 0.0 ? -opt.reference_weight : opt.reference_weight) {
     const int pairs = graph_.pairs();
     if (!hs_target_) {
       for (int i = 0; i < n_; ++i) {
@@ -75,7 +76,7 @@ class BnWalk {
       point_.push_back(all_sites_at_origin(rec.molecules[m]));
       radii = radii + max_site_radius(rec.molecules[m]);
     }
-    sigma_ = (radii + radii) / static_cast<double>(n_) + 1.0;
+    sigma_ = (radii + radii) / static_cast<double>(n_) + opt.reference_padding;
     const double bhs = ((sigma_ * sigma_) * sigma_) * 2.0943951023931953;
     virial_hs_ = hard_sphere_virial_ratio(n_) * std::pow(bhs, n_ - 1);
     inside_ = WithinRadius(sigma_);
@@ -175,8 +176,14 @@ class BnWalk {
   // At the end of a tuning cycle a tuned weight becomes mean |F| / mean |F_hs|
   // (over the walk's density both halves of pi then weigh alike).
   void end_tuning_cycle() {
-    if (tune_weight_ && sum_h_ > 0.0 && sum_f_ > 0.0 && std::isfinite(sum_f_ / sum_h_)) {
-      w_ = sum_f_ / sum_h_;
+    if (tune_weight_) {
+      if (sum_h_ > 0.0 && sum_f_ > 0.0 && std::isfinite(sum_f_ / sum_h_)) {
+        w_ = share_ * (sum_f_ / sum_h_);
+      } else if (!(sum_h_ > 0.0) && w_ < 1e12) {
+        // The cycle never met the reference (a reference far smaller than the
+        // target's range): weigh it more until the walk finds it.
+        w_ = w_ * 64.0;
+      }
       pi_ = std::fabs(big_f_) + w_ * std::fabs(big_h_);
     }
     sum_f_ = sum_h_ = 0.0;
@@ -239,6 +246,7 @@ class BnWalk {
   bool hs_target_;
   double target_hs_;
   bool tune_weight_;
+  double share_;  // a tuned weight: this share of mean |F| / mean |F_hs|
   double w_;
   double sigma_ = 0.0;
   double virial_hs_ = 0.0;
@@ -285,6 +293,10 @@ void check_options(const BnRecord& rec, const BnOptions& opt) {
   if (std::isnan(opt.reference_weight) || std::isinf(opt.reference_weight)) {
     throw ValueError("Bn.run(): reference_weight must be finite (negative: tuned), got " +
                      fmt_debug(opt.reference_weight));
+  }
+  if (!(opt.reference_padding > 0.0) || std::isinf(opt.reference_padding)) {
+    throw ValueError("Bn.run(): reference_padding must be a finite number > 0, got " +
+                     fmt_debug(opt.reference_padding));
   }
   if (!(opt.hard_sphere_diameter >= 0.0) || std::isinf(opt.hard_sphere_diameter)) {
     throw ValueError("Bn.run(): hard_sphere_diameter must be a finite number >= 0, got " +

@@ -20,8 +20,11 @@
 //           = (beta^k / k!) d^k B_n / d beta^k,
 // the same convention as Bms (Cms's entries carry another 1 / 2^(k/2)).
 //
-// sigma_hs = 2 * (mean of the molecules' largest site radii) + 1, as Bms and
-// Cms pad their references by one length unit.
+// sigma_hs = 2 * (mean of the molecules' largest site radii) + padding; Bms
+// and Cms pad by one length unit, the default here.  A padding near the sites'
+// own diameter puts the reference where the molecules overlap, which the walk
+// must visit (with a padding of 1 for sites of diameter 3.4 the reference
+// region is too small to be met).
 #pragma once
 
 #include <cstdint>
@@ -49,12 +52,15 @@ struct BnOptions {
   std::uint64_t order_max = 0;
   std::uint64_t block_steps = 1000000;  // production block; a tuning cycle is a tenth of it
   std::uint64_t max_blocks = 1000;
-  // Reference weight w: < 0 tunes it in the tuning phase to the ratio of the
-  // mean |F| and |F_hs| (each half of the walk's weight); 0 direct sampling.
-  double reference_weight = -1.0;
+  // Reference weight w: >= 0 fixed (0: direct sampling); < 0 tuned in the
+  // tuning phase to -reference_weight times mean |F| / mean |F_hs| (-1: both
+  // halves of the walk's weight alike).  -0.1 halved the error per CPU second
+  // of Lennard-Jones B4 at T* = 1 against both 0 and -1 (docs/bn.md).
+  double reference_weight = -0.1;
   // > 0: the target is hard spheres of this diameter around the centroids
   // (the tables are not read); a check of the sampler with an exact answer.
   double hard_sphere_diameter = 0.0;
+  double reference_padding = 1.0;  // > 0
 };
 
 // Refuses (ValueError) records of fewer than 2 or more than 8 molecules, a

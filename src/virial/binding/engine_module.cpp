@@ -2,7 +2,8 @@
 // binding layer that vica uses.
 //
 //   bn_run(molecules, tables, t_kelvin, u_min, dev_tol, order_max, block_steps,
-//          max_blocks, reference_weight, hard_sphere_diameter) -> list of floats
+//          max_blocks, reference_weight, hard_sphere_diameter, reference_padding)
+//     -> list of floats
 //
 // molecules: n sequences of sites (x, y, z); tables: the n(n-1)/2 site-pair
 // tables of the pairs (0,1), (0,2), ..., (n-2,n-1), each entry a sequence
@@ -66,14 +67,14 @@ PyObject* float_list(const std::vector<double>& values) {
 
 PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static constexpr Signature<10> sig{
+    static constexpr Signature<11> sig{
         "_engine",
         "bn_run",
         {"molecules", "tables", "t_kelvin", "u_min", "dev_tol", "order_max", "block_steps", "max_blocks",
-         "reference_weight", "hard_sphere_diameter"}};
-    std::array<PyRef, 10> slots;
+         "reference_weight", "hard_sphere_diameter", "reference_padding"}};
+    std::array<PyRef, 11> slots;
     const CallArgs call = fastcall_args(args, nargsf, kwnames);
-    if (!match_arguments(sig.class_name, sig.func_name, sig.names.data(), 10, call, slots.data())) return nullptr;
+    if (!match_arguments(sig.class_name, sig.func_name, sig.names.data(), 11, call, slots.data())) return nullptr;
     std::vector<Molecule> molecules;
     std::vector<RawTable> raw;
     BnOptions opt;
@@ -92,7 +93,8 @@ PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
         !detail::convert_named(slots[6].get(), "block_steps", opt.block_steps) ||
         !detail::convert_named(slots[7].get(), "max_blocks", opt.max_blocks) ||
         !detail::convert_named(slots[8].get(), "reference_weight", opt.reference_weight) ||
-        !detail::convert_named(slots[9].get(), "hard_sphere_diameter", opt.hard_sphere_diameter)) {
+        !detail::convert_named(slots[9].get(), "hard_sphere_diameter", opt.hard_sphere_diameter) ||
+        !detail::convert_named(slots[10].get(), "reference_padding", opt.reference_padding)) {
       return nullptr;
     }
     for (std::size_t m = 0; m < molecules.size(); ++m) {
@@ -119,7 +121,7 @@ PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
 PyMethodDef bn_run_def = {"bn_run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bn_run_function)),
                           METH_FASTCALL | METH_KEYWORDS,
                           "bn_run(molecules, tables, t_kelvin, u_min, dev_tol, order_max, block_steps, max_blocks, "
-                          "reference_weight, hard_sphere_diameter)\n--\n\n"};
+                          "reference_weight, hard_sphere_diameter, reference_padding)\n--\n\n"};
 
 int exec_engine(PyObject* module) {
   return guarded([&]() -> int {
