@@ -425,12 +425,13 @@ def bn(
         if isinstance(v, bool) or not isinstance(v, int) or v < low:
             raise ValueError(f"{name} must be an integer of at least {low}, got {v!r}")
     check_mixing(mixing)
-    if isinstance(model, (list, tuple)):
-        if len(model) != n:
-            raise ValueError(f"give one model or n = {n} models, got {len(model)}")
-        ms = [resolve_model(m) for m in model]
-    else:
+    if isinstance(model, (Model, str, os.PathLike)):
         ms = [resolve_model(model)] * n
+    else:
+        group = list(model)
+        if len(group) != n:
+            raise ValueError(f"give one model or n = {n} models, got {len(group)}")
+        ms = [resolve_model(m) for m in group]
     choice = u_min if isinstance(u_min, UMinChoice) else bn_u_min(ms, mixing, u_min)
     return _scan(
         n, ms, ts, runs, dev_tol, order_max, mixing, choice, workers, executor, progress, log_dir,
