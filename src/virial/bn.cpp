@@ -122,7 +122,7 @@ class BnWalk {
         for (int j = i + 1; j < n_; ++j) evaluate_pair(i, j, cur_[i], pose_[i], cur_[j], pose_[j], t_, f_, hs_, adm_);
       }
       big_f_ = graph_.value(f_.data());
-      big_h_ = hs_graph_.value(hs_.data());
+      big_h_ = hard_sphere_sum(hs_);
       pi_ = std::fabs(big_f_) + w_ * std::fabs(big_h_);
       if (std::fabs(pi_) > largest) largest = std::fabs(pi_);
       if (pi_ >= 0.1 && pi_ <= 10.0) return;
@@ -151,7 +151,7 @@ class BnWalk {
       }
     }
     const double big_f = graph_.value(tf_.data());
-    const double big_h = hs_graph_.value(ths_.data());
+    const double big_h = hard_sphere_sum(ths_);
     const double pi = std::fabs(big_f) + w_ * std::fabs(big_h);
     const double big_u = rng.uniform01();
     if (!((pi / pi_) * std::fabs(st / st_[m]) > big_u)) return false;
@@ -209,6 +209,23 @@ class BnWalk {
   }
 
  private:
+  // F_hs of the pair values hs (-1 or 0).  A biconnected graph on three or
+  // more points leaves every point at least two edges, so when some molecule
+  // overlaps fewer than two others no graph of the sum has all its edges at
+  // -1 and F_hs is exactly 0: most configurations of the walk end here.
+  double hard_sphere_sum(const std::vector<double>& hs) {
+    if (n_ >= 3) {
+      for (int i = 0; i < n_; ++i) {
+        int degree = 0;
+        for (int j = 0; j < n_ && degree < 2; ++j) {
+          if (j != i && hs[graph_.pair_index(i, j)] != 0.0) ++degree;
+        }
+        if (degree < 2) return 0.0;
+      }
+    }
+    return hs_graph_.value(hs.data());
+  }
+
   // Turns molecule m into `out` for pose q and returns sin(theta).
   double turn(int m, const Pose& q, SiteArray& out) const {
     if (hs_target_ || point_[m]) return trig_.sin(q.theta);
