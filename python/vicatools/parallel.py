@@ -132,7 +132,8 @@ def engine_table(table: Sequence[Sequence[Any]]) -> List[List[List[float]]]:
     for row in table:
         out: List[List[float]] = []
         for p in row:
-            tag = tags[type(p).__name__]
+            # the variant class, also for a user's subclass of it
+            tag = next(tags[c.__name__] for c in type(p).__mro__ if c.__name__ in tags)
             params = [float(getattr(p, name)) for name in ("_0", "_1", "_2")[:tag]]
             out.append([float(tag)] + params + [0.0] * (3 - tag))
         rows.append(out)
