@@ -49,7 +49,24 @@ class BiconnectedSum {
   double value(const double* f);
 
  private:
+  // The recursion laid out once for n: for each subset of two or more points,
+  // in increasing order (every term reads smaller subsets only), its highest
+  // point's pairs, the terms of C and of each A(S, j) as operand indices.
+  struct SubsetPlan {
+    std::uint32_t s, r;  // the subset and the subset without its highest point
+    int size;
+    int pair_begin, pair_end;  // into plan_pairs_
+    int c_begin, c_end;        // into plan_c_: (K, S \ K)
+    int a_end[9];              // a_end[j]: end of A(S, j)'s terms in plan_a_ (begin: a_end[j-1])
+    int a_begin;
+  };
+  void build_plan();
+
   int n_;
+  std::vector<SubsetPlan> plan_;
+  std::vector<int> plan_pairs_;
+  std::vector<std::uint32_t> plan_c_;  // pairs of subset indices
+  std::vector<std::uint32_t> plan_a_;  // pairs of flat A indices (subset * (n + 1) + j)
   std::size_t k1_;  // order_capacity + 1
   std::vector<int> pair_of_;
   std::vector<double> f_;  // pairs x k1
