@@ -54,7 +54,7 @@ class VirialEstimate:
     order exceeds ``order_max`` is NaN.
 
     Attributes:
-        order: 2 for B, 3 for C.
+        order: 2 for B, 3 for C, n >= 4 for B_n.
         t_kelvin: temperature T in K.
         unit: unit of every value below.
         value, value_stderr: X and its standard error.
@@ -159,7 +159,7 @@ class VirialScan:
     """Estimates of one coefficient at several temperatures.
 
     Attributes:
-        order: 2 for B, 3 for C.
+        order: 2 for B, 3 for C, n >= 4 for B_n.
         models: names of the models (one, or the two / three of a mixture).
         estimates: one `VirialEstimate` per temperature, in the order asked.
         dev_tol: the runs' relative stop tolerance.
