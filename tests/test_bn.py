@@ -82,9 +82,13 @@ def test_graph_sum_matches_enumeration_of_biconnected_graphs(n):
 
 
 def test_graph_sum_of_full_overlap():
-    # Every f = -1: the sum over biconnected graphs of (-1)^edges; for n = 4
-    # (3 rings, 6 rings with a chord, 1 complete graph) it is 3 - 6 + 1 = -2.
-    assert vt_testing.biconnected_series(4, 0, [-1.0] * 6) == [-2.0]
+    # Every f = -1: the signed count of the biconnected graphs on n labelled
+    # points, -(n - 2)! (for n = 4: 3 rings, 6 rings with a chord and the
+    # complete graph, 3 - 6 + 1 = -2); up to n = 8, beyond the enumeration above.
+    for n in range(2, 9):
+        assert vt_testing.biconnected_series(n, 0, [-1.0] * (n * (n - 1) // 2)) == [-math.factorial(n - 2)]
+    # K4 less one edge, the overlap graph on which a hard-sphere F is exactly 0.
+    assert vt_testing.biconnected_series(4, 0, [-1.0] * 5 + [0.0]) == [0.0]
     # n = 2, 3: the single graph
     assert vt_testing.biconnected_series(3, 0, [0.5, -2.0, 3.0]) == [-3.0]
 
