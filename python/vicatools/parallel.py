@@ -50,7 +50,7 @@ class RunTask:
         models: two models for B, three for C, n for B_n.
         mixing: mixing rule of the site-pair tables.
         t_kelvin: temperature in K.
-        u_min: energy floor in K (B only; ignored for C).
+        u_min: energy floor in K (B and B_n; ignored for C).
         dev_tol: relative tolerance of the run's stop rule.
         order_max: highest derivative order of the entries.
         log_path: file for the run's progress lines, or None to discard them.
