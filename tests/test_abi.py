@@ -7,8 +7,9 @@ import pytest
 
 import _vica_testing
 import vica
+from vicatools import _engine
 
-MODULES = [vica, _vica_testing]
+MODULES = [vica, _vica_testing, _engine]
 
 
 @pytest.mark.parametrize("mod", MODULES, ids=lambda m: m.__name__)
@@ -31,4 +32,4 @@ def test_only_entry_point_is_exported(mod):
     res = subprocess.run(["nm", "-D", "--defined-only", mod.__file__], capture_output=True, text=True, check=True)
     names = {line.split()[-1] for line in res.stdout.splitlines() if line.split()[-2] in "TDBWV"}
     py_names = {n for n in names if n.startswith("Py")}
-    assert py_names == {"PyInit_" + mod.__name__}
+    assert py_names == {"PyInit_" + mod.__name__.rsplit(".", 1)[-1]}

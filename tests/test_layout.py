@@ -5,7 +5,7 @@ import re
 import pytest
 
 SRC = pathlib.Path(__file__).resolve().parent.parent / "src"
-CORE = ["runtime", "pot", "uij", "mayer", "bms", "cms"]
+CORE = ["runtime", "pot", "uij", "mayer", "bms", "cms", "virial"]
 
 
 @pytest.mark.skipif(not SRC.is_dir(), reason="source tree not available")

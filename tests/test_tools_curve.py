@@ -223,9 +223,11 @@ def test_json_round_trip_dataframe_and_numpy_temperatures(tmp_path):
     from vicatools.estimate import _temperatures
 
     assert _temperatures(np.arange(300.0, 320.0, 10.0)) == [300.0, 310.0]
-    for bad in ("300", b"300", True, [300.0, np.bool_(True)], np.ones((2, 2))):
-        with pytest.raises(ValueError):
+    for bad in ("300", b"300", True, [300.0, np.bool_(True)]):
+        with pytest.raises(TypeError):  # not numbers
             _temperatures(bad)
+    with pytest.raises(ValueError):  # numbers, but not a list of them
+        _temperatures(np.ones((2, 2)))
 
 
 def test_table_digits_follow_the_error():

@@ -22,10 +22,12 @@ from reference_b2 import TRAPPE_CO2, b2_linear_quadrature  # noqa: E402
 from run_spread import assert_statistically_equal  # noqa: E402
 
 
-def test_auto_takes_the_largest_sigma_of_the_run_pairs():
+def test_auto_makes_the_reference_diameter_the_contact_distance():
     ar, co2, me = (vt.get_model(n) for n in ("argon", "trappe-co2", "trappe-methane"))
     assert vt.choose_padding([ar, ar]).angstrom == 3.405
-    assert vt.choose_padding([co2, co2]).angstrom == 3.05  # O-O, above C-O and C-C
+    # O-O sigma (above C-O and C-C) plus the O's distance from the centre: 3.05 + 1.16 = 2 x 1.16 + 1.89
+    assert vt.choose_padding([co2, co2]).angstrom == pytest.approx(1.89)
+    assert vt.choose_padding([co2, co2, co2]).angstrom == pytest.approx(1.89)
     # a cross coefficient sees only the unlike pair; C sees its three pairs
     assert vt.choose_padding([ar, me]).angstrom == pytest.approx((3.405 + 3.730) / 2)
     assert vt.choose_padding([ar, ar, me]).angstrom == pytest.approx((3.405 + 3.730) / 2)

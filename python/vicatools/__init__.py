@@ -11,11 +11,19 @@ per molecule in Å³ (B) and Å⁶ (C), or molar in cm³/mol and cm⁶/mol² via
 """
 from __future__ import annotations
 
+import pkgutil
+
+# The compiled engine (vicatools._engine) is built into the installed package.  Run
+# from a source checkout (PYTHONPATH=python), the package's search path also takes
+# the installed copy's directory, so the engine is found there while every Python
+# module still comes from the checkout.
+__path__ = pkgutil.extend_path(__path__, __name__)
+
 from . import properties
 from .cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
 from .curve import Curve, CurvePoint, CurveRoot
+from .estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
 from .experiment import ComparisonRow, ExperimentalSet, compare, experimental
-from .estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, mean_and_stderr
 from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
 from .padding import PaddingChoice, choose_padding
@@ -50,6 +58,9 @@ __all__ = [
     "VirialScan",
     "b2",
     "b3",
+    "b4",
+    "b5",
+    "bn",
     "boyle_temperature",
     "choose_padding",
     "choose_u_min",

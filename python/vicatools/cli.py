@@ -1,4 +1,4 @@
-"""Command line: ``python -m vicatools models | b2 | b3``.
+"""Command line: ``python -m vicatools models | b2 | b3 | b4 | b5 | bn``.
 
 Bad input (unknown model, temperature not above 0, fewer than 2 runs, a model
 file with a missing or wrong field, an unusable output path, a floor above the
@@ -71,36 +71,49 @@ def _padding(text: str) -> Any:
 
 def _build_parser() -> _Parser:
     parser = _Parser(prog=PROG, description="Virial coefficients with error bars from vica runs.")
-    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3}", parser_class=_Parser)
+    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn}", parser_class=_Parser)
     sub.required = True
     sub.add_parser("models", help="list the built-in models (name, sites, source)")
-    for name in ("b2", "b3"):
-        what = "second virial coefficient B" if name == "b2" else "third virial coefficient C"
+    for name in ("b2", "b3", "b4", "b5", "bn"):
+        what = {"b2": "second virial coefficient B", "b3": "third virial coefficient C",
+                "b4": "fourth virial coefficient B4", "b5": "fifth virial coefficient B5",
+                "bn": "n-th virial coefficient B_n (--order N)"}[name]
         p = sub.add_parser(name, help=f"{what} with error bars over a temperature scan")
-        nmax = "MODEL [MODEL2]" if name == "b2" else "MODEL [MODEL2 MODEL3]"
+        nmax = {"b2": "MODEL [MODEL2]", "b3": "MODEL [MODEL2 MODEL3]"}.get(name, "MODEL [one MODEL per molecule]")
         p.add_argument("models", nargs="+", metavar="MODEL",
                        help=f"{nmax}: library names (see `models`) or model files (.json/.toml)")
         p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
                        help="temperatures in K (default with --compare: those of the reference values)")
-        p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV",
-                       help="print the model beside reference values: the shipped ones of the library gas, "
-                            "or your CSV of T (K), value, uncertainty (cm^3/mol for B, cm^6/mol^2 for C)")
+        if name in ("b2", "b3"):
+            p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV",
+                           help="print the model beside reference values: the shipped ones of the library gas, "
+                                "or your CSV of T (K), value, uncertainty (cm^3/mol for B, cm^6/mol^2 for C)")
         p.add_argument("--runs", type=_positive_int, default=8, metavar="N",
                        help="independent runs per temperature, at least 2 (default 8)")
         p.add_argument("--dev-tol", type=float, default=1e-3, metavar="X",
                        help="relative stop tolerance of every run (default 1e-3)")
         p.add_argument("--order-max", type=_positive_int, default=2, metavar="K",
                        help="highest 1/T derivative order (default 2; 2 is needed for T^2 d2X/dT2)")
-        if name == "b2":
+        if name == "bn":
+            p.add_argument("--order", type=_positive_int, required=True, metavar="N",
+                           help="the order n of B_n, 2 to 8")
+        if name not in ("b2", "b3"):
+            p.add_argument("--max-blocks", type=_positive_int, default=20, metavar="B",
+                           help="production blocks per run at most (default 20; the error bar shrinks "
+                                "as 1/sqrt of the run's length)")
+            p.add_argument("--block-steps", type=_positive_int, default=1000000, metavar="S",
+                           help="Monte Carlo steps per block, at least 1000 (default 1000000)")
+        if name != "b3":
             p.add_argument("--u-min", type=float, default=None, metavar="U",
                            help="energy floor in K (default: the model's recommendation or a derived one)")
-        p.add_argument("--reference-padding", type=_padding, default="auto", metavar="{auto,A}",
-                       help="padding of the hard-sphere reference in angstrom, or 'auto' (default): changes "
-                       "the error bars, not the values; 1 gives runs made in angstrom")
-        p.add_argument("--core", default="default", metavar="D|none",
-                       help="core distance in angstrom on attracting site pairs with bare charges "
-                            + ("(used for C; " if name == "b3" else "(used only with --u-min -inf; ")
-                            + "default 0.1), or 'none' to refuse it")
+        if name in ("b2", "b3"):
+            p.add_argument("--reference-padding", type=_padding, default="auto", metavar="{auto,A}",
+                           help="padding of the hard-sphere reference in angstrom, or 'auto' (default): changes "
+                           "the error bars, not the values; 1 gives runs made in angstrom")
+            p.add_argument("--core", default="default", metavar="D|none",
+                           help="core distance in angstrom on attracting site pairs with bare charges "
+                                + ("(used for C; " if name == "b3" else "(used only with --u-min -inf; ")
+                                + "default 0.1), or 'none' to refuse it")
         p.add_argument("--mixing", choices=("lorentz-berthelot", "geometric"), default="lorentz-berthelot",
                        help="mixing rule for unlike sites (default lorentz-berthelot)")
         p.add_argument("--workers", type=_positive_int, default=None, metavar="W",
@@ -187,7 +200,7 @@ def _fmt(x: float, s: float) -> str:
 
 def _print_table(scan: Any) -> None:
     m = scan.molar()
-    name = "B" if scan.order == 2 else "C"
+    name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
     print(f"{name} of {' + '.join(scan.models)} in {m.unit} (mean +/- standard error over runs)")
     print(f"{'T/K':>9} {'runs':>5}  {name:>24}  {'T d' + name + '/dT':>24}  {'T^2 d2' + name + '/dT2':>24}")
     for e in m:
@@ -202,12 +215,15 @@ def _run(args: argparse.Namespace) -> int:
     from .library import UnknownModelError, resolve_model
     from .models import ModelFileError
 
-    order = 2 if args.command == "b2" else 3
-    allowed = (1, 2) if order == 2 else (1, 3)
+    order = {"b2": 2, "b3": 3, "b4": 4, "b5": 5}.get(args.command, getattr(args, "order", 0))
+    if not 2 <= order <= 8:
+        raise _UsageError(f"--order must be from 2 to 8, got {order}")
+    engine_bn = args.command in ("b4", "b5", "bn")
+    allowed = (1, 2) if order == 2 else (1, order)
     if len(args.models) not in allowed:
         raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {len(args.models)}")
     reference = None
-    if args.compare is not None:
+    if getattr(args, "compare", None) is not None:
         if len(set(args.models)) != 1:
             raise _UsageError("--compare needs one model (reference values are of pure gases)")
         reference = _reference(args.compare, args.models[0], order)
@@ -231,12 +247,19 @@ def _run(args: argparse.Namespace) -> int:
             f"--order-max must be at most {estimate.MAX_ORDER_MAX} (from 170 on, k! overflows a double and the "
             f"runs fail), got {args.order_max}"
         )
+    if engine_bn:
+        if args.max_blocks < 1:
+            raise _UsageError(f"--max-blocks must be at least 1, got {args.max_blocks}")
+        if args.block_steps < 1000:
+            raise _UsageError(f"--block-steps must be at least 1000, got {args.block_steps}")
+        if args.order_max > 30:
+            raise _UsageError(f"--order-max must be at most 30 for B_n, got {args.order_max}")
     if args.workers is not None and args.workers < 1:
         raise _UsageError(f"--workers must be at least 1, got {args.workers}")
     u_min = getattr(args, "u_min", None)
     if u_min is not None and math.isnan(u_min):
         raise _UsageError("--u-min must be a number")
-    core = _parse_core(args.core)
+    core = _parse_core(getattr(args, "core", "default"))
     outputs = ((args.csv, "--csv"), (args.json, "--json"), (args.plot, "--plot"), (args.results, "--results"))
     for path, option in outputs:
         _check_output(path, option)
@@ -267,7 +290,13 @@ def _run(args: argparse.Namespace) -> int:
         raise _UsageError(f"cannot read model file: {exc}") from None
 
     choice = None
-    if order == 2:
+    extra: Dict[str, Any] = {}
+    if engine_bn:
+        choice = estimate.bn_u_min(models * order if len(models) == 1 else models, args.mixing, u_min)
+        if not args.quiet:
+            print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
+        extra = dict(u_min=choice, max_blocks=args.max_blocks, block_steps=args.block_steps)
+    elif order == 2:
         from .umin import choose_u_min
 
         choice = choose_u_min(models, args.mixing, u_min)
@@ -278,18 +307,22 @@ def _run(args: argparse.Namespace) -> int:
                 raise _UsageError(f"--u-min: {exc}") from None
         if not args.quiet:
             print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
-    from .padding import choose_padding
+    if not engine_bn:
+        from .padding import choose_padding
 
-    triple = models * 3 if len(models) == 1 else models
-    run_models = [models[0], models[-1]] if order == 2 else triple
-    padding = choose_padding(run_models, args.reference_padding, args.mixing)
-    # the core: refused before anything starts when it is needed, else stated
-    if order == 3:
-        _note_core(triple, args, core, "C")
-    elif choice is not None and choice.value == -math.inf:
-        _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
-    if not args.quiet:
-        print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
+        triple = models * 3 if len(models) == 1 else models
+        run_models = [models[0], models[-1]] if order == 2 else triple
+        padding = choose_padding(run_models, args.reference_padding, args.mixing)
+        # the core: refused before anything starts when it is needed, else stated
+        if order == 3:
+            _note_core(triple, args, core, "C")
+        elif choice is not None and choice.value == -math.inf:
+            _note_core(models * 2 if len(models) == 1 else models, args, core, "B without a floor")
+        if not args.quiet:
+            print(f"reference padding = {padding.angstrom:g} A ({padding.origin}: {padding.reason})", file=sys.stderr)
+        extra = dict(reference_padding=padding, core=core)
+        if order == 2:
+            extra["u_min"] = choice
 
     client = None
     executor = None
@@ -315,12 +348,13 @@ def _run(args: argparse.Namespace) -> int:
             progress=not args.quiet,
             log_dir=args.log_dir,
             results=args.results,
-            reference_padding=padding,
-            core=core,
+            **extra,
         )
         try:
-            if order == 2:
-                scan = estimate.b2(*models, u_min=choice, **common)
+            if engine_bn:
+                scan = estimate.bn(models[0] if len(models) == 1 else models, order, **common)
+            elif order == 2:
+                scan = estimate.b2(*models, **common)
             else:
                 scan = estimate.b3(*models, **common)
         except estimate.ScanError as exc:

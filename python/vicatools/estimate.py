@@ -31,6 +31,7 @@ from .library import resolve_model
 from .models import Model
 from .padding import PaddingChoice, PaddingLike, choose_padding
 from .parallel import RunFailure, RunResult, RunTask, run_each
+from .parallel import reference_padding as bn_reference_padding
 from .store import RunRecord, RunStore, ScanSettings, default_store_path, versions
 from .tables import check_mixing
 from .umin import UMinChoice, choose_u_min, lowest_dimer_energy
@@ -70,7 +71,7 @@ class VirialEstimate:
     order exceeds ``order_max`` is NaN.
 
     Attributes:
-        order: 2 for B, 3 for C.
+        order: 2 for B, 3 for C, n >= 4 for B_n.
         t_kelvin: temperature T in K.
         unit: unit of every value below.
         value, value_stderr: X and its standard error.
@@ -131,8 +132,8 @@ class VirialEstimate:
 
     @property
     def coefficient(self) -> str:
-        """"B" or "C"."""
-        return "B" if self.order == 2 else "C"
+        """"B", "C", or "B4", "B5", ... for higher orders."""
+        return "B" if self.order == 2 else "C" if self.order == 3 else f"B{self.order}"
 
     @property
     def n_runs(self) -> int:
@@ -175,7 +176,7 @@ class VirialScan:
     """Estimates of one coefficient at several temperatures.
 
     Attributes:
-        order: 2 for B, 3 for C.
+        order: 2 for B, 3 for C, n >= 4 for B_n.
         models: names of the models (one, or the two / three of a mixture).
         estimates: one `VirialEstimate` per temperature, in the order asked.
         dev_tol: the runs' relative stop tolerance.
@@ -425,8 +426,11 @@ def _scan(
     progress: bool,
     log_dir: Optional[Union[str, "os.PathLike[str]"]],
     results: ResultsArg = None,
+    engine: str = "vica",
+    block_steps: int = 1000000,
+    max_blocks: int = 1000,
 ) -> VirialScan:
-    name = "b2" if order == 2 else "b3"
+    name = f"b{order}"
     settings = ScanSettings(
         order=order,
         models=tuple(models),
@@ -436,6 +440,9 @@ def _scan(
         order_max=order_max,
         length_unit=padding.angstrom,
         core=core.distance if core is not None and core.applied else 0.0,
+        engine=engine,
+        block_steps=block_steps,
+        max_blocks=max_blocks,
     )
     store = open_store(results, settings)
     log_base = None
@@ -500,6 +507,9 @@ def _scan_with_store(
                     token=f"{nonce}-{i}-{r}",
                     length_unit=settings.length_unit,
                     core=settings.core,
+                    engine=settings.engine,
+                    block_steps=settings.block_steps,
+                    max_blocks=settings.max_blocks,
                 )
             )
     if progress and store is not None:
@@ -666,3 +676,99 @@ def b3(
         3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, core_used, workers, executor, progress, log_dir,
         results,
     )
+
+
+
+DEFAULT_BN_BLOCKS = 20
+"""Production blocks of a B_n run by default (with `DEFAULT_BN_BLOCK_STEPS` steps each):
+at n = 4 about ten CPU seconds for small rigid molecules (TraPPE CO2)."""
+
+DEFAULT_BN_BLOCK_STEPS = 1000000
+
+
+def bn_u_min(models: Sequence[Model], mixing: str, u_min: Optional[float]) -> UMinChoice:
+    """The energy floor of a B_n run: the rule of `vicatools.umin` for each pair of
+    distinct models, the highest floor of them all."""
+    distinct: List[Model] = []
+    for m in models:
+        if all(m is not d for d in distinct):
+            distinct.append(m)
+    if len(distinct) == 1:
+        return choose_u_min(distinct, mixing, u_min)
+    choices = [
+        choose_u_min([a, b], mixing, u_min) for i, a in enumerate(distinct) for b in distinct[i:]
+    ]
+    return max(choices, key=lambda c: c.value)
+
+
+def bn(
+    model: Union[ModelLike, Sequence[ModelLike]],
+    n: int = 4,
+    *,
+    temperatures: Union[float, Iterable[float]],
+    runs: int = DEFAULT_RUNS,
+    dev_tol: float = DEFAULT_DEV_TOL,
+    order_max: int = DEFAULT_ORDER_MAX,
+    u_min: Optional[Union[float, UMinChoice]] = None,
+    max_blocks: int = DEFAULT_BN_BLOCKS,
+    block_steps: int = DEFAULT_BN_BLOCK_STEPS,
+    mixing: str = "lorentz-berthelot",
+    workers: Optional[int] = None,
+    executor: Optional[cf.Executor] = None,
+    progress: bool = True,
+    log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
+    results: ResultsArg = None,
+) -> VirialScan:
+    """The n-th virial coefficient B_n (n = 2..8; B4, B5, ...) of `model` at each of
+    `temperatures` (K), from `runs` independent runs of the B_n engine per temperature
+    (`vicatools._engine`: the sum over biconnected graphs by a recursion over subsets,
+    sampled against hard spheres).
+
+    `model` is one model, or a sequence of n models for a mixture coefficient (molecule
+    1, held fixed, is the first).  A run makes up to `max_blocks` blocks of
+    `block_steps` Monte Carlo steps after ten tuning cycles of a tenth of a block, and
+    stops earlier when the spread of its last ten running estimates falls under
+    `dev_tol` (relative); its length sets the error bar (about 1 / sqrt(steps)).
+    `u_min` (K) is an energy floor for models with bare charges (rules of
+    `vicatools.umin`, the highest floor of every pair of models).  The entries are
+    (beta^k / k!) d^k B_n / d beta^k for k = 0..order_max (for n = 3 they follow Cms's
+    convention, see `vicatools.thermo`).  Values are per molecule in Å^(3(n-1));
+    ``.molar()`` gives cm^(3(n-1))/mol^(n-1).  Other arguments as for `b2` (the results
+    store and `ScanError` among them).
+    """
+    if isinstance(n, bool) or not isinstance(n, int) or not 2 <= n <= 8:
+        raise ValueError(f"n must be an integer from 2 to 8, got {n!r}")
+    ts = _temperatures(temperatures)
+    _check_common(runs, dev_tol, order_max)
+    if order_max > 30:
+        raise ValueError(f"order_max must be at most 30 for B_n, got {order_max}")
+    for name, v, low in (("max_blocks", max_blocks, 1), ("block_steps", block_steps, 1000)):
+        if isinstance(v, bool) or not isinstance(v, int) or v < low:
+            raise ValueError(f"{name} must be an integer of at least {low}, got {v!r}")
+    check_mixing(mixing)
+    if isinstance(model, (Model, str, os.PathLike)):
+        ms = [resolve_model(model)] * n
+    else:
+        group = list(model)
+        if len(group) != n:
+            raise ValueError(f"give one model or n = {n} models, got {len(group)}")
+        ms = [resolve_model(m) for m in group]
+    choice = u_min if isinstance(u_min, UMinChoice) else bn_u_min(ms, mixing, u_min)
+    sigma = bn_reference_padding(ms)
+    padding = PaddingChoice(
+        sigma, "auto", f"the largest Lennard-Jones sigma of the models' sites ({sigma:g} A), as the B_n engine takes it"
+    )
+    return _scan(
+        n, ms, ts, runs, dev_tol, order_max, mixing, choice, padding, None, workers, executor, progress, log_dir,
+        results, engine="bn", block_steps=block_steps, max_blocks=max_blocks,
+    )
+
+
+def b4(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialScan:
+    """The fourth virial coefficient: ``bn(model, 4, ...)``."""
+    return bn(model, 4, **kwargs)
+
+
+def b5(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialScan:
+    """The fifth virial coefficient: ``bn(model, 5, ...)``."""
+    return bn(model, 5, **kwargs)

@@ -6,7 +6,7 @@ cm⁶/mol² for C: ``b`` (``c``) is the coefficient, ``t_dbdt`` (``t_dcdt``) its
 T dX/dT, ``t2_d2bdt2`` (``t2_d2cdt2``) its T² d²X/dT², each with its standard
 error; ``runs`` is the number of runs.
 
-JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3", "unit": ...,
+JSON: ``{"model": ..., "models": [...], "coefficient": "B2" | "B3" | ... | "B8", "unit": ...,
 "entries_unit": ..., "dev_tol": ..., "order_max": ..., "mixing": ..., "u_min": ..., "core": ...,
 "reference_padding_angstrom": a, "reference_padding": {"origin": ..., "reason": ...},
 "temperatures": [{"t_kelvin": T, "runs": [[entries of run 1], ...], "cpu_seconds": [...],
@@ -45,8 +45,9 @@ CSV_COLUMNS_C = ("t_kelvin", "runs", "c", "c_stderr", "t_dcdt", "t_dcdt_stderr",
 
 
 def csv_columns(order: int) -> Tuple[str, ...]:
-    """The CSV columns of B (order 2) or C (order 3)."""
-    return CSV_COLUMNS if order == 2 else CSV_COLUMNS_C
+    """The CSV columns of B (order 2), C (order 3) or B_n (``b4``, ``b4_stderr``, ``t_db4dt``, ...)."""
+    x = "b" if order == 2 else "c" if order == 3 else f"b{order}"
+    return ("t_kelvin", "runs", x, f"{x}_stderr", f"t_d{x}dt", f"t_d{x}dt_stderr", f"t2_d2{x}dt2", f"t2_d2{x}dt2_stderr")
 
 
 def _finite(x: float) -> Optional[float]:
@@ -128,8 +129,8 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
     the runs' entries (per molecule, as written); ValueError on a malformed one."""
     try:
         coefficient = data["coefficient"]
-        if coefficient not in ("B2", "B3"):
-            raise ValueError(f"coefficient must be 'B2' or 'B3', got {coefficient!r}")
+        if coefficient not in [f"B{n}" for n in range(2, 9)]:
+            raise ValueError(f"coefficient must be one of B2 to B8, got {coefficient!r}")
         order = int(coefficient[1])
         unit = molecular_unit(order)
         estimates = []

@@ -12,24 +12,25 @@ The walk spends its time where |f| is large: in the overlapping cores and, at
 low temperature, in the attractive well just outside them.  A reference sphere
 that reaches only 1 Å beyond the radii covers a small part of that region for
 molecules of 3 to 4 Å contact distance, so the walk rarely visits it and the
-reference term is noisy.  A padding of the order of the largest Lennard-Jones
-diameter of the site pairs makes the sphere reach the contact distance of the
-outermost sites; measured with `benchmarks/padding_ladder.py` (docs/padding.md)
-the error per CPU second is then 1.5 to 5 times lower than with 1 Å, for
-Lennard-Jones argon, TraPPE CO2, N2 and ethane and SPC/E, at low and high
-temperature, for B and C.  Much larger paddings gain little more and put more of
-the surface where f vanishes (u = 0) inside the sphere, where the reference term
--1/|f| has a heavy tail; `AUTO_FACTOR` keeps the sphere at that surface for
-spherical molecules, where (mean - exact) / stderr over many scans was checked to
-follow Student's t (docs/padding.md).
+reference term is noisy.  A sphere that reaches far beyond the distance at which
+the molecules touch holds much of the surface where the pair energy is 0 and f
+vanishes; there the reference term -1/|f| has a tail of (logarithmically)
+infinite variance, which makes runs spread unevenly and error bars less
+trustworthy.  "auto" therefore makes the reference diameter the typical contact
+distance of the two molecules: the largest site-pair Lennard-Jones sigma plus
+the molecules' mean radius (sigma for spherical molecules, where the sphere ends
+at u = 0; for TraPPE CO2 4.2 Å, between its side-by-side and end-to-end contacts).
+Measured with `benchmarks/padding_ladder.py`, `benchmarks/honest_errors.py` and
+`benchmarks/efficiency.py` (docs/padding.md).
 
 Rules (`choose_padding`):
 
 1. a padding given by the caller (in Å, above 0) is used as given; 1 Å is the
    unit-length padding of runs made in Å;
-2. "auto": `AUTO_FACTOR` times the largest Lennard-Jones sigma over the site
-   pairs of the scan's molecules (mixed by the scan's rule), at least
-   `MIN_PADDING`; molecules without any Lennard-Jones site keep 1 Å.
+2. "auto": the largest Lennard-Jones sigma over the site pairs of the run's
+   molecule pairs (mixed by the scan's rule) less the mean of the molecules'
+   radii (so that the reference diameter is sigma plus that mean radius), at
+   least `MIN_PADDING`; molecules without any Lennard-Jones site keep 1 Å.
 """
 from __future__ import annotations
 
@@ -40,9 +41,6 @@ from typing import Sequence, Union
 
 from .models import Model
 from .tables import mix
-
-AUTO_FACTOR = 1.0
-"""Multiple of the largest site-pair Lennard-Jones sigma that "auto" takes as the padding."""
 
 MIN_PADDING = 1.0
 """Smallest padding "auto" chooses, in Å."""
@@ -81,6 +79,11 @@ def largest_sigma(models: Sequence[Model], mixing: str = "lorentz-berthelot") ->
     return best
 
 
+def molecule_radius(model: Model) -> float:
+    """Largest distance in Å of a site from the unweighted centroid of the model's sites."""
+    return max((math.sqrt(math.fsum(x * x for x in p)) for p in model.centred()), default=0.0)
+
+
 def choose_padding(
     models: Sequence[Model], padding: PaddingLike = "auto", mixing: str = "lorentz-berthelot"
 ) -> PaddingChoice:
@@ -95,12 +98,13 @@ def choose_padding(
         sigma = largest_sigma(models, mixing)
         if sigma == 0.0:
             return PaddingChoice(1.0, "auto", "no Lennard-Jones site: the padding of runs made in angstrom")
-        a = max(MIN_PADDING, AUTO_FACTOR * sigma)
+        radius = math.fsum(molecule_radius(m) for m in models) / len(models)
+        a = max(MIN_PADDING, sigma - radius)
         return PaddingChoice(
             a,
             "auto",
-            f"{AUTO_FACTOR:g} x the largest site-pair Lennard-Jones sigma ({sigma:g} A): "
-            "the reference sphere reaches the contact distance of the outermost sites",
+            f"the reference diameter is the largest site-pair Lennard-Jones sigma ({sigma:g} A) plus the "
+            f"molecules' mean radius ({radius:.4g} A): their typical contact distance",
         )
     if isinstance(padding, bool) or not isinstance(padding, numbers.Real):
         raise ValueError(f"reference_padding must be 'auto' or a length in angstrom above 0, got {padding!r}")

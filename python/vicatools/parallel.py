@@ -46,11 +46,12 @@ class RunTask:
     """One `vica` run.
 
     Attributes:
-        order: 2 for B (`vica.Bms`), 3 for C (`vica.Cms`).
-        models: two models for B, three for C.
+        order: 2 for B (`vica.Bms`), 3 for C (`vica.Cms`), n >= 4 for B_n
+            (`vicatools._engine.bn_run`; also for 2 and 3 when `engine` is "bn").
+        models: two models for B, three for C, n for B_n.
         mixing: mixing rule of the site-pair tables.
         t_kelvin: temperature in K.
-        u_min: energy floor in K (B only; ignored for C).
+        u_min: energy floor in K (B and B_n; ignored for C).
         dev_tol: relative tolerance of the run's stop rule.
         order_max: highest derivative order of the entries.
         log_path: file for the run's progress lines, or None to discard them.
@@ -60,6 +61,10 @@ class RunTask:
             reference by one unit of length, so this sets the padding; positions and
             site-site laws are expressed in it and the entries converted back to Å.
         core: core distance in Å on bare attracting site pairs (0: none; `vicatools.cores`).
+        engine: "vica" (Bms / Cms for orders 2 and 3) or "bn" (the B_n engine,
+            which every order >= 4 uses).
+        block_steps, max_blocks: production block length and the most blocks of a
+            B_n engine run (ignored by Bms / Cms).
     """
 
     order: int
@@ -73,6 +78,9 @@ class RunTask:
     token: str
     length_unit: float = 1.0
     core: float = 0.0
+    engine: str = "vica"
+    block_steps: int = 1000000
+    max_blocks: int = 1000
 
 
 @dataclass(frozen=True)
@@ -106,7 +114,67 @@ def redirect_fd1(path: Optional[str]) -> Iterator[None]:
             os.close(target)
 
 
+REFERENCE_WEIGHT = -0.1
+"""The B_n engine's reference weight: tuned so that the hard-sphere reference
+takes about a tenth of the walk's weight (see docs/bn.md for the measurement)."""
+
+
+def reference_padding(models: Sequence[Model]) -> float:
+    """The B_n engine's reference padding in Å: the largest Lennard-Jones diameter of
+    the models' sites (1 Å when no site has a core), so that the hard-sphere reference
+    covers the configurations where the molecules' cores overlap."""
+    sigmas = [s.sigma for m in models for s in m.sites if s.sigma > 0.0]
+    return max(sigmas) if sigmas else 1.0
+
+
+def engine_table(table: Sequence[Sequence[Any]]) -> List[List[List[float]]]:
+    """A site-pair table of `vica.PotK` values as the B_n engine takes it: each entry
+    (tag, p0, p1, p2) with tag 0..3 for R0, R1, R6R12, R1R6R12."""
+    tags = {"R0": 0, "R1": 1, "R6R12": 2, "R1R6R12": 3}
+    rows: List[List[List[float]]] = []
+    for row in table:
+        out: List[List[float]] = []
+        for p in row:
+            # the variant class, also for a user's subclass of it
+            tag = next(tags[c.__name__] for c in type(p).__mro__ if c.__name__ in tags)
+            params = [float(getattr(p, name)) for name in ("_0", "_1", "_2")[:tag]]
+            out.append([float(tag)] + params + [0.0] * (3 - tag))
+        rows.append(out)
+    return rows
+
+
+def _call_bn(task: RunTask) -> List[float]:
+    """One run of the B_n engine over the task's n models."""
+    from . import _engine
+
+    m = task.models
+    a = task.length_unit
+    n = len(m)
+    molecules = [m[i].positions if a == 1.0 else [[x / a for x in p] for p in m[i].positions] for i in range(n)]
+    tables = [engine_table(pair_table(m[i], m[j], task.mixing, a, task.core)) for i in range(n) for j in range(i + 1, n)]
+    out = _engine.bn_run(
+        molecules,
+        tables,
+        task.t_kelvin,
+        task.u_min,
+        task.dev_tol,
+        task.order_max,
+        task.block_steps,
+        task.max_blocks,
+        REFERENCE_WEIGHT,
+        0.0,
+        reference_padding(m) / a,
+    )
+    factor = a ** (3 * (n - 1))
+    # For C the entries follow Cms's convention (entry k carries 1 / 2^(k/2)),
+    # so that they mean the same whichever engine made them.
+    scale = math.sqrt(0.5) if n == 3 else 1.0
+    return [float(x) * factor * scale**k for k, x in enumerate(out)]
+
+
 def _call(task: RunTask) -> List[float]:
+    if task.order >= 4 or task.engine == "bn":
+        return _call_bn(task)
     import vica
 
     m = task.models

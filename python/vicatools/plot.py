@@ -5,6 +5,8 @@ Needs matplotlib (``pip install ".[plot]"`` from the source tree), imported only
 """
 from __future__ import annotations
 
+import re
+
 import pathlib
 from typing import TYPE_CHECKING, Any, Optional, Union
 
@@ -74,9 +76,9 @@ def plot_scan(
             label=f"reference: {reference.name}",
         )
     ax.axhline(0.0, color="0.6", linewidth=0.8)
-    name = "B" if scan.order == 2 else "C"
+    name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
     ax.set_xlabel("T / K")
-    pretty = m.unit.replace("^3", "$^3$").replace("^6", "$^6$").replace("^2", "$^2$")
+    pretty = re.sub(r"\^(\d+)", r"$^{\1}$", m.unit)
     ax.set_ylabel(f"{name} / ({pretty})")
     ax.set_title(f"{name} of {' + '.join(scan.models)}, {m[0].n_runs} runs per point, error bars {sigmas:g} s.e.")
     ax.legend()

@@ -31,6 +31,7 @@ from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from .models import Model, model_to_dict
+from .units import molecular_unit
 
 FORMAT = "vicatools-run/1"
 """Value of the ``format`` key of every record."""
@@ -89,6 +90,8 @@ class ScanSettings:
         order_max: highest derivative order of the entries.
         length_unit: the runs' unit of length in Å (the reference padding).
         core: distance in Å of the r^-12 core on bare attracting site pairs (0 for none).
+        engine: "vica" (Bms, Cms) or "bn" (the B_n engine).
+        block_steps, max_blocks: block length and the most blocks of a B_n engine run.
     """
 
     order: int
@@ -99,6 +102,9 @@ class ScanSettings:
     order_max: int
     length_unit: float = 1.0
     core: float = 0.0
+    engine: str = "vica"
+    block_steps: int = 1000000
+    max_blocks: int = 1000
 
     def key_data(self) -> Dict[str, Any]:
         return {
@@ -110,6 +116,9 @@ class ScanSettings:
             "order_max": self.order_max,
             "length_unit": _number(self.length_unit),
             "core": _number(self.core),
+            "engine": self.engine,
+            "block_steps": self.block_steps,
+            "max_blocks": self.max_blocks,
         }
 
     @property
@@ -179,10 +188,13 @@ class RunRecord:
             "order_max": s.order_max,
             "length_unit": _number(s.length_unit),
             "core": _number(s.core),
+            "engine": s.engine,
+            "block_steps": s.block_steps,
+            "max_blocks": s.max_blocks,
             "t_kelvin": _number(self.t_kelvin),
             "status": self.status,
             "entries": [_number(x) for x in self.entries],
-            "entries_unit": ("angstrom^3" if s.order == 2 else "angstrom^6") + " per molecule",
+            "entries_unit": molecular_unit(s.order) + " per molecule",
             "cpu_seconds": self.cpu_seconds,
             "reason": self.reason,
             "versions": self.versions or versions(),
@@ -206,6 +218,9 @@ class RunRecord:
                 order_max=int(data["order_max"]),
                 length_unit=_float(data.get("length_unit", 1.0)),
                 core=_float(data.get("core", 0.0)),
+                engine=str(data.get("engine", "vica")),
+                block_steps=int(data.get("block_steps", 1000000)),
+                max_blocks=int(data.get("max_blocks", 1000)),
             )
             return cls(
                 settings=settings,

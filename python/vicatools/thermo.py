@@ -5,6 +5,8 @@ e_0 = X, e_1, ..., e_K (K = ``order_max``) with beta = 1/T:
 
 * B (order 2, `vica.Bms`):  e_k = (beta^k / k!) d^k B / d beta^k
 * C (order 3, `vica.Cms`):  e_k = (beta^k / (k! 2^(k/2))) d^k C / d beta^k
+* B_n (order n >= 4, `vicatools.bn`):
+  e_k = (beta^k / k!) d^k B_n / d beta^k, as for B
 
 Since T d/dT = -beta d/d beta, the temperature derivatives follow as
 
@@ -38,7 +40,7 @@ _SQRT2 = math.sqrt(2.0)
 
 def _scale(order: int) -> float:
     """Factor per derivative order between the entries and (beta^k/k!) d^kX/d beta^k."""
-    if order == 2:
+    if order == 2 or order >= 4:
         return 1.0
     if order == 3:
         return _SQRT2

@@ -1,0 +1,16 @@
+"""Mayer-sampling engines of vicatools beyond B and C: B_n of n rigid molecules."""
+from typing import List, Sequence
+
+def bn_run(
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    t_kelvin: float,
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+) -> List[float]: ...
