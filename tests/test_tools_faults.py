@@ -17,6 +17,8 @@ from vicatools import parallel, store
 psutil = pytest.importorskip("psutil")
 
 SCAN = ["b2", "argon", "--dev-tol", "1e300", "--workers", "2", "--runs", "2"]
+# Runs of at most 1000 blocks (minutes): a signal always lands while they run.
+LONG_SCAN = ["b2", "argon", "--dev-tol", "1e-12", "--workers", "2", "--runs", "2"]
 
 
 def _start(args, **kw):
@@ -59,16 +61,17 @@ def _wait_for_workers(proc, n=2, timeout=60):
 
 def test_killed_worker_is_replaced_and_its_run_made_again(tmp_path):
     path = str(tmp_path / "s.jsonl")
-    proc = _start([*SCAN, "-t", "300", "--results", path, "--quiet"])
+    # six runs of about a second each on two workers: the kill lands in one of them
+    proc = _start([*SCAN[:-1], "6", "-t", "300", "--results", path, "--quiet"])
     _wait_for_workers(proc)[0].kill()
     out, err = proc.communicate(timeout=180)
     assert proc.returncode == 0, err
-    assert [r.status for r in _records(path)] == ["ok"] * 2  # the lost run was made again, nothing failed
+    assert [r.status for r in _records(path)] == ["ok"] * 6  # the lost run was made again, nothing failed
 
 
 def test_sigterm_stops_workers_keeps_runs_and_rerun_resumes(tmp_path):
     path = str(tmp_path / "s.jsonl")
-    args = [*SCAN, "-t", "300", "400", "--results", path]
+    args = [*SCAN[:-1], "4", "-t", "300", "400", "--results", path]
     proc = _start(args)
     _wait_for_records(proc, path, 1)
     family = _descendants(proc)
@@ -82,13 +85,13 @@ def test_sigterm_stops_workers_keeps_runs_and_rerun_resumes(tmp_path):
     rerun = _start(args)
     out, err = rerun.communicate(timeout=180)
     assert rerun.returncode == 0, err
-    assert f"({len(kept)} of 4 runs already there, {4 - len(kept)} to make)" in err
-    assert len(_records(path)) == 4 and "400" in out
+    assert f"({len(kept)} of 8 runs already there, {8 - len(kept)} to make)" in err
+    assert len(_records(path)) == 8 and "400" in out
 
 
 @pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGHUP, 129)])
 def test_interrupt_and_hangup_stop_the_workers(tmp_path, signum, status):
-    proc = _start([*SCAN, "-t", "300", "--results", str(tmp_path / "s.jsonl")])
+    proc = _start([*LONG_SCAN, "-t", "300", "--results", str(tmp_path / "s.jsonl")])
     _wait_for_workers(proc)
     family = _descendants(proc)
     proc.send_signal(signum)
