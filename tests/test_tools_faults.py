@@ -21,9 +21,20 @@ SCAN = ["b2", "argon", "--dev-tol", "1e300", "--workers", "2", "--runs", "2"]
 LONG_SCAN = ["b2", "argon", "--dev-tol", "1e-12", "--workers", "2", "--runs", "2"]
 
 
-def _start(args, **kw):
+def _default_sigint():
+    # as from an interactive terminal: a suite started in the background (by a shell without job
+    # control) passes SIGINT on as ignored, and Python then keeps ignoring it
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
+def _start(args, then=None, **kw):
+    def prepare():
+        _default_sigint()
+        if then is not None:
+            then()
+
     return subprocess.Popen([sys.executable, "-m", "vicatools", *args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, **kw)
+                            stderr=subprocess.PIPE, text=True, preexec_fn=prepare, **kw)
 
 
 def _records(path):
@@ -103,7 +114,7 @@ def test_interrupt_and_hangup_stop_the_workers(tmp_path, signum, status):
 def test_full_disk_stops_with_one_line_and_keeps_earlier_runs(tmp_path):
     path = str(tmp_path / "s.jsonl")
     proc = _start([*SCAN, "-t", "300", "--results", path, "--quiet"],
-                  preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (2500, resource.RLIM_INFINITY)))
+                  then=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (2500, resource.RLIM_INFINITY)))
     out, err = proc.communicate(timeout=180)
     assert proc.returncode == 1
     assert err.count("\n") == 1 and "cannot write the results store" in err and "Traceback" not in err
