@@ -216,6 +216,29 @@ inline void check_finite_run(const char* class_name, const char* phase, std::uin
   if (!finite) [[unlikely]] stop_non_finite_run(class_name, phase, number, mayer, sums, n, q);
 }
 
+// The stop statistic of a run: the mean of the last ten running ratios (value over
+// reference, slot by slot) and the square root of the sum of their squared deviations.
+struct RingSpread {
+  double mean;
+  double deviation;
+};
+
+inline RingSpread ring_spread(const double (&value)[10], const double (&reference)[10]) {
+  double r[10];
+  for (int s = 0; s < 10; ++s) r[s] = value[s] / reference[s];
+  double m = r[0];
+  for (int s = 1; s < 10; ++s) m = m + r[s];
+  m = m / 10.0;
+  double sq = 0.0;
+  for (int s = 0; s < 10; ++s) sq = sq + (r[s] - m) * (r[s] - m);
+  return {m, std::sqrt(sq)};
+}
+
+// A run stops once the spread is tiny, or small relative to the mean (NaN never stops it).
+inline bool ring_converged(const RingSpread& spread, double dev_tol) {
+  return spread.deviation < 2.220446049250313e-12 || dev_tol > spread.deviation / std::fabs(spread.mean);
+}
+
 struct MayerRunSums {
   std::vector<double> sums;      // V
   std::vector<double> divisors;  // k!
@@ -271,17 +294,10 @@ std::vector<double> run_mayer_sampling(Walk& walk, const char* class_name, Rando
       ProgressLog::print(tag + "run] i=" + block_number_text(block) + "*1E6, " + hms_text(clock) + "\n");
       continue;
     }
-    double r[10];
-    for (int s = 0; s < 10; ++s) r[s] = ring_sgn[s] / ring_ref[s];
-    double m = r[0];
-    for (int s = 1; s < 10; ++s) m = m + r[s];
-    m = m / 10.0;
-    double sq = 0.0;
-    for (int s = 0; s < 10; ++s) sq = sq + (r[s] - m) * (r[s] - m);
-    const double d = std::sqrt(sq);
-    ProgressLog::print(tag + "run] i=" + block_number_text(block) + "*1E6, fraction=" + fmt_fixed(m, 4) +
-                       ", deviation=" + fmt_fixed(d, 4) + ", " + hms_text(clock) + "\n");
-    if (d < 2.220446049250313e-12 || dev_tol > d / std::fabs(m)) break;
+    const RingSpread spread = ring_spread(ring_sgn, ring_ref);
+    ProgressLog::print(tag + "run] i=" + block_number_text(block) + "*1E6, fraction=" + fmt_fixed(spread.mean, 4) +
+                       ", deviation=" + fmt_fixed(spread.deviation, 4) + ", " + hms_text(clock) + "\n");
+    if (ring_converged(spread, dev_tol)) break;
   }
 
   for (std::size_t k = 0; k < n; ++k) sums[k] = ((sums[k] / q) * walk.virial_hs()) / acc.divisors[k];

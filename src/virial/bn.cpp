@@ -398,18 +398,11 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
                          hms_text(clock) + "\n");
       continue;
     }
-    double r[10];
-    for (int s = 0; s < 10; ++s) r[s] = ring_val[s] / ring_ref[s];
-    double m = r[0];
-    for (int s = 1; s < 10; ++s) m = m + r[s];
-    m = m / 10.0;
-    double sq = 0.0;
-    for (int s = 0; s < 10; ++s) sq = sq + (r[s] - m) * (r[s] - m);
-    const double d = std::sqrt(sq);
+    const RingSpread spread = ring_spread(ring_val, ring_ref);
     ProgressLog::print(tag + "run] i=" + std::to_string(block) + "x" + std::to_string(opt.block_steps) +
-                       ", fraction=" + fmt_fixed(m, 4) + ", deviation=" + fmt_fixed(d, 4) + ", " + hms_text(clock) +
-                       "\n");
-    if (d < 2.220446049250313e-12 || opt.dev_tol > d / std::fabs(m)) break;
+                       ", fraction=" + fmt_fixed(spread.mean, 4) + ", deviation=" + fmt_fixed(spread.deviation, 4) +
+                       ", " + hms_text(clock) + "\n");
+    if (ring_converged(spread, opt.dev_tol)) break;
   }
   if (!(q != 0.0)) {
     throw FloatingPointError(
