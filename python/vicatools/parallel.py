@@ -319,9 +319,10 @@ def execute(
             for f in futures:
                 f.cancel()
         if own:
-            if not ok:
-                _stop_workers(pool)
-            pool.shutdown(wait=ok, cancel_futures=True)
+            if ok:
+                pool.shutdown(wait=True, cancel_futures=True)
+            else:
+                _abandon(pool)
 
 
 @dataclass(frozen=True)
@@ -463,9 +464,10 @@ def run_each(
             for fut in running:
                 fut.cancel()
         if own:
-            if not clean:
-                _stop_workers(pool)
-            _shutdown(pool, wait=clean)
+            if clean:
+                _shutdown(pool, wait=True)
+            else:
+                _abandon(pool)
 
 
 def _outcome(task: RunTask, fut: cf.Future[RunResult], retry: bool, tries: int) -> Optional[Union[RunResult, RunFailure]]:
@@ -529,6 +531,22 @@ def _progress_bar(total: int, description: str, show: bool) -> Any:
     from tqdm import tqdm
 
     return tqdm(total=total, desc=description, unit="run", file=sys.stderr)
+
+
+def _abandon(pool: cf.Executor, timeout: float = 10.0) -> None:
+    """Stop a pool we own whose runs are given up (an interrupt, a failed run): terminate its
+    workers, cancel what waits, and give its manager thread up to `timeout` s to wind down.
+    That thread closes the pool's wake-up pipe as it ends; left running, it can close the pipe
+    while the interpreter's exit hook writes to it (a traceback at exit, seen on Python 3.9)."""
+    # shutdown() forgets the thread and the processes: take them first
+    manager = getattr(pool, "_executor_manager_thread", None)
+    processes = list((getattr(pool, "_processes", None) or {}).values())
+    _stop_workers(pool)
+    _shutdown(pool, wait=False)
+    for waitable in [manager, *processes]:
+        if waitable is not None:
+            with contextlib.suppress(Exception):
+                waitable.join(timeout)
 
 
 def _stop_workers(pool: cf.Executor) -> None:
