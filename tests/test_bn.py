@@ -14,7 +14,7 @@ import vica
 import _vica_testing as vt_testing
 from vicatools import _engine
 from vicatools.parallel import engine_table
-from reference_lj_virial import LJ_REFERENCE
+from reference_lj_virial import LJ_REFERENCE, biconnected
 from run_spread import assert_statistically_equal
 
 
@@ -33,32 +33,13 @@ def _quiet(fn, *args):
 
 # ---------------------------------------------------------------- graph sum
 
-def _biconnected(n, edges):
-    adj = {v: set() for v in range(n)}
-    for a, b in edges:
-        adj[a].add(b)
-        adj[b].add(a)
-
-    def connected(skip):
-        left = [v for v in range(n) if v != skip]
-        seen, stack = {left[0]}, [left[0]]
-        while stack:
-            for w in adj[stack.pop()]:
-                if w != skip and w not in seen:
-                    seen.add(w)
-                    stack.append(w)
-        return len(seen) == len(left)
-
-    return connected(None) and (n == 2 or all(connected(v) for v in range(n)))
-
-
 def _brute_force(n, f, order):
     """Sum over biconnected graphs of the product of the edges' truncated series."""
     pairs = list(itertools.combinations(range(n), 2))
     total = np.zeros(order + 1)
     for mask in range(1, 1 << len(pairs)):
         edges = [pairs[i] for i in range(len(pairs)) if mask >> i & 1]
-        if not _biconnected(n, edges):
+        if not biconnected(n, edges):
             continue
         prod = np.zeros(order + 1)
         prod[0] = 1.0
