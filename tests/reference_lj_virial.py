@@ -56,9 +56,11 @@ HS_B5 = 0.110252
 
 # What main() printed with 4e8 samples: (n, T*) -> (B_n / b^(n-1), standard error).
 # B5 at T* = 1 is the inverse-variance mean of main()'s -2.7558 +- 0.0916 and a
-# second run, sampled(5, 1.0, 4e8, width=0.8, seed=23): -2.9344 +- 0.1224.
+# second run of 4e8 samples with width 0.8 and seed 23: -2.9344 +- 0.1224.
 LJ_REFERENCE = {(4, 1.0): (-0.26870, 0.00164), (4, 2.0): (0.12267, 0.00010),
                 (5, 1.0): (-2.820, 0.073), (5, 2.0): (-0.00910, 0.00271)}
+# T dB_n/dT / b^(n-1) and its standard error, from t_derivative(4, 2.0, 4e8).
+LJ_T_DERIVATIVE = {(4, 2.0): (-0.13495, 0.00025)}
 
 
 def mayer(r, t_star):
@@ -145,22 +147,26 @@ def compact_graphs(n):
     return pairs, out
 
 
-def sampled(n, t_star, samples, width, chunk=100_000, seed=11):
-    """The integral of the compact graphs' sum and its standard error."""
+def sampled(n, t_stars, samples, width, chunk=100_000, seed=11):
+    """Chunk means of the integral of the compact graphs' sum, one row per T*; every
+    T* sees the same samples, so differences between rows are paired."""
     pairs, graphs = compact_graphs(n)
     rng = np.random.default_rng(seed)
     norm = (2 * math.pi * width * width) ** (1.5 * (n - 1))
-    means = []
-    for _ in range(max(samples // chunk, 2)):
+    chunks = max(samples // chunk, 2)
+    means = np.empty((len(t_stars), chunks))
+    for c in range(chunks):
         p = rng.normal(0.0, width, size=(n - 1, chunk, 3))
         q = np.exp(-np.sum(p * p, axis=(0, 2)) / (2 * width * width)) / norm
         pos = np.concatenate([np.zeros((1, chunk, 3)), p])
-        bonds = np.array([mayer(np.sqrt(np.sum((pos[a] - pos[b]) ** 2, axis=1)), t_star) for a, b in pairs])
-        total = np.zeros(chunk)
-        for e in graphs:
-            total += np.prod(bonds[e], axis=0)
-        means.append(float(np.mean(total / q)))
-    return float(np.mean(means)), float(np.std(means, ddof=1) / math.sqrt(len(means)))
+        dist = [np.sqrt(np.sum((pos[a] - pos[b]) ** 2, axis=1)) for a, b in pairs]
+        for i, t_star in enumerate(t_stars):
+            bonds = np.array([mayer(d, t_star) for d in dist])
+            total = np.zeros(chunk)
+            for e in graphs:
+                total += np.prod(bonds[e], axis=0)
+            means[i, c] = np.mean(total / q)
+    return means
 
 
 def _series_parallel_at(t_star):
@@ -171,30 +177,45 @@ def _series_parallel_at(t_star):
     return series_parallel(t_star)
 
 
-def b4(t_star, samples, width=0.7):
-    """B4 / b^3 at T* (0: hard spheres) and its standard error."""
-    sp = _series_parallel_at(t_star)
-    full, se = sampled(4, t_star, samples, width)
-    return -(3 * sp["ring4"] + 6 * sp["chord4"] + full) / 8 / B**3, se / 8 / B**3
+def _chunks(n, t_stars, samples, width):
+    """B_n / b^(n-1) per chunk of samples, one row per T* (0: hard spheres)."""
+    rows = []
+    for t_star, compact in zip(t_stars, sampled(n, t_stars, samples, width)):
+        sp = _series_parallel_at(t_star)
+        if n == 4:
+            rows.append(-(3 * sp["ring4"] + 6 * sp["chord4"] + compact) / 8 / B**3)
+        else:
+            quadrature = 12 * sp["ring5"] + 60 * sp["chord5"] + 10 * sp["k23"] + 10 * sp["k23_hub"] + 60 * sp["fan"]
+            rows.append(-(quadrature + compact) / 30 / B**4)
+    return rows
 
 
-def b5(t_star, samples, width=0.7):
-    """B5 / b^4 at T* (0: hard spheres) and its standard error."""
-    sp = _series_parallel_at(t_star)
-    quadrature = (12 * sp["ring5"] + 60 * sp["chord5"] + 10 * sp["k23"] + 10 * sp["k23_hub"] + 60 * sp["fan"])
-    compact, se = sampled(5, t_star, samples, width)
-    return -(quadrature + compact) / 30 / B**4, se / 30 / B**4
+def _mean_and_error(chunks):
+    return float(np.mean(chunks)), float(np.std(chunks, ddof=1) / math.sqrt(len(chunks)))
+
+
+def bn(n, t_star, samples, width=0.7):
+    """B_n / b^(n-1) (n = 4, 5) at T* (0: hard spheres) and its standard error."""
+    return _mean_and_error(_chunks(n, [t_star], samples, width)[0])
+
+
+def t_derivative(n, t_star, samples, width=0.7, h=0.01):
+    """T dB_n/dT / b^(n-1) at T* by the central difference over T* (1 +- h), both
+    sides on the same samples, and its standard error (from the paired chunks)."""
+    low, high = _chunks(n, [t_star * (1 - h), t_star * (1 + h)], samples, width)
+    return _mean_and_error((high - low) / (2 * h))
 
 
 def main():
     samples = int(float(sys.argv[1])) if len(sys.argv) > 1 else 400_000_000
     temperatures = [float(t) for t in sys.argv[2:]] or [1.0, 2.0]
     if 0.0 in temperatures:
-        print(f"hard spheres: B4/b^3 = %.5f +- %.5f (exact {HS_B4:.7f})" % b4(0, samples, width=0.6))
-        print(f"hard spheres: B5/b^4 = %.5f +- %.5f (Clisby-McCoy {HS_B5})" % b5(0, samples, width=0.6))
+        print(f"hard spheres: B4/b^3 = %.5f +- %.5f (exact {HS_B4:.7f})" % bn(4, 0, samples, width=0.6))
+        print(f"hard spheres: B5/b^4 = %.5f +- %.5f (Clisby-McCoy {HS_B5})" % bn(5, 0, samples, width=0.6))
     for t_star in (t for t in temperatures if t > 0):
-        print(f"T* = {t_star:g}: B4/b^3 = %.5f +- %.5f" % b4(t_star, samples), flush=True)
-        print(f"T* = {t_star:g}: B5/b^4 = %.5f +- %.5f" % b5(t_star, samples, width=0.9 if t_star == 1.0 else 0.7),
+        print(f"T* = {t_star:g}: B4/b^3 = %.5f +- %.5f" % bn(4, t_star, samples), flush=True)
+        print(f"T* = {t_star:g}: T dB4/dT / b^3 = %.5f +- %.5f" % t_derivative(4, t_star, samples), flush=True)
+        print(f"T* = {t_star:g}: B5/b^4 = %.5f +- %.5f" % bn(5, t_star, samples, width=0.9 if t_star == 1.0 else 0.7),
               flush=True)
 
 

@@ -40,8 +40,8 @@ class BnWalk {
         order_(order),
         b_(negative_inverse_temperature("Bn", opt.t_kelvin)),
         graph_(n_, order),
-        hs_graph_(n_, 0),
         trig_(step_trig()),
+        trees_(n_ >= 4),
         hs_target_(opt.hard_sphere_diameter > 0.0),
         target_hs_(opt.hard_sphere_diameter > 0.0 ? opt.hard_sphere_diameter : 1.0),
         tune_weight_(opt.reference_weight < 0.0),
@@ -78,7 +78,7 @@ class BnWalk {
     }
     sigma_ = (radii + radii) / static_cast<double>(n_) + opt.reference_padding;
     const double bhs = ((sigma_ * sigma_) * sigma_) * 2.0943951023931953;
-    virial_hs_ = hard_sphere_virial_ratio(n_) * std::pow(bhs, n_ - 1);
+    reference_value_ = trees_ ? hard_sphere_tree_value(n_, bhs) : hard_sphere_virial_ratio(n_) * std::pow(bhs, n_ - 1);
     inside_ = WithinRadius(sigma_);
     inside_target_ = WithinRadius(target_hs_);
     t_lim_ = opt.u_min * b_;
@@ -98,7 +98,7 @@ class BnWalk {
 
   int bodies() const { return n_; }
   double sigma_hs() const { return sigma_; }
-  double virial_hs() const { return virial_hs_; }
+  double reference_value() const { return reference_value_; }
   double weight() const { return w_; }
   const double* terms() const { return terms_.data(); }
   double reference_term() const { return g_; }
@@ -109,7 +109,7 @@ class BnWalk {
     for (std::uint64_t draws = 0;; ++draws) {
       if (draws == kStartDrawLimit) {
         throw RuntimeError("Bn.run(): no start configuration found in " + std::to_string(kStartDrawLimit) +
-                           " draws: no configuration had 0.1 <= |F| + w |F_hs| <= 10 (largest met: " +
+                           " draws: no configuration had 0.1 <= |F| + w |F_ref| <= 10 (largest met: " +
                            fmt_debug(largest) +
                            "); the interaction is too weak at this temperature or the tables' energies are not in "
                            "kelvin");
@@ -122,7 +122,7 @@ class BnWalk {
         for (int j = i + 1; j < n_; ++j) evaluate_pair(i, j, cur_[i], pose_[i], cur_[j], pose_[j], t_, f_, hs_, adm_);
       }
       big_f_ = graph_.value(f_.data());
-      big_h_ = hard_sphere_sum(hs_);
+      big_h_ = reference_sum(hs_);
       pi_ = std::fabs(big_f_) + w_ * std::fabs(big_h_);
       if (std::fabs(pi_) > largest) largest = std::fabs(pi_);
       if (pi_ >= 0.1 && pi_ <= 10.0) return;
@@ -151,7 +151,7 @@ class BnWalk {
       }
     }
     const double big_f = graph_.value(tf_.data());
-    const double big_h = hard_sphere_sum(ths_);
+    const double big_h = reference_sum(ths_);
     const double pi = std::fabs(big_f) + w_ * std::fabs(big_h);
     const double big_u = rng.uniform01();
     if (!((pi / pi_) * std::fabs(st / st_[m]) > big_u)) return false;
@@ -168,12 +168,12 @@ class BnWalk {
     return true;
   }
 
-  // Tuning: the walk's means of |F| / pi and |F_hs| / pi.
+  // Tuning: the walk's means of |F| / pi and |F_ref| / pi.
   void add_tuning_sample() {
     sum_f_ += std::fabs(big_f_) / pi_;
     sum_h_ += std::fabs(big_h_) / pi_;
   }
-  // At the end of a tuning cycle a tuned weight becomes mean |F| / mean |F_hs|
+  // At the end of a tuning cycle a tuned weight becomes mean |F| / mean |F_ref|
   // (over the walk's density both halves of pi then weigh alike).
   void end_tuning_cycle() {
     if (tune_weight_) {
@@ -209,21 +209,51 @@ class BnWalk {
   }
 
  private:
-  // F_hs of the pair values hs (-1 or 0).  A biconnected graph on three or
-  // more points leaves every point at least two edges, so when some molecule
-  // overlaps fewer than two others no graph of the sum has all its edges at
-  // -1 and F_hs is exactly 0: most configurations of the walk end here.
-  double hard_sphere_sum(const std::vector<double>& hs) {
-    if (n_ >= 3) {
-      for (int i = 0; i < n_; ++i) {
-        int degree = 0;
-        for (int j = 0; j < n_ && degree < 2; ++j) {
-          if (j != i && hs[graph_.pair_index(i, j)] != 0.0) ++degree;
+  // F_ref of the pair values hs (-1 or 0): for two or three molecules their
+  // hard-sphere graph sum, the product over all pairs (the bond, the
+  // triangle); from four on the sum over the trees (see trees_).
+  double reference_sum(const std::vector<double>& hs) const {
+    if (trees_) {
+      const long long count = spanning_trees(hs);
+      return static_cast<double>((n_ - 1) % 2 == 0 ? count : -count);
+    }
+    double v = 1.0;
+    for (double h : hs) v = v * h;
+    return v;
+  }
+
+  // The number of spanning trees of the graph whose edges are the pairs with
+  // hs = -1: the determinant of its Laplacian less one row and column
+  // (Kirchhoff), by fraction-free elimination in exact integers (Bareiss).
+  long long spanning_trees(const std::vector<double>& hs) const {
+    const int m = n_ - 1;
+    long long a[kMaxBodies][kMaxBodies] = {};
+    for (int i = 0; i < n_; ++i) {
+      for (int j = i + 1; j < n_; ++j) {
+        if (hs[graph_.pair_index(i, j)] == 0.0) continue;
+        if (i < m) ++a[i][i];
+        if (j < m) ++a[j][j];
+        if (j < m) {
+          --a[i][j];
+          --a[j][i];
         }
-        if (degree < 2) return 0.0;
       }
     }
-    return hs_graph_.value(hs.data());
+    long long sign = 1, previous = 1;
+    for (int k = 0; k < m - 1; ++k) {
+      if (a[k][k] == 0) {
+        int r = k + 1;
+        while (r < m && a[r][k] == 0) ++r;
+        if (r == m) return 0;
+        for (int c = 0; c < m; ++c) std::swap(a[k][c], a[r][c]);
+        sign = -sign;
+      }
+      for (int i = k + 1; i < m; ++i) {
+        for (int j = k + 1; j < m; ++j) a[i][j] = (a[i][j] * a[k][k] - a[i][k] * a[k][j]) / previous;
+      }
+      previous = a[k][k];
+    }
+    return sign * a[m - 1][m - 1];
   }
 
   // Turns molecule m into `out` for pose q and returns sin(theta).
@@ -258,15 +288,21 @@ class BnWalk {
   int order_;
   double b_;
   BiconnectedSum graph_;
-  BiconnectedSum hs_graph_;
   const TrigRoutines& trig_;
+  // From four molecules on, the reference is the sum over the trees of hard
+  // spheres, not their whole graph sum: that sum changes sign at n >= 4 and
+  // cancels, so a run's average of it can come near 0 and the ratio explode.
+  // Every tree has n - 1 bonds, so the tree sum has one sign, (-1)^(n-1) times
+  // the number of spanning trees of the overlap graph (nonzero exactly when that
+  // graph is connected), and an exact integral.
+  bool trees_;
   bool hs_target_;
   double target_hs_;
   bool tune_weight_;
-  double share_;  // a tuned weight: this share of mean |F| / mean |F_hs|
+  double share_;  // a tuned weight: this share of mean |F| / mean |F_ref|
   double w_;
   double sigma_ = 0.0;
-  double virial_hs_ = 0.0;
+  double reference_value_ = 0.0;
   double t_lim_ = 0.0;
   WithinRadius inside_{1.0};
   WithinRadius inside_target_{1.0};
@@ -351,7 +387,7 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
 
   walk.find_start(rng);
   ProgressLog::print(tag + "ini] n=" + std::to_string(walk.bodies()) + ",sigma_hs=" + fmt_fixed(walk.sigma_hs(), 6) +
-                     ",virial_hs=" + fmt_fixed(walk.virial_hs(), 6) + "," + hms_text(clock) + "\n");
+                     ",reference=" + fmt_fixed(walk.reference_value(), 6) + "," + hms_text(clock) + "\n");
 
   // Ten tuning cycles of a tenth of a block each: the step scale towards half
   // of the trials accepted, and the reference weight when it is tuned.
@@ -410,7 +446,7 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
         "make the run longer or give the reference a weight (reference_weight)");
   }
   std::vector<double> out(n_terms, 0.0);
-  for (std::size_t k = 0; k < n_terms; ++k) out[k] = (sums[k] / q) * walk.virial_hs();
+  for (std::size_t k = 0; k < n_terms; ++k) out[k] = (sums[k] / q) * walk.reference_value();
   return out;
 }
 

@@ -7,18 +7,25 @@
 //
 // Molecule 1 stays at the origin in its stored orientation; molecules 2..n
 // move.  The walk's density is
-//   pi = (|F| + w |F_hs|) |sin theta_2| ... |sin theta_n|,
-// F_hs the same graph sum for hard spheres of the reference diameter sigma_hs
-// around the molecules' centroids (f = -1 within sigma_hs, else 0) and w >= 0
-// the reference weight.  With w = 0 this is direct sampling, as Bms and Cms
+//   pi = (|F| + w |F_ref|) |sin theta_2| ... |sin theta_n|,
+// F_ref a reference graph sum for hard spheres of diameter sigma_hs around the
+// molecules' centroids (f = -1 within sigma_hs, else 0) and w >= 0 the
+// reference weight.  For n = 2, 3 F_ref is their biconnected sum (one bond, or
+// the triangle), whose integral is B_n of hard spheres.  From n = 4 on that sum
+// changes sign and cancels, so a run's average of it can come near 0 and the
+// ratio below explode; F_ref is then the sum over the n^(n-2) labelled trees,
+// (-1)^(n-1) times the number of spanning trees of the overlap graph: one sign,
+// nonzero wherever the overlaps connect the molecules, and an exact integral,
+// n^(n-2) (-2 b_hs)^(n-1).  With w = 0 this is direct sampling, as Bms and Cms
 // walk; with w > 0 the walk also covers the configurations where F vanishes
-// or changes sign while F_hs does not (at n >= 4 F changes sign, and for
+// or changes sign while F_ref does not (at n >= 4 F changes sign, and for
 // hard-core targets it is exactly 0 in parts of the reference region).
 // Every step adds F_k / pi (the x^k coefficient of F in beta = beta0 (1 + x))
-// and F_hs / pi; the result is
-//   entry k = B_n^hs(sigma_hs) * sum(F_k / pi) / sum(F_hs / pi)
+// and F_ref / pi; the result is
+//   entry k = R(sigma_hs) * sum(F_k / pi) / sum(F_ref / pi)
 //           = (beta^k / k!) d^k B_n / d beta^k,
-// the same convention as Bms (Cms's entries carry another 1 / 2^(k/2)).
+// R = -(n-1)/n! times the integral of F_ref, the same convention as Bms (Cms's
+// entries carry another 1 / 2^(k/2)).
 //
 // sigma_hs = 2 * (mean of the molecules' largest site radii) + padding; Bms
 // and Cms pad by one length unit, the default here.  A padding near the sites'
@@ -53,7 +60,7 @@ struct BnOptions {
   std::uint64_t block_steps = 1000000;  // production block; a tuning cycle is a tenth of it
   std::uint64_t max_blocks = 1000;
   // Reference weight w: >= 0 fixed (0: direct sampling); < 0 tuned in the
-  // tuning phase to -reference_weight times mean |F| / mean |F_hs| (-1: both
+  // tuning phase to -reference_weight times mean |F| / mean |F_ref| (-1: both
   // halves of the walk's weight alike).  -0.1 halved the error per CPU second
   // of Lennard-Jones B4 at T* = 1 against both 0 and -1 (docs/bn.md).
   double reference_weight = -0.1;

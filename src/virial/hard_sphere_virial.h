@@ -42,4 +42,17 @@ inline double hard_sphere_virial_ratio(int n) {
   }
 }
 
+// The B_n-convention value of the trees of hard spheres: -(n-1)/n! times the
+// integral over points 2..n of the sum over the n^(n-2) labelled trees on the n
+// points of the product of their n - 1 bonds f.  A tree's bonds integrate one by
+// one, each to -2b (the excluded volume 4 pi sigma^3 / 3), so the value is exact:
+// -(n-1)/n! n^(n-2) (-2b)^(n-1).
+inline double hard_sphere_tree_value(int n, double b) {
+  double v = -static_cast<double>(n - 1);
+  for (int k = 2; k <= n; ++k) v = v / static_cast<double>(k);
+  for (int k = 2; k < n; ++k) v = v * static_cast<double>(n);
+  for (int k = 1; k < n; ++k) v = v * (-2.0 * b);
+  return v;
+}
+
 }  // namespace vica
