@@ -25,17 +25,6 @@ PyObject* bms_new(PyTypeObject* type, PyObject* args, PyObject* kwds) {
   });
 }
 
-PyObject* float_list(const std::vector<double>& values) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  if (!list) throw PythonErrorSet{};
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) throw PythonErrorSet{};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
-  }
-  return list.release();
-}
-
 PyObject* bms_run_method(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     if (!PyObject_TypeCheck(self, bms_class())) {

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include "module/binding/errors.h"
+
 namespace vica::py {
 namespace {
 
@@ -259,6 +261,17 @@ void raise_not_instance(PyObject* obj, const char* target) {
   }
   PyErr_Format(PyExc_TypeError, "'%s' object is not an instance of '%s'", type_name.c_str(),
                target);
+}
+
+PyObject* float_list(const std::vector<double>& values) {
+  PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) throw PythonErrorSet{};
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyObject* item = PyFloat_FromDouble(values[i]);
+    if (item == nullptr) throw PythonErrorSet{};
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
+  }
+  return list.release();
 }
 
 }  // namespace vica::py

@@ -186,4 +186,8 @@ bool parse(const Signature<N>& sig, const CallArgs& call, Ts&... outs) {
   return detail::convert_all(slots, sig.names, std::index_sequence_for<Ts...>{}, outs...);
 }
 
+// A new list of the floats `values` (the result of a run); raises
+// PythonErrorSet with the Python error set when memory runs out.
+PyObject* float_list(const std::vector<double>& values);
+
 }  // namespace vica::py

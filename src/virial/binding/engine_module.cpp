@@ -54,17 +54,6 @@ PotK potk_of(const Entry& e, std::size_t table, std::size_t row, std::size_t col
   throw ValueError("bn_run(): " + where + " has tag " + std::to_string(tag) + " (0 to 3 expected)");
 }
 
-PyObject* float_list(const std::vector<double>& values) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  if (!list) throw PythonErrorSet{};
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) throw PythonErrorSet{};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals
-  }
-  return list.release();
-}
-
 PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     static constexpr Signature<11> sig{
