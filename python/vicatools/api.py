@@ -23,6 +23,7 @@ from .models.model import Model
 from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
+from .scan.pools import refuse_reimported_main
 from .scan.driver import ResultsArg, make_runs
 
 __all__ = ["MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4", "b5", "bn", "bn_u_min",
@@ -128,6 +129,7 @@ def b2(
     registered method that can compute B for these models, "mayer" Mayer sampling
     through `vica.Bms`, "walk" the B_n engine; the result's ``method`` says which.
     """
+    refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
@@ -177,6 +179,7 @@ def b3(
     `reference_padding`, the results store and `ScanError` among them, as for `b2`.  Values are per
     molecule in Å⁶; ``.molar()`` gives cm⁶/mol².  `method` as for `b2`.
     """
+    refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
@@ -257,6 +260,7 @@ def bn(
     """
     if isinstance(n, bool) or not isinstance(n, int) or not 2 <= n <= 8:
         raise ValueError(f"n must be an integer from 2 to 8, got {n!r}")
+    refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     if order_max > 30:

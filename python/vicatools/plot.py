@@ -10,6 +10,7 @@ import re
 import pathlib
 from typing import TYPE_CHECKING, Any, Optional, Union
 
+from .results.display import register_plotter
 from .results.estimate import VirialScan
 
 if TYPE_CHECKING:
@@ -85,3 +86,7 @@ def plot_scan(
     if path is not None:
         (fig if fig is not None else ax.figure).savefig(path, dpi=120)
     return ax
+
+
+# ``VirialScan.plot()`` draws this figure (the results layer holds only the hook).
+register_plotter(plot_scan)

@@ -8,7 +8,8 @@ import multiprocessing
 import os
 import signal
 import sys
-from typing import Any, Optional
+import tempfile
+from typing import Any, Callable, Optional
 
 
 def reason_of(exc: BaseException) -> str:
@@ -38,6 +39,77 @@ def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     return cf.ProcessPoolExecutor(
         max_workers=workers, mp_context=multiprocessing.get_context("spawn"), initializer=_ignore_interrupts
     )
+
+
+class InProcessExecutor(cf.Executor):
+    """Makes each submitted call at once, in the calling process (``workers=1``): no pool, no
+    worker process, no module imported again.  A run still gets a thread of its own
+    (`vicatools.scan.executors.run_task`), hence a freshly keyed random generator; an interrupt
+    (Ctrl-C) is seen when the run in progress ends, since a run holds the interpreter lock."""
+
+    def submit(self, fn: Callable[..., Any], /, *args: Any, **kwargs: Any) -> cf.Future[Any]:
+        fut: cf.Future[Any] = cf.Future()
+        if fut.set_running_or_notify_cancel():
+            try:
+                fut.set_result(fn(*args, **kwargs))
+            except (KeyboardInterrupt, SystemExit):
+                raise
+            except BaseException as exc:  # noqa: BLE001 - handed to the caller through the future
+                fut.set_exception(exc)
+        return fut
+
+
+def own_executor(workers: Optional[int] = None) -> cf.Executor:
+    """The executor of a scan given none: `InProcessExecutor` for one worker, else
+    `default_executor(workers)`."""
+    if workers == 1:
+        return InProcessExecutor()
+    _clear_mark()
+    return default_executor(workers)
+
+
+UNGUARDED_MAIN = (
+    "the worker processes of this scan import your script again (they are started by 'spawn'), and "
+    "the script, unguarded, starts the scan again in each of them: put the code that starts it under "
+    "`if __name__ == \"__main__\":`, or pass workers=1 to make the runs in this process"
+)
+
+
+class UnguardedMainError(RuntimeError):
+    """A scan was started at the top level of a script without the ``__main__`` guard, so each
+    worker process, importing the script, started it again.  The message says how to fix it."""
+
+
+def _mark(pid: int) -> str:
+    return os.path.join(tempfile.gettempdir(), f"vicatools-unguarded-main-{pid}")
+
+
+def _clear_mark() -> None:
+    with contextlib.suppress(OSError):
+        os.remove(_mark(os.getpid()))
+
+
+def refuse_reimported_main() -> None:
+    """Called where a scan starts.  In a worker process that is still importing its parent's
+    main module (started by "spawn"), a scan can only have been started by that module's top
+    level, unguarded, and would start workers of its own in every worker, each failing with a
+    traceback: leave a mark for the parent and end this process at once, quietly.  The parent
+    raises `UnguardedMainError` when its pool breaks (`check_reimported_main`)."""
+    if not getattr(multiprocessing.current_process(), "_inheriting", False):
+        return
+    with contextlib.suppress(OSError):
+        with open(_mark(os.getppid()), "a"):
+            pass
+    os._exit(3)
+
+
+def check_reimported_main() -> None:
+    """In the parent, once its pool has broken: raise `UnguardedMainError` when a worker left the
+    mark of `refuse_reimported_main`."""
+    path = _mark(os.getpid())
+    if os.path.exists(path):
+        _clear_mark()
+        raise UnguardedMainError(UNGUARDED_MAIN)
 
 
 def _ignore_interrupts() -> None:
@@ -71,6 +143,7 @@ def die_with_parent() -> bool:
 
 def rebuild(pool: cf.Executor, workers: Optional[int]) -> cf.Executor:
     stop_workers(pool)
+    check_reimported_main()
     shutdown(pool, wait=True)
     return default_executor(workers)
 
