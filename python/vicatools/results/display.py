@@ -91,7 +91,7 @@ def estimate_html(e: Any) -> str:
 def scan_html(scan: Any) -> str:
     """An HTML table of a scan: one row per temperature, with its models, method and notes."""
     if not scan.estimates:
-        return f"<p>{html.escape(scan.estimates and '' or 'an empty scan')}</p>"
+        return "<p>an empty scan</p>"
     e0 = scan.estimates[0]
     caption = f"{e0.coefficient} of {' + '.join(scan.models)}, {e0.method}"
     notes = sorted({n for e in scan.estimates for n in e.notes})
