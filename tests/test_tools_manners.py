@@ -59,6 +59,18 @@ def test_one_worker_makes_the_runs_in_this_process(monkeypatch):
     assert -20.0 < e.molar().value < -11.0               # B(300 K) of LJ argon: -15.5 cm^3/mol
 
 
+def test_the_command_line_keeps_a_worker_process_for_one_worker():
+    import concurrent.futures as cf
+
+    from vicatools.scan.pools import InProcessExecutor, own_executor, pool_for_one_worker
+
+    assert isinstance(own_executor(1), InProcessExecutor)
+    with pool_for_one_worker():             # so that a signal stops a run at once
+        pool = own_executor(1)
+    assert isinstance(pool, cf.ProcessPoolExecutor)
+    pool.shutdown()
+
+
 def test_a_script_without_the_main_guard_stops_with_one_message(tmp_path):
     script = tmp_path / "unguarded.py"
     script.write_text(textwrap.dedent("""

@@ -9,7 +9,7 @@ import os
 import signal
 import sys
 import tempfile
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Iterator, Optional
 
 
 def reason_of(exc: BaseException) -> str:
@@ -59,10 +59,25 @@ class InProcessExecutor(cf.Executor):
         return fut
 
 
+_ONE_IN_PROCESS = [True]
+
+
+@contextlib.contextmanager
+def pool_for_one_worker() -> Iterator[None]:
+    """Within this, one worker is a pool of one process, not the calling process: the command
+    line keeps it so, so that a signal stops a run at once (a run in the calling process holds
+    the interpreter lock, and the signal would wait for its end)."""
+    _ONE_IN_PROCESS.append(False)
+    try:
+        yield
+    finally:
+        _ONE_IN_PROCESS.pop()
+
+
 def own_executor(workers: Optional[int] = None) -> cf.Executor:
-    """The executor of a scan given none: `InProcessExecutor` for one worker, else
-    `default_executor(workers)`."""
-    if workers == 1:
+    """The executor of a scan given none: `InProcessExecutor` for one worker (except within
+    `pool_for_one_worker`), else `default_executor(workers)`."""
+    if workers == 1 and _ONE_IN_PROCESS[-1]:
         return InProcessExecutor()
     _clear_mark()
     return default_executor(workers)
