@@ -74,6 +74,7 @@ default_role = "py:obj"
 html_theme = "furo"
 html_title = f"vica {release}"
 html_static_path = ["_static"]
+html_css_files = ["custom.css"]
 html_theme_options = {"navigation_with_keys": True}
 
 _LITERAL = re.compile(r"(``.*?``)")
