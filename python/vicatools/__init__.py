@@ -25,7 +25,7 @@ from .results.curve import Curve, CurvePoint, CurveRoot
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
 from .results.experiment import ComparisonRow, ExperimentalSet, compare, experimental
 from .models.library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
-from .models.model import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
+from .models.model import Model, ModelFileError, PairLaw, Site, load_model, model_from_dict, model_to_dict, save_model
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
@@ -51,6 +51,7 @@ __all__ = [
     "PaddingChoice",
     "ScanError",
     "ScanFailure",
+    "PairLaw",
     "Site",
     "UMinChoice",
     "UnknownModelError",
