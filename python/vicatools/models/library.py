@@ -12,7 +12,8 @@ import pathlib
 from typing import Dict, List, Union
 
 from .catalog import MODELS
-from .model import Model, load_model
+from .model import Model
+from .readers import load_model
 
 LIBRARY: Dict[str, Model] = {m.name: m for m in MODELS}
 """The built-in models by name."""

@@ -24,7 +24,8 @@ How two sites' laws combine (mixing rules) is in `vicatools.models.laws`; a
 `PairLaw` of the model gives the law of one pair of site names explicitly
 (an NBFIX-style override), in place of the mixing rule.
 
-Files (TOML/JSON) are read and written by `vicatools.models.files`.
+Files (TOML/JSON) are read and written by `vicatools.models.files`, force-field files
+read by `vicatools.models.readers`.
 """
 from __future__ import annotations
 
@@ -196,7 +197,9 @@ class Model:
         u_min: recommended energy floor in K, or None when the model carries none
             (then `vicatools.models.floors.choose_u_min` derives one).
         u_min_reason: why that floor.
-        pairs: explicit laws of site pairs by name (`PairLaw`), in place of mixing.
+        pairs: explicit laws of site pairs by name (`PairLaw`), in place of mixing; one
+            name is a site of this model, the other of this model or, for a mixture,
+            of the other model.
         description: one line for listings (what the model is for).
     """
 
@@ -220,8 +223,8 @@ class Model:
         for p in self.pairs:
             if not isinstance(p, PairLaw):
                 raise ValueError(f"model {self.name!r}: pairs must be PairLaw records, got {p!r}")
-            if p.a not in names or p.b not in names:
-                raise ValueError(f"model {self.name!r}: pair ({p.a!r}, {p.b!r}) names a site the model does not have")
+            if p.a not in names and p.b not in names:
+                raise ValueError(f"model {self.name!r}: pair ({p.a!r}, {p.b!r}) names no site of the model")
             key = frozenset((p.a, p.b))
             if key in seen:
                 raise ValueError(f"model {self.name!r}: pair ({p.a!r}, {p.b!r}) is given twice")
@@ -251,34 +254,3 @@ class Model:
         c = [math.fsum(s.position[k] for s in self.sites) / n for k in range(3)]
         return [[s.position[k] - c[k] for k in range(3)] for s in self.sites]
 
-
-def model_from_dict(data: Mapping[str, Any]) -> Model:
-    """Build a `Model` from the dictionary form of a model file (`vicatools.models.files`)."""
-    from .files import model_from_dict as impl
-
-    return impl(data)
-
-
-def model_to_dict(model: Model) -> dict[str, Any]:
-    """The dictionary form of `model` (units K and Å), as written by `save_model`."""
-    from .files import model_to_dict as impl
-
-    return impl(model)
-
-
-def load_model(
-    path: PathLike, coordinates: Optional[PathLike] = None, molecule: Optional[str] = None, **options: Any
-) -> Model:
-    """Read a model: our TOML/JSON files, or a force field's own files (GROMACS
-    .top/.itp + .gro, Amber .prmtop + .inpcrd, CHARMM .psf + parameters, OpenMM
-    ForceField .xml + .pdb) through `vicatools.models.readers`."""
-    from .readers import load_model as impl
-
-    return impl(path, coordinates=coordinates, molecule=molecule, **options)
-
-
-def save_model(model: Model, path: PathLike) -> None:
-    """Write `model` to ``path`` as JSON (suffix ``.json``) or TOML (otherwise), in K and Å."""
-    from .files import save_model as impl
-
-    impl(model, path)
