@@ -305,3 +305,29 @@ def test_read_models_gives_one_model_per_molecule_type(tmp_path):
         warnings.simplefilter("error", ReaderWarning)  # settles: rigid, no warning
         models = read_models(top, gro)
     assert list(models) == ["SOL"]
+
+
+def _cli(*args):
+    import subprocess
+    import sys
+
+    return subprocess.run([sys.executable, "-m", "vicatools", *map(str, args)], capture_output=True, text=True,
+                          timeout=300)
+
+
+def test_command_line_reads_force_field_files_and_refuses_in_one_line(tmp_path):
+    top, gro = _gromacs(tmp_path, vt.get_model("tip4p-2005"))
+    p = _cli("b2", "--model-file", top, "--coordinates", gro, "--molecule", "SOL", "-t", "600", "--runs", "2",
+             "--dev-tol", "1e300", "--u-min", "-6900", "--workers", "1", "--quiet")
+    assert p.returncode == 0, p.stderr
+    assert "SOL" in p.stdout and "600" in p.stdout
+    for args, words in (
+        (("--model-file", top, "--coordinates", gro, "--molecule", "HOH"), ("w.top", "no molecule 'HOH'")),
+        (("--model-file", top), ("w.top", "coordinates")),
+        (("argon", "--coordinates", gro), ("--coordinates",)),
+        (("saft-mie-co2", "--method", "mayer"), ("mie", "cubature")),
+    ):
+        p = _cli("b2", *args, "-t", "300", "--quiet")
+        assert p.returncode == 2, (args, p.stderr)
+        lines = p.stderr.strip().splitlines()
+        assert len(lines) == 1 and all(w in lines[0] for w in words), (args, p.stderr)

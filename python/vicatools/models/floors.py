@@ -81,16 +81,8 @@ def lowest_dimer_energy(
     sigma = max(max(s.sigma for s in list(first.sites) + list(second.sites)), _largest_size(first, second, mixing))
     r_max = reach + 2.0 * max(sigma, 1.0)
     rng = random.Random(seed)
-    if (first.laws | second.laws) == {"lj"}:
-        import vica
-
-        uij = vica.Uij(a, b, pair_table(first, second, mixing))
-
-        def energy(x: Sequence[float]) -> float:
-            return float(uij.uij(*x))
-
-    else:
-        energy = _python_energy(a, b, first, second, mixing)
+    energy = _vica_energy(a, b, first, second, mixing) if (first.laws | second.laws) == {"lj"} else \
+        _python_energy(a, b, first, second, mixing)
 
     found: List[tuple[float, List[float]]] = []
     for _ in range(samples):
@@ -132,6 +124,20 @@ def _rotation(turns: Sequence[float]) -> List[List[float]]:
         [sf * ct * cp + cf * sp, -sf * ct * sp + cf * cp, sf * st],
         [-st * cp, st * sp, ct],
     ]
+
+
+def _vica_energy(
+    a: Sequence[Sequence[float]], b: Sequence[Sequence[float]], first: Model, second: Model, mixing: str
+) -> Callable[[Sequence[float]], float]:
+    """Dimer energy of (r and five angles in turns) by `vica.Uij`."""
+    import vica
+
+    uij = vica.Uij(a, b, pair_table(first, second, mixing))
+
+    def energy(x: Sequence[float]) -> float:
+        return float(uij.uij(*x))
+
+    return energy
 
 
 def _python_energy(

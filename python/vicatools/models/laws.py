@@ -44,7 +44,7 @@ def mie_prefactor(lambda_r: float, lambda_a: float) -> float:
     """C = lambda_r / (lambda_r - lambda_a) (lambda_r / lambda_a)^(lambda_a / (lambda_r - lambda_a)),
     which makes the well depth of C eps [(s/r)^lr - (s/r)^la] equal eps (4 for 12-6)."""
     d = lambda_r - lambda_a
-    return lambda_r / d * (lambda_r / lambda_a) ** (lambda_a / d)
+    return float(lambda_r / d * (lambda_r / lambda_a) ** (lambda_a / d))
 
 
 def exp6_from_minimum(epsilon: float, r_min: float, alpha: float) -> Tuple[float, float, float]:
@@ -182,7 +182,7 @@ def entry_energy(entry: Sequence[float], tables: Sequence[Tuple[Sequence[float],
         i6 = 1.0 / r**6
         return c1 / r + c6 * i6 + c12 * i6 * i6
     if kind == 4:
-        return entry[1] / r + entry[2] * r ** -entry[3] + entry[4] * r ** -entry[5]
+        return float(entry[1] / r + entry[2] * r ** -entry[3] + entry[4] * r ** -entry[5])
     if kind == 5:
         return entry[1] / r + entry[2] * math.exp(-entry[3] * r) + entry[4] / r**6
     rs, us = tables[int(entry[1])]

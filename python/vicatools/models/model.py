@@ -89,9 +89,9 @@ def _check_law(obj: Any, owner: str) -> None:
 
 def _has_core(obj: Any) -> bool:
     if obj.law in ("lj", "mie"):
-        return obj.epsilon > 0.0 and obj.sigma > 0.0
+        return bool(obj.epsilon > 0.0 and obj.sigma > 0.0)
     if obj.law == "exp6":
-        return obj.exp6[0] > 0.0 or obj.exp6[2] > 0.0
+        return bool(obj.exp6[0] > 0.0 or obj.exp6[2] > 0.0)
     return bool(obj.table[0])
 
 
