@@ -19,7 +19,7 @@ from abc import ABC, abstractmethod
 from dataclasses import dataclass, field
 from typing import Any, Callable, ClassVar, Dict, FrozenSet, List, Optional, Sequence, Tuple
 
-from ..models.mixing import RUN_ELSEWHERE
+from ..models.mixing import LAW_METHODS
 from ..models.files import model_to_dict
 from ..models.model import Model
 
@@ -223,9 +223,10 @@ class Method(ABC):
         for m in models:
             other = m.laws - self.laws
             if other:
+                elsewhere = " or ".join(f"'{n}'" for n in LAW_METHODS if n != self.name)
                 return (
                     f"method {self.name!r} runs the {', '.join(sorted(self.laws))} law only, and model {m.name!r} "
-                    f"uses {', '.join(sorted(other))}: {RUN_ELSEWHERE}"
+                    f"uses {', '.join(sorted(other))}: use method={elsewhere}"
                 )
         return None
 

@@ -29,7 +29,10 @@ from .units import COULOMB_K_ANGSTROM
 __all__ = ["LawError", "MixingError", "MIXING_RULES", "can_collapse", "check_mixing", "core_c12", "law_entries",
            "mix", "pair_coefficients", "pair_table", "site_potk"]
 
-RUN_ELSEWHERE = "use method='cubature' or 'walk'"
+LAW_METHODS = ("cubature", "walk")
+"""The methods whose engines take the flat entries of `law_entries` (every law)."""
+
+RUN_ELSEWHERE = "use method=" + " or ".join(f"'{m}'" for m in LAW_METHODS)
 """What a refusal of a law by vica tells the user."""
 
 
