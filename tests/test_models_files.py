@@ -331,3 +331,30 @@ def test_command_line_reads_force_field_files_and_refuses_in_one_line(tmp_path):
         assert p.returncode == 2, (args, p.stderr)
         lines = p.stderr.strip().splitlines()
         assert len(lines) == 1 and all(w in lines[0] for w in words), (args, p.stderr)
+
+
+def _pdb(path, sites):
+    lines = []
+    for i, (n, s) in enumerate(zip(("O", "H1", "H2"), sites[:3])):
+        x, y, z = s.position
+        lines.append("HETATM%5d  %-3s HOH A   1    %8.3f%8.3f%8.3f  1.00  0.00           %s" % (i + 1, n, x, y, z, n[0]))
+    path.write_text("\n".join(lines + ["END"]) + "\n")
+
+
+@pytest.mark.parametrize("name, xml, rel", [
+    ("tip4p-ew", "tip4pew.xml", 1e-6), ("tip5p", "tip5p.xml", 1e-6),
+    ("opc", "opc.xml", 1e-4),     # the paper's table rounds q_H = 0.679142 to 0.6791
+    ("tip3p", "tip3p.xml", 5e-4),  # Amber's TIP3P: eps 0.1520 kcal/mol, Rmin/2 1.7683 A, not the paper's A, C
+    ("spce", "spce.xml", 1e-3),    # OpenMM's 0.650 kJ/mol and 0.316557 nm, rounded from the paper's A, B
+])
+def test_library_water_models_agree_with_openmms_force_field_files(tmp_path, name, xml, rel):
+    import os
+
+    lib = vt.get_model(name)
+    _pdb(tmp_path / "w.pdb", lib.sites)  # the library's geometry to 0.001 A; OpenMM places M and L
+    got = vt.load_model(os.path.join(os.path.dirname(openmm.app.__file__), "data", xml), coordinates=tmp_path / "w.pdb")
+    assert len(got.sites) == len(lib.sites)
+    for g, w in zip(got.sites, lib.sites):
+        assert (g.charge, g.epsilon, g.sigma) == (pytest.approx(w.charge, rel=rel), pytest.approx(w.epsilon, rel=rel),
+                                                  pytest.approx(w.sigma, rel=rel)), (g, w)
+        assert math.dist(g.position, w.position) < 2e-3
