@@ -358,3 +358,93 @@ def test_library_water_models_agree_with_openmms_force_field_files(tmp_path, nam
         assert (g.charge, g.epsilon, g.sigma) == (pytest.approx(w.charge, rel=rel), pytest.approx(w.epsilon, rel=rel),
                                                   pytest.approx(w.sigma, rel=rel)), (g, w)
         assert math.dist(g.position, w.position) < 2e-3
+
+
+_PSF = """PSF
+
+       1 !NTITLE
+ REMARKS water
+
+       3 !NATOM
+       1 W        1        TIP3     OH2      OT     {qo!r}       15.9994           0
+       2 W        1        TIP3     H1       HT     {qh!r}        1.0080           0
+       3 W        1        TIP3     H2       HT     {qh!r}        1.0080           0
+
+       3 !NBOND: bonds
+       1       2       1       3       2       3
+
+       1 !NTHETA: angles
+       2       1       3
+
+       0 !NPHI: dihedrals
+
+
+       0 !NIMPHI: impropers
+
+
+       0 !NDON: donors
+
+
+       0 !NACC: acceptors
+
+
+       0 !NNB
+
+       0       0       0
+
+       1       0 !NGRP
+       0       0       0
+
+"""
+
+_PRM = """ATOMS
+MASS 1 HT 1.008 H
+MASS 2 OT 15.9994 O
+
+BONDS
+OT HT 450.0 0.9572
+HT HT 0.0 1.5139
+
+ANGLES
+HT OT HT 55.0 104.52
+
+DIHEDRALS
+
+IMPROPER
+
+NONBONDED nbxmod 5 atom cdiel shift vatom vdistance vswitch -
+cutnb 14.0 ctofnb 12.0 ctonnb 10.0 eps 1.0 e14fac 1.0 wmin 1.5
+OT 0.0 {eps!r} {rmin2!r}
+HT 0.0 -0.0 0.0
+
+END
+"""
+
+
+def test_tip3p_from_charmm_psf_and_parameters_is_the_library_model(tmp_path):
+    lib = vt.get_model("tip3p")
+    o, h, _ = lib.sites
+    (tmp_path / "w.psf").write_text(_PSF.format(qo=o.charge, qh=h.charge))
+    # CHARMM gives -epsilon in kcal/mol and Rmin/2 in A
+    (tmp_path / "w.prm").write_text(_PRM.format(eps=-o.epsilon / KCAL, rmin2=o.sigma * 2 ** (1 / 6) / 2))
+    _cif(tmp_path / "w.cif", lib.sites, names=("OH2", "H1", "H2"))
+    got = vt.load_model(tmp_path / "w.psf", coordinates=tmp_path / "w.cif", parameters=[tmp_path / "w.prm"])
+    _same_sites(got, lib)
+    _same_integrand(got, lib)
+    with pytest.raises(ModelFileError, match=r"w\.psf"):
+        vt.load_model(tmp_path / "w.psf", coordinates=tmp_path / "w.cif", parameters=[tmp_path / "w.psf"])
+
+
+def test_two_molecule_types_give_two_models(tmp_path):
+    top, gro = _gromacs(tmp_path, vt.get_model("tip4p-2005"))
+    text = top.read_text().replace("[ system ]", "[ moleculetype ]\nAR 1\n\n[ atoms ]\n1 AR 1 AR AR 1 0.0 39.948\n\n"
+                                   "[ system ]").replace("MW 0.0", "AR 39.948 0.0 A 0.3405 0.996\nMW 0.0")
+    top.write_text(text + "AR 1\n")
+    lines = gro.read_text().splitlines()
+    ar = "    3AR      AR    9" + "".join(f"{c:024.15f}" for c in (2.0, 0.0, 0.0))
+    gro.write_text("\n".join([lines[0], "9"] + lines[2:-1] + [ar, lines[-1]]) + "\n")
+    models = read_models(top, gro)
+    assert list(models) == ["SOL", "AR"]
+    assert models["AR"].sites[0].epsilon == pytest.approx(119.8, rel=1e-3)
+    with pytest.raises(ModelFileError, match="several molecule types.*SOL, AR"):
+        vt.load_model(top, coordinates=gro)
