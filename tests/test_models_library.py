@@ -52,3 +52,16 @@ def test_water_geometries():
 def test_one_site_wells_are_the_papers_epsilon(name, eps):
     m = vt.get_model(name)
     assert lowest_dimer_energy(m, m, samples=3000, refine_steps=600) == pytest.approx(-eps, rel=1e-4)
+
+
+@pytest.mark.parametrize("name", ["argon", "lj-methane", "lj-nitrogen", "lj-co2"])
+def test_b2_fitted_models_give_the_measured_b2(name):
+    # one-site Lennard-Jones fits to B2 (Hirschfelder, Curtiss, Bird): B2 at 300 K by the 1-D
+    # quadrature of reference_central_b2 against the reference equation of state, within its uncertainty
+    import reference_central_b2 as ref
+
+    site = vt.get_model(name).sites[0]
+    u, c6 = ref.mie(site.epsilon, site.sigma, 12.0, 6.0)
+    b2 = ref.b2_central(u, c6, 300.0, r_well=1.12 * site.sigma) * 0.602214076
+    _, b, err = next(p for p in vt.experimental(name).points if p[0] == 300.0)
+    assert b2 == pytest.approx(b, abs=err)
