@@ -102,7 +102,7 @@ GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma
 @pytest.mark.parametrize(
     "args, expect",
     [
-        (["b2", "neon", "-t", "300"], "unknown model 'neon'"),
+        (["b2", "helium", "-t", "300"], "unknown model 'helium'"),
         (["b2", "argon", "-t", "300", "0"], "above 0 K"),
         (["b2", "argon", "-t", "-20"], "above 0 K"),
         (["b2", "argon", "-t", "nan"], "above 0 K"),
