@@ -15,8 +15,8 @@ Potentials (r in angstrom, energies in K):
   C = lr/(lr - la) (lr/la)^(la/(lr - la)).
 
 The integral is split at the floor crossing and at the barrier (exp-6) and at a few
-multiples of the well position; beyond r_far only the r^-6 tail is kept:
--2 pi int_{r_far}^inf (-u/T) r^2 dr = -2 pi C6 / (3 T r_far^3), with u -> -C6 / r^6.
+multiples of the well position; beyond r_far only the leading tail u -> -c / r^p is kept:
+-2 pi int_{r_far}^inf (-u/T) r^2 dr = -2 pi c r_far^(3-p) / ((p - 3) T).
 """
 import math
 
@@ -24,23 +24,23 @@ from scipy import integrate, optimize
 
 
 def exp6(eps, r_min, alpha):
-    """u(r) of the modified Buckingham exp-6 law and its C6 (u -> -C6/r^6)."""
+    """u(r) of the modified Buckingham exp-6 law and its tail (c, p): u -> -c / r^p."""
     pre = eps / (1.0 - 6.0 / alpha)
 
     def u(r):
         return pre * (6.0 / alpha * math.exp(alpha * (1.0 - r / r_min)) - (r_min / r) ** 6)
 
-    return u, pre * r_min**6
+    return u, (pre * r_min**6, 6.0)
 
 
 def mie(eps, sigma, lr, la):
-    """u(r) of the Mie law (its tail falls as r^-la; C6 only for la = 6)."""
+    """u(r) of the Mie law and its tail (c, p): u -> -c / r^p."""
     c = lr / (lr - la) * (lr / la) ** (la / (lr - la))
 
     def u(r):
         return c * eps * ((sigma / r) ** lr - (sigma / r) ** la)
 
-    return u, (c * eps * sigma**6 if la == 6.0 else None)
+    return u, (c * eps * sigma**la, la)
 
 
 def barrier_top(u, r_well):
@@ -50,7 +50,7 @@ def barrier_top(u, r_well):
     return float(res.x)
 
 
-def b2_central(u, c6, t_kelvin, u_min=-math.inf, r_well=4.0, collapses=False):
+def b2_central(u, tail, t_kelvin, u_min=-math.inf, r_well=4.0, collapses=False):
     """B2 in angstrom^3 of the central potential u at T (see the module doc); `r_well`
     (angstrom) places the integration's breakpoints; `collapses`: u falls to minus
     infinity at r -> 0 behind a barrier (exp-6), which the floor u_min must cut."""
@@ -76,5 +76,6 @@ def b2_central(u, c6, t_kelvin, u_min=-math.inf, r_well=4.0, collapses=False):
     for a, b in zip(cuts, cuts[1:]):
         val, _ = integrate.quad(lambda r: f(r) * r * r, a, b, limit=400, epsabs=1e-12, epsrel=1e-13)
         total += val
-    tail = c6 / (3.0 * t_kelvin * r_far**3) if c6 else 0.0
-    return -2.0 * math.pi * (total + tail)
+    c, p = tail
+    total += c * r_far ** (3.0 - p) / ((p - 3.0) * t_kelvin)
+    return -2.0 * math.pi * total

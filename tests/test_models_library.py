@@ -61,7 +61,7 @@ def test_b2_fitted_models_give_the_measured_b2(name):
     import reference_central_b2 as ref
 
     site = vt.get_model(name).sites[0]
-    u, c6 = ref.mie(site.epsilon, site.sigma, 12.0, 6.0)
-    b2 = ref.b2_central(u, c6, 300.0, r_well=1.12 * site.sigma) * 0.602214076
+    u, tail = ref.mie(site.epsilon, site.sigma, 12.0, 6.0)
+    b2 = ref.b2_central(u, tail, 300.0, r_well=1.12 * site.sigma) * 0.602214076
     _, b, err = next(p for p in vt.experimental(name).points if p[0] == 300.0)
     assert b2 == pytest.approx(b, abs=err)
