@@ -200,10 +200,10 @@ MODELS: List[Model] = [
           "E. A. Mueller, J. Phys. Chem. B 115, 11154 (2011)", -math.inf, _NO_FLOOR_LAW,
           description="carbon dioxide, one Mie 23-6.66 bead (coarse grained)"),
     Model("mie-methane", (Site("CH4", (0.0, 0.0, 0.0), 161.0, 3.740, 0.0, "mie", 14.0, 6.0),),
-          "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, J. Phys. Chem. B 117, 12055 (2013)",
+          "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, J. Phys. Chem. B 113, 14725 (2009)",
           -math.inf, _NO_FLOOR_LAW, description="methane, one Mie 14-6 site"),
     Model("mie-ethane", tuple(Site("CH3", (0.0, 0.0, z), 121.25, 3.783, 0.0, "mie", 16.0, 6.0) for z in (-0.77, 0.77)),
-          "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, J. Phys. Chem. B 117, 12055 (2013)",
+          "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, J. Phys. Chem. B 113, 14725 (2009)",
           -math.inf, _NO_FLOOR_LAW, description="ethane, two Mie 16-6 CH3 sites 1.54 A apart"),
     # -- exp-6 -----------------------------------------------------------------------------------------
     Model("exp6-methane", (Site("CH4", (0.0, 0.0, 0.0), law="exp6", exp6=_EP),),
