@@ -139,7 +139,7 @@ def _coordinates(path: pathlib.Path) -> Tuple[Any, Any]:
     if suffix == ".gro":
         gro = app.GromacsGroFile(str(path))
         return None, gro.getPositions()
-    if suffix in (".inpcrd", ".rst7", ".crd") and suffix != ".crd":
+    if suffix in (".inpcrd", ".rst7"):
         return None, app.AmberInpcrdFile(str(path)).getPositions()
     if suffix == ".crd":
         return None, app.CharmmCrdFile(str(path)).positions
@@ -163,7 +163,10 @@ def _open(fmt: str, path: pathlib.Path, coords: pathlib.Path, options: Dict[str,
         top = app.GromacsTopFile(str(path), includeDir=str(include) if include else None, defines=options.get("defines"))
         topology = top.topology
         system = top.createSystem(nonbondedMethod=app.NoCutoff, constraints=None, rigidWater=True)
-        names = [name for name, count in top._molecules for _ in range(count)]  # molecule-type names, in order
+        # molecule-type names in the order of [ molecules] (OpenMM keeps them in a private list;
+        # without it the residue names serve)
+        listed = getattr(top, "_molecules", None) or []
+        names = [name for name, count in listed for _ in range(int(count))] or None
     elif fmt == "amber":
         prm = app.AmberPrmtopFile(str(path))
         topology = prm.topology
