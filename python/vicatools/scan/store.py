@@ -26,12 +26,15 @@ import math
 import os
 import pathlib
 import sys
+import stat
 import time
+import warnings
 from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from ..models.model import Model, model_to_dict
 from ..models.units import molecular_unit
+from . import store_index
 
 FORMAT = "vicatools-run/1"
 """Value of the ``format`` key of every record."""
@@ -258,65 +261,221 @@ def default_store_path(settings: ScanSettings) -> pathlib.Path:
     return data_dir() / "scans" / f"b{settings.order}-{safe}-{settings.key}.jsonl"
 
 
+class StoreError(OSError, ValueError):
+    """A results store that cannot be used: a path that is not a regular file, a file that is not
+    a store, or a read-only store that runs would have to be written to.  Raised before any run."""
+
+
+class StoreWarning(UserWarning):
+    """Records of a store that were skipped (not trusted); their runs are made again."""
+
+
+RECORD_START = b'{"format": "' + FORMAT.encode() + b'"'
+"""How every record line starts (a torn record as well)."""
+
+
+def _open_nonblocking(path: PathLike, flags: int, mode: int = 0o644) -> int:
+    # O_NONBLOCK: opening a FIFO never waits for its other end
+    return os.open(path, flags | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0), mode)
+
+
+def _check_opened(fd: int, path: PathLike) -> None:
+    """Refuse what is open at `fd` unless it is a regular file that is empty or starts as a store."""
+    info = os.fstat(fd)
+    if stat.S_ISDIR(info.st_mode):
+        raise StoreError(f"results store {str(path)!r} is a directory")
+    if not stat.S_ISREG(info.st_mode):
+        raise StoreError(f"results store {str(path)!r} is not a regular file (a FIFO, device or socket): give a file")
+    if info.st_size == 0:
+        return
+    head = os.pread(fd, 1 << 16, 0)
+    lines = [line for line in head.split(b"\n") if line] or [b""]
+    first = lines[0]
+    if first.startswith(RECORD_START):
+        return
+    if RECORD_START.startswith(first) and (len(lines) == 1 or lines[1].startswith(RECORD_START)):
+        return  # a first record torn by an interrupted write
+    if first.startswith(b'{"format": "vicatools-run/'):
+        raise StoreError(f"{str(path)!r} is a results store of another format ({first[11:40].decode('ascii', 'replace')}"
+                         "...): give another file")
+    raise StoreError(
+        f"{str(path)!r} is not a vicatools results store (its first line is not a run record): it is left as it "
+        "is; give a new file or an existing store"
+    )
+
+
+def check_store_path(path: PathLike) -> None:
+    """Refuse (`StoreError`) a path that exists but is not a regular file, or a non-empty file
+    whose first line is not a run record; creates nothing."""
+    try:
+        fd = _open_nonblocking(path, os.O_RDONLY)
+    except FileNotFoundError:
+        return
+    except IsADirectoryError:
+        raise StoreError(f"results store {str(path)!r} is a directory") from None
+    except OSError as exc:
+        if os.path.exists(path) and not os.access(path, os.R_OK):
+            raise StoreError(f"results store {str(path)!r} cannot be read: {exc.strerror or exc}") from None
+        return
+    try:
+        _check_opened(fd, path)
+    finally:
+        os.close(fd)
+
+
+def untrusted(record: RunRecord) -> Optional[str]:
+    """Why a record read from a store cannot be used, or None when it can: its settings key is
+    recomputed from its own models and settings, and an "ok" record needs order_max + 1 finite
+    entries."""
+    if not (record.t_kelvin > 0.0 and math.isfinite(record.t_kelvin)):
+        return f"temperature {record.t_kelvin!r}"
+    if record.settings_key and record.settings.key != record.settings_key:
+        return "its settings key does not match its own models and settings (edited by hand, or by another program)"
+    if record.ok:
+        n = record.settings.order_max + 1
+        bad = sum(1 for x in record.entries if not math.isfinite(x))
+        if len(record.entries) != n or bad:
+            return f"an ok record with {len(record.entries)} entries, {bad} not finite ({n} finite expected)"
+    return None
+
+
 def read_records(path: PathLike) -> Iterator[RunRecord]:
     """The records of a store, in the order written.  Lines that are not complete records
-    (a torn last line, foreign text) are skipped."""
+    (a torn last line, foreign text) are skipped; records are returned as written, see
+    `trusted_records` for those that can be used."""
     with open(path, "rb") as f:
         for raw in f:
             if not raw.endswith(b"\n"):
                 continue  # torn by an interrupted write
             try:
                 yield RunRecord.from_json(raw.decode("utf-8"))
-            except (ValueError, UnicodeDecodeError):
+            except (ValueError, UnicodeDecodeError, OverflowError, RecursionError):
                 continue
+
+
+def trusted_records(path: PathLike) -> Tuple[List[RunRecord], List[str]]:
+    """The records of a store that pass `untrusted`, and the reasons of those skipped."""
+    good: List[RunRecord] = []
+    skipped: List[str] = []
+    for rec in read_records(path):
+        why = untrusted(rec)
+        if why is None:
+            good.append(rec)
+        else:
+            skipped.append(why)
+    return good, skipped
+
+
+def warn_skipped(path: PathLike, skipped: Sequence[str], what: str = "their runs are made again") -> None:
+    """One warning for the records of a store that were skipped."""
+    if skipped:
+        warnings.warn(
+            f"results store {str(path)!r}: {len(skipped)} record(s) skipped, {what}: {skipped[0]}",
+            StoreWarning,
+            stacklevel=3,
+        )
+
+
+def index_dir() -> pathlib.Path:
+    """Where the indexes of stores are kept (`vicatools.scan.store_index`)."""
+    return data_dir() / "store-index"
 
 
 class RunStore:
     """An append-only JSON Lines store (see the module doc).
 
-    Opening checks that the file can be written (creating its directory) and raises
-    OSError otherwise, so that a scan is refused before any computation."""
+    Opening refuses (`StoreError`) a path that is not a regular file (a FIFO would block) or a
+    non-empty file that is not a store, before any computation, and creates the file and its
+    directory when missing.  A store that cannot be written (a read-only file or file system)
+    is opened for reading: ``writable`` is False and `append` raises OSError.  Every append
+    holds an exclusive lock on the file and starts on a fresh line, whoever tore the last one."""
 
     def __init__(self, path: PathLike) -> None:
         self.path = pathlib.Path(path)
-        if self.path.is_dir():
-            raise IsADirectoryError(f"results store {str(self.path)!r} is a directory")
-        self.path.parent.mkdir(parents=True, exist_ok=True)
-        fd = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+        check_store_path(self.path)
+        self.writable = True
+        self._fd = -1
+        flags = os.O_RDWR | os.O_APPEND | os.O_CREAT
         try:
-            if not os.path.isfile(self.path):
-                raise OSError(f"results store {str(self.path)!r} is not a regular file")
-            self._fd = fd
-            fd = -1
-        finally:
-            if fd >= 0:
-                os.close(fd)
-        self._torn = self._ends_torn()
-
-    def _ends_torn(self) -> bool:
-        with open(self.path, "rb") as f:
-            f.seek(0, os.SEEK_END)
-            if f.tell() == 0:
-                return False
-            f.seek(-1, os.SEEK_END)
-            return f.read(1) != b"\n"
+            self.path.parent.mkdir(parents=True, exist_ok=True)
+            fd = _open_nonblocking(self.path, flags)
+        except IsADirectoryError:
+            raise StoreError(f"results store {str(self.path)!r} is a directory") from None
+        except OSError as exc:
+            if not self.path.is_file():
+                raise OSError(exc.errno, f"cannot create the results store {str(self.path)!r}: "
+                                         f"{exc.strerror or exc}") from None
+            fd = _open_nonblocking(self.path, os.O_RDONLY)
+            self.writable = False
+        try:
+            _check_opened(fd, self.path)
+        except BaseException:
+            os.close(fd)
+            raise
+        self._fd = fd
 
     def records(self) -> List[RunRecord]:
         """Every complete record."""
         return list(read_records(self.path))
 
+    def select(self, key: str, wanted: Dict[float, int]) -> Tuple[Dict[float, List[RunRecord]], List[str]]:
+        """Up to ``wanted[t]`` trusted "ok" records of settings `key` at each temperature t, in
+        the order written, and the reasons of the records of that key skipped (`untrusted`).
+        Only those records are read and parsed (`store_index`), so that resuming from a large
+        store is quick."""
+        # first the records the index points at; when some of them are skipped, all of the
+        # key; when the index does not describe the file, the file itself
+        for use_index, limited in ((True, True), (True, False), (False, False)):
+            base = index_dir()
+            want = wanted if limited else None
+            entries = store_index.StoreIndex(self.path, base).entries(key, want) if use_index else None
+            if entries is None:
+                entries = store_index.scan_entries(self.path, key, want)
+            got, skipped, stale = self._read_entries(key, wanted, entries)
+            if stale:
+                store_index.forget(self.path, base)
+            elif not (limited and skipped):
+                break
+        return got, skipped
+
+    def _read_entries(
+        self, key: str, wanted: Dict[float, int], entries: Sequence[store_index.IndexEntry]
+    ) -> Tuple[Dict[float, List[RunRecord]], List[str], bool]:
+        got: Dict[float, List[RunRecord]] = {t: [] for t in wanted}
+        skipped: List[str] = []
+        with open(self.path, "rb") as f:
+            for e in entries:
+                if not e.ok or len(got.get(e.t_kelvin, ())) >= wanted.get(e.t_kelvin, 0):
+                    continue
+                f.seek(e.offset)
+                raw = f.read(e.length)
+                if not (raw.startswith(RECORD_START) and raw.endswith(b"\n") and key.encode() in raw[:80]):
+                    return got, skipped, True  # the index does not describe this file
+                try:
+                    rec: Optional[RunRecord] = RunRecord.from_json(raw.decode("utf-8"))
+                    why = untrusted(rec) if rec is not None else None
+                except (ValueError, UnicodeDecodeError, OverflowError, RecursionError) as exc:
+                    rec, why = None, f"not a complete record ({' '.join(str(exc).split())})"
+                if why is None and rec is not None and rec.t_kelvin in got and rec.ok and rec.key == key:
+                    got[rec.t_kelvin].append(rec)
+                else:
+                    skipped.append(why or "it does not match its index entry")
+        return got, skipped, False
+
     def append(self, record: RunRecord) -> None:
-        """Write one record and fsync it.  After a failed write the next record starts on a new line."""
+        """Write one record and fsync it, under an exclusive lock, starting on a fresh line."""
+        if not self.writable:
+            raise OSError(f"results store {str(self.path)!r} is read-only")
         data = (record.to_json() + "\n").encode("utf-8")
-        if self._torn:
-            data = b"\n" + data
-        self._torn = True
-        view = memoryview(data)
-        while view:
-            n = os.write(self._fd, view)
-            view = view[n:]
-        os.fsync(self._fd)
-        self._torn = False
+        with store_index.locked_fd(self._fd):
+            size = os.fstat(self._fd).st_size
+            if size > 0 and os.pread(self._fd, 1, size - 1) != b"\n":
+                data = b"\n" + data  # a line torn by an interrupted write, ours or another's
+            view = memoryview(data)
+            while view:
+                n = os.write(self._fd, view)
+                view = view[n:]
+            os.fsync(self._fd)
 
     def close(self) -> None:
         if self._fd >= 0:
