@@ -130,10 +130,26 @@ _MODEL_FIELDS = ("name", "source", "u_min", "u_min_reason", "units", "sites")
 def _number(value: Any, where: str) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float)):
         raise ModelFileError(f"field {where!r} must be a number, got {value!r}")
-    x = float(value)
+    try:
+        x = float(value)
+    except OverflowError:  # an integer beyond the range of a double
+        x = math.inf
     if not math.isfinite(x):
-        raise ModelFileError(f"field {where!r} must be finite, got {value!r}")
+        raise ModelFileError(f"field {where!r} must be finite, got {_short(value)}")
     return x
+
+
+def _short(value: Any) -> str:
+    text = repr(value)
+    return text if len(text) <= 40 else f"{text[:20]}...({len(text)} characters)"
+
+
+def _converted(x: float, factor: float, where: str) -> float:
+    """`x` times a unit's factor, refused when the product leaves the range of a double."""
+    y = x * factor
+    if not math.isfinite(y):
+        raise ModelFileError(f"field {where!r} is out of range once converted to K and angstrom, got {x!r}")
+    return y
 
 
 def _text(value: Any, where: str) -> str:
@@ -176,7 +192,7 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
         if isinstance(raw_floor, float) and raw_floor == -math.inf:
             u_min = -math.inf  # no floor (-inf in TOML, -Infinity in JSON)
         else:
-            u_min = _number(raw_floor, "u_min") * e_factor
+            u_min = _converted(_number(raw_floor, "u_min"), e_factor, "u_min")
         if not u_min < 0.0:
             raise ModelFileError(f"field 'u_min' must be below 0, got {data['u_min']!r}")
     reason = _text(data.get("u_min_reason", ""), "u_min_reason")
@@ -199,9 +215,9 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
         pos = raw["position"]
         if isinstance(pos, str) or not isinstance(pos, Sequence) or len(pos) != 3:
             raise ModelFileError(f"field '{where}.position' must be a list of 3 numbers, got {pos!r}")
-        position = tuple(_number(x, f"{where}.position") * l_factor for x in pos)
-        epsilon = _number(raw["epsilon"], f"{where}.epsilon") * e_factor
-        sigma = _number(raw["sigma"], f"{where}.sigma") * l_factor
+        position = tuple(_converted(_number(x, f"{where}.position"), l_factor, f"{where}.position") for x in pos)
+        epsilon = _converted(_number(raw["epsilon"], f"{where}.epsilon"), e_factor, f"{where}.epsilon")
+        sigma = _converted(_number(raw["sigma"], f"{where}.sigma"), l_factor, f"{where}.sigma")
         for key, value in (("epsilon", epsilon), ("sigma", sigma)):
             if value < 0.0:
                 raise ModelFileError(f"field '{where}.{key}' must not be negative, got {raw[key]!r}")
@@ -258,10 +274,14 @@ def load_model(path: PathLike) -> Model:
     except ValueError as exc:  # json.JSONDecodeError and tomllib.TOMLDecodeError both are
         kind = "JSON" if use_json else "TOML"
         raise ModelFileError(f"model file {str(p)!r}: not valid {kind}: {exc}") from None
+    except RecursionError:
+        raise ModelFileError(f"model file {str(p)!r}: nested too deeply to be a model") from None
     try:
         return model_from_dict(data)
-    except ModelFileError as exc:
-        raise ModelFileError(f"model file {str(p)!r}: {exc}") from None
+    except RecursionError:
+        raise ModelFileError(f"model file {str(p)!r}: nested too deeply to be a model") from None
+    except (ValueError, ArithmeticError) as exc:  # ModelFileError, and a Site or Model refusing its values
+        raise ModelFileError(f"model file {str(p)!r}: {' '.join(str(exc).split())}") from None
 
 
 def _toml_value(value: Any) -> str:
