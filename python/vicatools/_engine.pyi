@@ -14,3 +14,18 @@ def bn_run(
     hard_sphere_diameter: float,
     reference_padding: float,
 ) -> List[float]: ...
+
+def bn_run_keyed(
+    seed: int,
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    t_kelvin: float,
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+) -> List[float]: ...

@@ -326,6 +326,7 @@ def _scan(
         engine=method.engine,
         block_steps=block_steps,
         max_blocks=max_blocks,
+        revision=method.revision,
     )
     need = method.runs_per_temperature(runs)
     made = make_runs(settings, method, temperatures, need, workers=workers, executor=executor, progress=progress,

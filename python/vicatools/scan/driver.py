@@ -11,7 +11,7 @@ import concurrent.futures as cf
 import os
 import pathlib
 import sys
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 from ..methods.base import Method, RunResult, ScanSettings
@@ -81,7 +81,10 @@ def make_runs(
 ) -> RunsMade:
     """Make `runs` runs of `settings` at each of `temperatures` (K) by `method`, taking
     those the results store `results` already holds (see `open_store`); every run is
-    stored as it finishes.  A temperature given twice takes stored runs in turn."""
+    stored as it finishes.  A temperature given twice takes stored runs in turn.  The
+    settings carry the method's revision, so runs of an earlier revision are made again."""
+    if settings.revision != method.revision:
+        settings = replace(settings, revision=method.revision)
     store = open_store(results, settings)
     log_base = None
     if log_dir is not None:

@@ -133,6 +133,8 @@ class RunRecord:
             "versions": self.versions or versions(),
             "written": self.written or time.time(),
         }
+        if s.revision:
+            data["revision"] = s.revision
         if self.errors:
             data["errors"] = [_number(x) for x in self.errors]
         if not self.converged:
@@ -160,6 +162,7 @@ class RunRecord:
                 engine=str(data.get("engine", "vica")),
                 block_steps=int(data.get("block_steps", 1000000)),
                 max_blocks=int(data.get("max_blocks", 1000)),
+                revision=int(data.get("revision", 0)),
             )
             return cls(
                 settings=settings,
