@@ -16,7 +16,9 @@ from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 from ..methods.base import Method, RunResult, ScanSettings
 from .executors import RunFailure, RunOutcome, run_each
-from .store import RunRecord, RunStore, default_store_path, versions
+from .pools import check_workers
+from .store import RunRecord, RunStore, StoreError, default_store_path, index_dir, versions, warn_skipped
+from .store_index import scan_lock
 
 ResultsArg = Union[None, bool, str, "os.PathLike[str]"]
 
@@ -85,6 +87,7 @@ def make_runs(
     settings carry the method's revision, so runs of an earlier revision are made again."""
     if settings.revision != method.revision:
         settings = replace(settings, revision=method.revision)
+    check_workers(workers)
     store = open_store(results, settings)
     log_base = None
     if log_dir is not None:
@@ -92,7 +95,16 @@ def make_runs(
         log_base = pathlib.Path(log_dir).resolve()
         log_base.mkdir(parents=True, exist_ok=True)
     try:
-        return _make(settings, method, list(temperatures), runs, workers, executor, progress, log_base, store)
+        if store is None:
+            return _make(settings, method, list(temperatures), runs, workers, executor, progress, log_base, None)
+
+        def waiting(holder: str) -> None:
+            print(f"results: {store.path} is being added to by another scan of these settings ({holder}); "
+                  "waiting for it, to make only the runs it leaves missing", file=sys.stderr, flush=True)
+
+        # two scans of one store and settings take turns: the second makes only what the first left
+        with scan_lock(store.path, index_dir(), settings.key, waiting):
+            return _make(settings, method, list(temperatures), runs, workers, executor, progress, log_base, store)
     finally:
         if store is not None:
             store.close()
@@ -112,11 +124,14 @@ def _make(
     name = f"b{settings.order}"
     stored: Dict[float, List[RunResult]] = {t: [] for t in ts}
     if store is not None:
-        key = settings.key
-        for rec in store.records():
-            if rec.ok and rec.key == key and rec.t_kelvin in stored:
-                stored[rec.t_kelvin].append(RunResult(rec.entries, rec.cpu_seconds, rec.errors, rec.converged,
-                                                      rec.note))
+        wanted: Dict[float, int] = {}
+        for t in ts:
+            wanted[t] = wanted.get(t, 0) + runs
+        # only the records needed are read (an index), each checked before it counts
+        found, skipped = store.select(settings.key, wanted)
+        warn_skipped(store.path, skipped)
+        for t, recs in found.items():
+            stored[t] = [RunResult(r.entries, r.cpu_seconds, r.errors, r.converged, r.note) for r in recs]
     made: List[List[RunResult]] = []
     for t in ts:
         made.append(stored[t][:runs])
@@ -130,12 +145,17 @@ def _make(
     planned = method.tasks(settings, missing, log_path, os.urandom(8).hex())
     points = [p for p, _ in planned]
     tasks = [task for _, task in planned]
-    if progress and store is not None:
+    if store is not None and (progress or from_store):
+        # said even without progress output: runs taken from the store are not this call's own
         print(
-            f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {len(tasks)} to make)",
+            f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {len(tasks)} to make"
+            + ("" if not from_store else "; results=False or another file makes them all anew") + ")",
             file=sys.stderr,
             flush=True,
         )
+    if tasks and store is not None and not store.writable:
+        raise StoreError(f"results store {str(store.path)!r} is read-only, and {len(tasks)} run(s) are missing "
+                         "from it: give another file (--results) to make them")
     failed: Dict[Tuple[float, str], int] = {}
     stamp = versions()
 

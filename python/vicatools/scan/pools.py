@@ -11,7 +11,7 @@ from typing import Any, Optional
 
 from .lifeline import die_with_parent, worker_initializer
 
-__all__ = ["available_cores", "default_executor", "die_with_parent", "rebuild", "reason_of", "stop_workers"]
+__all__ = ["MAX_WORKERS", "available_cores", "check_workers", "default_executor", "die_with_parent", "rebuild", "reason_of", "stop_workers"]
 
 
 def reason_of(exc: BaseException) -> str:
@@ -29,15 +29,26 @@ def available_cores() -> int:
     return os.cpu_count() or 1
 
 
+MAX_WORKERS = 1024
+"""Most worker processes of a pool of our own (a bound against typing mistakes)."""
+
+
+def check_workers(workers: Optional[int]) -> None:
+    """Refuse a worker count that is not None or an integer from 1 to `MAX_WORKERS`."""
+    if workers is None:
+        return
+    if isinstance(workers, bool) or not isinstance(workers, int) or not 1 <= workers <= MAX_WORKERS:
+        raise ValueError(f"workers must be an integer from 1 to {MAX_WORKERS}, got {workers!r}")
+
+
 def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     """A process pool of `workers` processes (default: all cores this process may use), started by
     "spawn": every worker is a child of this process, so that it can die with it (see
     `die_with_parent`; a forkserver's children would outlive a killed caller, each holding the
     pipes that keep the forkserver and the others waiting)."""
+    check_workers(workers)
     if workers is None:
         workers = available_cores()
-    if workers < 1:
-        raise ValueError(f"workers must be at least 1, got {workers}")
     # the workers' initializer asks for their death with this process before they import
     # anything of ours, and ends a worker whose parent is already gone (`lifeline`)
     return cf.ProcessPoolExecutor(

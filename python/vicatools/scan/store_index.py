@@ -25,8 +25,10 @@ import json
 import os
 import pathlib
 import re
+import socket
+import time
 from dataclasses import dataclass
-from typing import IO, Any, Dict, Iterator, List, Optional, Tuple
+from typing import IO, Any, Callable, Dict, Iterator, List, Optional, Tuple
 
 HEADER = b"vicatools-store-index/1"
 
@@ -224,3 +226,45 @@ def forget(store: pathlib.Path, base: pathlib.Path) -> None:
     use rebuilds it from the store."""
     with contextlib.suppress(OSError):
         index_path(store, base).unlink()
+
+
+@contextlib.contextmanager
+def scan_lock(store: pathlib.Path, base: pathlib.Path, key: str,
+              on_wait: Optional[Callable[[str], None]] = None) -> Iterator[None]:
+    """Hold the lock of scans of settings `key` on `store` for the duration, so that two scans
+    that would make the same runs take turns instead of making them twice: the second waits
+    (calling ``on_wait(holder)`` once, `holder` naming the process that holds it) and then finds
+    the first one's runs in the store.  No lock where none can be taken (an unwritable data
+    directory, a platform without flock)."""
+    try:
+        import fcntl
+    except ImportError:
+        yield
+        return
+    path = index_path(store, base).with_suffix(f".{key}.lock")
+    try:
+        path.parent.mkdir(parents=True, exist_ok=True)
+        fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+    except OSError:
+        yield
+        return
+    try:
+        told = False
+        while True:
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if not told and on_wait is not None:
+                    holder = os.pread(fd, 200, 0).decode("utf-8", "replace").strip() or "another process"
+                    on_wait(holder)
+                    told = True
+                time.sleep(0.2)
+            except OSError:  # a file system without locks
+                break
+        with contextlib.suppress(OSError):
+            os.ftruncate(fd, 0)
+            os.pwrite(fd, f"process {os.getpid()} on {socket.gethostname()}\n".encode(), 0)
+        yield
+    finally:
+        os.close(fd)  # releases the lock
