@@ -11,11 +11,13 @@ import concurrent.futures as cf
 import os
 import pathlib
 import sys
+import warnings
 from dataclasses import dataclass, replace
 from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 from ..methods.base import Method, RunResult, ScanSettings
 from .executors import RunFailure, RunOutcome, run_each
+from .dask import lifetime_warning, longest_run_seconds
 from .pools import check_workers
 from .store import RunRecord, RunStore, StoreError, default_store_path, index_dir, versions, warn_skipped
 from .store_index import scan_lock
@@ -182,6 +184,10 @@ def _make(
             except OSError as exc:
                 raise OSError(f"cannot write the results store {str(store.path)!r}: {exc.strerror or exc}") from None
 
+    if tasks and executor is not None:
+        note = lifetime_warning(executor, longest_run_seconds(settings))
+        if note is not None:
+            warnings.warn(note, RuntimeWarning, stacklevel=3)
     if tasks:
         run_each(tasks, on_done, executor=executor, workers=workers, progress=progress, description=name)
     failures = [ScanFailure(t, n, reason) for (t, reason), n in failed.items()]
