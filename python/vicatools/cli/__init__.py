@@ -109,6 +109,8 @@ def _catch_termination() -> Dict[int, Any]:
 
 def _restore_handlers(previous: Dict[int, Any]) -> None:
     for signum, handler in previous.items():
+        if _FIRST_SIGNAL:
+            handler = signal.SIG_IGN  # stopping: a later signal must not change how the command ends
         with suppress_all():
             signal.signal(signum, handler)
 

@@ -147,19 +147,18 @@ def _make(
     planned = method.tasks(settings, missing, log_path, os.urandom(8).hex())
     points = [p for p, _ in planned]
     tasks = [task for _, task in planned]
-    if store is not None and (progress or from_store):
-        # said even without progress output: runs taken from the store are not this call's own
-        print(
-            f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {len(tasks)} to make"
-            + ("" if not from_store else "; results=False or another file makes them all anew") + ")",
-            file=sys.stderr,
-            flush=True,
-        )
     if tasks and store is not None and not store.writable:
         raise StoreError(f"results store {str(store.path)!r} is read-only, and {len(tasks)} run(s) are missing "
                          "from it: give another file (--results) to make them")
     failed: Dict[Tuple[float, str], int] = {}
     stamp = versions()
+    if store is not None and (progress or from_store):
+        # said even without progress output: runs taken from the store are not this call's own
+        print(
+            f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {len(tasks)} to make)",
+            file=sys.stderr,
+            flush=True,
+        )
 
     def record(result: RunResult, t: float) -> RunRecord:
         return RunRecord(settings, t, "ok", result.entries, result.cpu_seconds, versions=stamp, errors=result.errors,
