@@ -100,11 +100,18 @@ def test_a_run_of_another_revision_is_never_reused(tmp_path, monkeypatch):
     monkeypatch.setattr(executors, "_call", lambda task: calls.append(task.revision) or [-25.0, 60.0, -100.0])
     path = tmp_path / "s.jsonl"
     mayer = METHODS["mayer"]
+    # two runs as stored before revisions were kept: no "revision" in the record or its key
+    old = store.ScanSettings(2, (ARGON, ARGON), "lorentz-berthelot", -math.inf, 1e-3, 2, length_unit=3.405)
+    with store.RunStore(path) as st:
+        for _ in range(2):
+            st.append(store.RunRecord(old, 300.0, "ok", (-25.0, 60.0, -100.0), 1.0))
+    assert "revision" not in path.read_text()
+    assert io.read_store(path).temperatures == [300.0]  # they still read back
     with cf.ThreadPoolExecutor(1) as pool:
-        vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
-        assert calls == [mayer.revision] * 2
+        scan = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
+        assert calls == [mayer.revision] * 2 and scan.from_store == 0
         monkeypatch.setattr(type(mayer), "revision", mayer.revision + 1)
         vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
     assert calls == [mayer.revision - 1] * 2 + [mayer.revision] * 2
-    with pytest.raises(ValueError, match="holds runs of 2 scans"):
-        io.read_store(path)  # both kinds read back, each a scan of its own
+    with pytest.raises(ValueError, match="holds runs of 3 scans"):
+        io.read_store(path)  # every kind reads back, each a scan of its own

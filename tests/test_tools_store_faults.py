@@ -115,3 +115,42 @@ def test_resume_from_a_large_store_reads_only_what_it_needs(tmp_path, monkeypatc
     with store.RunStore(path) as st:
         got, skipped = st.select(other.key, {300.0: 8})
     assert len(got[300.0]) == 1 and not skipped
+
+
+def test_runs_taken_from_the_store_are_said_in_the_result_and_on_stderr(tmp_path, monkeypatch, capfd):
+    import concurrent.futures as cf
+
+    from vicatools.scan import executors
+
+    monkeypatch.setattr(executors, "_call", lambda task: [-25.0, 60.0, -100.0])
+    with cf.ThreadPoolExecutor(1) as pool:
+        first = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False)
+        assert first.from_store == 0 and capfd.readouterr().err == ""
+        second = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False)
+    err = capfd.readouterr().err
+    assert second.from_store == 2 and second[0].runs == first[0].runs
+    assert err.count("\n") == 1 and "(2 of 2 runs already there, 0 to make)" in err
+
+
+def test_a_scan_waits_for_another_of_the_same_settings_on_one_store(tmp_path):
+    """The second scan waits on the lock and names who holds it; the first scan's runs then count."""
+    import threading
+
+    path = tmp_path / "s.jsonl"
+    with store.RunStore(path) as st:
+        base = store.index_dir()
+        said = []
+        with store_index.scan_lock(st.path, base, "k" * 16):
+            def second():
+                with store_index.scan_lock(st.path, base, "k" * 16, said.append):
+                    pass
+
+            waiter = threading.Thread(target=second)
+            waiter.start()
+            time.sleep(0.5)
+            assert waiter.is_alive() and len(said) == 1 and f"process {os.getpid()}" in said[0]
+        waiter.join(10)
+        assert not waiter.is_alive()
+        with store_index.scan_lock(st.path, base, "o" * 16, said.append):  # other settings never wait
+            pass
+        assert len(said) == 1

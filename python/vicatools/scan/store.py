@@ -25,7 +25,6 @@ import math
 import os
 import pathlib
 import sys
-import stat
 import time
 import warnings
 from dataclasses import dataclass, field
@@ -35,11 +34,11 @@ from ..methods.base import ScanSettings, json_number as _number, model_data as _
 from ..models.model import Model, model_from_dict
 from ..models.units import molecular_unit
 from . import store_index
+from .store_files import FORMAT, RECORD_START, StoreError, _check_opened, _open_nonblocking, check_store_path
 
-__all__ = ["RunRecord", "RunStore", "ScanSettings", "default_store_path", "models_hash", "read_records", "versions"]
-
-FORMAT = "vicatools-run/1"
-"""Value of the ``format`` key of every record."""
+__all__ = ["FORMAT", "RunRecord", "RunStore", "ScanSettings", "StoreError", "StoreWarning", "check_store_path",
+           "default_store_path", "models_hash", "read_records", "trusted_records", "untrusted", "versions",
+           "warn_skipped"]
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -203,66 +202,8 @@ def default_store_path(settings: ScanSettings) -> pathlib.Path:
     return data_dir() / "scans" / f"b{settings.order}-{safe}-{settings.key}.jsonl"
 
 
-class StoreError(OSError, ValueError):
-    """A results store that cannot be used: a path that is not a regular file, a file that is not
-    a store, or a read-only store that runs would have to be written to.  Raised before any run."""
-
-
 class StoreWarning(UserWarning):
     """Records of a store that were skipped (not trusted); their runs are made again."""
-
-
-RECORD_START = b'{"format": "' + FORMAT.encode() + b'"'
-"""How every record line starts (a torn record as well)."""
-
-
-def _open_nonblocking(path: PathLike, flags: int, mode: int = 0o644) -> int:
-    # O_NONBLOCK: opening a FIFO never waits for its other end
-    return os.open(path, flags | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0), mode)
-
-
-def _check_opened(fd: int, path: PathLike) -> None:
-    """Refuse what is open at `fd` unless it is a regular file that is empty or starts as a store."""
-    info = os.fstat(fd)
-    if stat.S_ISDIR(info.st_mode):
-        raise StoreError(f"results store {str(path)!r} is a directory")
-    if not stat.S_ISREG(info.st_mode):
-        raise StoreError(f"results store {str(path)!r} is not a regular file (a FIFO, device or socket): give a file")
-    if info.st_size == 0:
-        return
-    head = os.pread(fd, 1 << 16, 0)
-    lines = [line for line in head.split(b"\n") if line] or [b""]
-    first = lines[0]
-    if first.startswith(RECORD_START):
-        return
-    if RECORD_START.startswith(first) and (len(lines) == 1 or lines[1].startswith(RECORD_START)):
-        return  # a first record torn by an interrupted write
-    if first.startswith(b'{"format": "vicatools-run/'):
-        raise StoreError(f"{str(path)!r} is a results store of another format ({first[11:40].decode('ascii', 'replace')}"
-                         "...): give another file")
-    raise StoreError(
-        f"{str(path)!r} is not a vicatools results store (its first line is not a run record): it is left as it "
-        "is; give a new file or an existing store"
-    )
-
-
-def check_store_path(path: PathLike) -> None:
-    """Refuse (`StoreError`) a path that exists but is not a regular file, or a non-empty file
-    whose first line is not a run record; creates nothing."""
-    try:
-        fd = _open_nonblocking(path, os.O_RDONLY)
-    except FileNotFoundError:
-        return
-    except IsADirectoryError:
-        raise StoreError(f"results store {str(path)!r} is a directory") from None
-    except OSError as exc:
-        if os.path.exists(path) and not os.access(path, os.R_OK):
-            raise StoreError(f"results store {str(path)!r} cannot be read: {exc.strerror or exc}") from None
-        return
-    try:
-        _check_opened(fd, path)
-    finally:
-        os.close(fd)
 
 
 def untrusted(record: RunRecord) -> Optional[str]:
