@@ -191,7 +191,7 @@ def longest_run_seconds(settings: Any) -> float:
         steps = float(settings.block_steps) * (settings.max_blocks + 1)
     else:
         steps = 1010e6
-    return steps * max(pairs, 1) * SECONDS_PER_SITE_PAIR_STEP
+    return float(steps * max(pairs, 1) * SECONDS_PER_SITE_PAIR_STEP)
 
 
 def lifetime_warning(executor: cf.Executor, seconds: float) -> Optional[str]:
