@@ -123,12 +123,16 @@ def relayed_fd1(log_path: Optional[str], lock: "contextlib.AbstractContextManage
             sys.stdout.flush()
         read_end, write_end = os.pipe()
         diag_read, diag_write = os.pipe()
+        proc: Optional["subprocess.Popen[bytes]"] = None
         try:
-            proc = subprocess.Popen(
-                [sys.executable, "-I", "-S", "-c", RELAY, log_path or "", str(limit), str(diag_read)],
-                stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, close_fds=True,
-                pass_fds=(diag_read,),
-            )
+            if os.name == "posix" and sys.executable:
+                proc = subprocess.Popen(
+                    [sys.executable, "-I", "-S", "-c", RELAY, log_path or "", str(limit), str(diag_read)],
+                    stdin=read_end, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, close_fds=True,
+                    pass_fds=(diag_read,),
+                )
+        except (OSError, ValueError):
+            proc = None
         except BaseException:
             os.close(write_end)
             os.close(diag_write)
@@ -136,6 +140,14 @@ def relayed_fd1(log_path: Optional[str], lock: "contextlib.AbstractContextManage
         finally:
             os.close(read_end)
             os.close(diag_read)
+        if proc is None:
+            # no relay could be started (no interpreter to start, a platform without pass_fds):
+            # the lines go straight to the log, as the engines write them
+            os.close(write_end)
+            os.close(diag_write)
+            with _direct_fd1(log_path):
+                yield relay
+            return
         saved, saved_err = os.dup(1), os.dup(2)
         try:
             os.dup2(write_end, 1)
@@ -159,3 +171,17 @@ def relayed_fd1(log_path: Optional[str], lock: "contextlib.AbstractContextManage
             text = b"".join(out).decode("utf-8", "replace").strip()
             relay.reason = text or None
 
+
+
+@contextlib.contextmanager
+def _direct_fd1(log_path: Optional[str]) -> Iterator[None]:
+    """File descriptor 1 pointed at `log_path` (or the null device) for the duration."""
+    saved = os.dup(1)
+    target = os.open(log_path if log_path is not None else os.devnull, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+    try:
+        os.dup2(target, 1)
+        yield
+    finally:
+        os.dup2(saved, 1)
+        os.close(saved)
+        os.close(target)
