@@ -30,6 +30,7 @@ import json
 import math
 import os
 import pathlib
+import stat
 import tempfile
 from typing import IO, Any, Dict, Iterator, List, Optional, Tuple, Union
 
@@ -50,7 +51,17 @@ def replaced(path: Union[str, "os.PathLike[str]"], mode: str = "w", **kwargs: An
     """Write a file whole or not at all: yields a temporary file beside `path` (its real path
     when it is a link), which is flushed to disk and renamed onto `path` when the block ends
     without an exception, and removed otherwise.  A full disk or an interruption never leaves a
-    truncated file, and an earlier file at `path` stays as it was until the new one is complete."""
+    truncated file, and an earlier file at `path` stays as it was until the new one is complete.
+    A `path` that is a pipe or a device is written directly."""
+    try:
+        regular = stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        regular = True  # a new file
+    if not regular:
+        # a pipe or a device (/dev/stdout, a shell's process substitution): nothing to rename onto
+        with open(path, mode, **kwargs) as direct:
+            yield direct
+        return
     target = os.path.realpath(path)
     folder, name = os.path.split(target)
     fd, tmp = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder or ".")

@@ -6,6 +6,7 @@ import argparse
 import math
 import os
 import pathlib
+import stat
 from typing import Dict, Optional, Sequence
 
 from ..api import MAX_BLOCK_STEPS, MAX_BLOCKS, MAX_ORDER_MAX, MAX_RUNS
@@ -76,9 +77,9 @@ def check_paths(args: argparse.Namespace) -> None:
 
 def _check_output(path: Optional[str], option: str) -> None:
     """Refuse an output path that cannot be written, before any computation.  Outputs are
-    written to a temporary file beside them and renamed, so they must be regular files (or
-    new) in a writable directory; the results store is checked as a store (a read-only
-    store is read, and refused later only if runs would have to be written to it)."""
+    written to a temporary file beside them and renamed (a pipe or a device directly), so their
+    directory must be writable; the results store is checked as a store (a read-only store is
+    read, and refused later only if runs would have to be written to it)."""
     if path is None:
         return
     p = pathlib.Path(path)
@@ -96,11 +97,10 @@ def _check_output(path: Optional[str], option: str) -> None:
         raise _UsageError(f"{option}: directory {str(parent)!r} does not exist")
     if option == "--results":
         return
-    if p.exists() and not p.resolve().is_file():
-        raise _UsageError(f"{option}: {path!r} is not a regular file (outputs are written whole, to a temporary "
-                          "file renamed onto them)")
     if p.exists() and not os.access(p, os.W_OK):
         raise _UsageError(f"{option}: {path!r} is not writable")
+    if p.exists() and not stat.S_ISREG(p.stat().st_mode):
+        return  # a pipe or a device, written directly
     if not os.access(parent, os.W_OK):
         raise _UsageError(f"{option}: directory {str(parent)!r} is not writable")
 
