@@ -56,7 +56,7 @@ def _wait(cond, timeout=60):
 def _kill_and_check(proc, token):
     proc.send_signal(signal.SIGKILL)
     proc.wait(10)
-    end = time.monotonic() + 15
+    end = time.monotonic() + 30  # a worker still importing (a loaded machine) ends once it can check
     left = _family(token)
     while left and time.monotonic() < end:
         time.sleep(0.1)

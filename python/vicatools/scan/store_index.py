@@ -35,7 +35,7 @@ HEADER = b"vicatools-store-index/1"
 # The start of a record as `RunRecord.to_json` writes it, and its temperature and status;
 # a line that matches is only a candidate: its reader parses and checks it in full.
 _KEY = re.compile(rb'^\{"format": "vicatools-run/1", "settings_key": "([0-9a-f]{16})"')
-_T_STATUS = re.compile(rb'"t_kelvin": ("?[-0-9.eEinfa]+"?), "status": "(ok|failed)"')
+_T_STATUS = re.compile(rb'"t_kelvin": ("?[-+0-9.eEinfa]+"?), "status": "(ok|failed)"')
 
 CHUNK = 1 << 22
 
