@@ -31,7 +31,8 @@ from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from ..methods.base import ScanSettings, json_number as _number, model_data as _model_data, models_hash
-from ..models.model import Model, model_from_dict
+from ..models.files import model_from_dict
+from ..models.model import Model
 from ..models.units import molecular_unit
 from . import store_index
 from .store_files import FORMAT, RECORD_START, StoreError, _check_opened, _open_nonblocking, check_store_path
