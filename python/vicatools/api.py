@@ -25,8 +25,8 @@ from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
 from .scan.driver import ResultsArg, make_runs
 
-__all__ = ["MAX_BLOCKS", "MAX_BLOCK_STEPS", "MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4", "b5", "bn", "bn_u_min",
-           "check_floor", "check_floors"]
+__all__ = ["MAX_BLOCKS", "MAX_BLOCK_STEPS", "MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4",
+           "b5", "bn", "bn_u_min", "check_floor", "check_floors"]
 
 ModelLike = Union[Model, str, "os.PathLike[str]"]
 

@@ -11,7 +11,8 @@ from typing import Any, Optional
 
 from .lifeline import die_with_parent, worker_initializer
 
-__all__ = ["MAX_WORKERS", "available_cores", "check_workers", "default_executor", "die_with_parent", "rebuild", "reason_of", "stop_workers"]
+__all__ = ["MAX_WORKERS", "available_cores", "check_workers", "default_executor", "die_with_parent", "rebuild",
+           "reason_of", "stop_workers"]
 
 
 def reason_of(exc: BaseException) -> str:

@@ -36,6 +36,7 @@ from ..models.model import Model
 from ..models.units import molecular_unit
 from . import store_index
 from .store_files import FORMAT, RECORD_START, StoreError, _check_opened, _open_nonblocking, check_store_path
+from .store_files import read_at
 
 __all__ = ["FORMAT", "RunRecord", "RunStore", "ScanSettings", "StoreError", "StoreWarning", "check_store_path",
            "default_store_path", "models_hash", "read_records", "trusted_records", "untrusted", "versions",
@@ -353,7 +354,7 @@ class RunStore:
         data = (record.to_json() + "\n").encode("utf-8")
         with store_index.locked_fd(self._fd):
             size = os.fstat(self._fd).st_size
-            if size > 0 and os.pread(self._fd, 1, size - 1) != b"\n":
+            if size > 0 and read_at(self._fd, 1, size - 1) != b"\n":
                 data = b"\n" + data  # a line torn by an interrupted write, ours or another's
             view = memoryview(data)
             while view:

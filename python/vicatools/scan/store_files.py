@@ -22,9 +22,19 @@ RECORD_START = b'{"format": "' + FORMAT.encode() + b'"'
 """How every record line starts (a torn record as well)."""
 
 
+def read_at(fd: int, n: int, offset: int) -> bytes:
+    """Up to `n` bytes of the open file `fd` from `offset` (``os.pread`` where the platform has it)."""
+    pread = getattr(os, "pread", None)
+    if pread is not None:
+        data: bytes = pread(fd, n, offset)
+        return data
+    os.lseek(fd, offset, os.SEEK_SET)
+    return os.read(fd, n)
+
+
 def _open_nonblocking(path: PathLike, flags: int, mode: int = 0o644) -> int:
     # O_NONBLOCK: opening a FIFO never waits for its other end
-    return os.open(path, flags | os.O_NONBLOCK | getattr(os, "O_CLOEXEC", 0), mode)
+    return os.open(path, flags | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0), mode)
 
 
 def _check_opened(fd: int, path: PathLike) -> None:
@@ -36,7 +46,7 @@ def _check_opened(fd: int, path: PathLike) -> None:
         raise StoreError(f"results store {str(path)!r} is not a regular file (a FIFO, device or socket): give a file")
     if info.st_size == 0:
         return
-    head = os.pread(fd, 1 << 16, 0)
+    head = read_at(fd, 1 << 16, 0)
     lines = [line for line in head.split(b"\n") if line] or [b""]
     first = lines[0]
     if first.startswith(RECORD_START):
@@ -44,8 +54,8 @@ def _check_opened(fd: int, path: PathLike) -> None:
     if RECORD_START.startswith(first) and (len(lines) == 1 or lines[1].startswith(RECORD_START)):
         return  # a first record torn by an interrupted write
     if first.startswith(b'{"format": "vicatools-run/'):
-        raise StoreError(f"{str(path)!r} is a results store of another format ({first[11:40].decode('ascii', 'replace')}"
-                         "...): give another file")
+        other = first[11:40].decode("ascii", "replace")
+        raise StoreError(f"{str(path)!r} is a results store of another format ({other}...): give another file")
     raise StoreError(
         f"{str(path)!r} is not a vicatools results store (its first line is not a run record): it is left as it "
         "is; give a new file or an existing store"
