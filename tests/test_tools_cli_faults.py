@@ -65,9 +65,8 @@ def test_results_that_is_not_a_store_is_refused_and_left_as_it_is(tmp_path):
     os.mkfifo(fifo)
     for path in (earlier, model, fifo):
         before = None if path == fifo else path.read_bytes()
-        start = time.monotonic()
-        res = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), timeout=60)
-        assert time.monotonic() - start < 30  # a FIFO is never opened for writing
+        # (a FIFO opened for writing would wait for a reader: the timeout would end the test)
+        res = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), timeout=120)
         _one_line_refusal(res, "--results")
         if before is not None:
             assert path.read_bytes() == before
@@ -125,13 +124,11 @@ def test_full_disk_never_leaves_a_broken_output_nor_fails_a_run_by_its_log(tmp_p
 
 
 def test_a_run_that_cannot_reach_its_reference_is_stopped_early_and_named(tmp_path):
-    start = time.monotonic()
     res = _cli("b2", "argon", "-t", "1", "--runs", "2", "--workers", "2", "--quiet",
                "--results", str(tmp_path / "s.jsonl"))
     assert res.returncode == 1
     assert "stopped early at block 0029" in res.stderr and "hard-sphere reference" in res.stderr, res.stderr
-    assert "Broken pipe" not in res.stderr and "Traceback" not in res.stderr
-    assert time.monotonic() - start < 120  # 1000 blocks would take minutes
+    assert "Broken pipe" not in res.stderr and "Traceback" not in res.stderr  # (block 29 of 1000)
 
 
 def test_hangup_then_terminate_ends_as_the_hangup(tmp_path):
