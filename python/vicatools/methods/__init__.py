@@ -9,6 +9,7 @@ from __future__ import annotations
 from typing import Dict, List, Optional, Sequence
 
 from ..models.model import Model
+from .b3_quadrature import Cubature
 from .base import Method, RunResult, RunTask, ScanSettings
 from .mayer import Mayer
 from .walk import Walk
@@ -16,6 +17,7 @@ from .walk import Walk
 _REGISTERED: List[Method] = [
     Mayer(),
     Walk(),
+    Cubature(),
 ]
 
 METHODS: Dict[str, Method] = {m.name: m for m in _REGISTERED}
