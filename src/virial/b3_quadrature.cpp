@@ -748,7 +748,7 @@ B3QuadratureResult b3_quadrature(const SiteLaw& l12, const SiteLaw& l13, const S
   if (!(opt.rtol > 0.0 && opt.rtol < 1.0)) throw ValueError("b3_quadrature(): rtol must lie between 0 and 1");
   if (!(opt.rtol >= 1e-14)) throw ValueError("b3_quadrature(): rtol below 1e-14 cannot be met in double precision");
   if (!(opt.atol >= 0.0 && std::isfinite(opt.atol))) throw ValueError("b3_quadrature(): atol must be finite and >= 0");
-  if (opt.order_max > 40) throw ValueError("b3_quadrature(): order_max above 40 is not supported");
+  if (opt.order_max > 169) throw ValueError("b3_quadrature(): order_max above 169 is not supported (k! overflows)");
   if (opt.max_evaluations == 0) throw ValueError("b3_quadrature(): max_evaluations must be above 0");
 
   Problem pb;

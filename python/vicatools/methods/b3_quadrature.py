@@ -117,8 +117,8 @@ def integrate_b3(
     if reason is not None:
         raise ValueError(reason)
     ts = _temperatures(temperatures)
-    if isinstance(order_max, bool) or not isinstance(order_max, int) or not 0 <= order_max <= 40:
-        raise ValueError(f"order_max must be an integer from 0 to 40, got {order_max!r}")
+    if isinstance(order_max, bool) or not isinstance(order_max, int) or not 0 <= order_max <= 169:
+        raise ValueError(f"order_max must be an integer from 0 to 169, got {order_max!r}")
     if not (isinstance(rtol, (int, float)) and 1e-14 <= rtol < 1.0):
         raise ValueError(f"rtol must be a number from 1e-14 to below 1, got {rtol!r}")
     if not (isinstance(atol, (int, float)) and atol >= 0.0 and math.isfinite(atol)):

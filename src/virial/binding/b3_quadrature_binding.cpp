@@ -74,7 +74,7 @@ PyObject* b3_quadrature_function(PyObject*, PyObject* const* args, Py_ssize_t na
         !detail::convert_named(slots[6].get(), "max_evaluations", max_evaluations)) {
       return nullptr;
     }
-    if (order_max > 40) throw ValueError("b3_quadrature(): order_max above 40 is not supported");
+    if (order_max > 169) throw ValueError("b3_quadrature(): order_max above 169 is not supported (k! overflows)");
     opt.order_max = static_cast<std::size_t>(order_max);
     opt.max_evaluations = max_evaluations;
     if (laws.size() != 3) {
