@@ -19,13 +19,14 @@
 // the convention of vica.Cms: entry k = (beta^k / (k! 2^(k/2))) d^k C / d beta^k.
 //
 // The rules: H is tabulated once on adaptive 15-point Gauss-Kronrod panels
-// over [0, 2R] (cumulative sums at the panel ends, a 15-point Kronrod rule on
-// the part of a panel); the s integral is adaptive Gauss-Kronrod for each
-// node r of the adaptive Gauss-Kronrod r integral, with breakpoints where the
-// integrand has kinks (the laws' own breakpoints b, and r +- b, b - r where
-// G has them).  Every node evaluates each site law once and then the Mayer
-// function and its derivatives at every temperature.  All components (every
-// temperature, every order) are refined together.
+// over [0, 2R] (cumulative sums at the panel starts; inside a panel the
+// integral of the polynomial through its 15 node values), so that G costs
+// no site energy and no exponential; the s integral is adaptive Gauss-Kronrod
+// for each node r of the adaptive Gauss-Kronrod r integral, with breakpoints
+// where the integrand has kinks (the laws' own breakpoints b, and r +- b,
+// b - r where G has them).  Every node evaluates its site law once and then
+// the Mayer function and its derivatives at every temperature.  All
+// components (every temperature, every order) are refined together.
 //
 // Error contract.  Each entry's error estimate is the sum of: the r rule's
 // Gauss-Kronrod estimate, the s rules' estimates carried through the r
@@ -52,7 +53,7 @@ struct B3QuadratureOptions {
   std::size_t order_max = 2;              // entries 0..order_max
   double rtol = 1e-8;                     // relative target per entry
   double atol = 0.0;                      // absolute target per entry (length^6)
-  std::uint64_t max_evaluations = 400000000;  // site-law energies, both passes together
+  std::uint64_t max_evaluations = 200000000;  // site energies and H look-ups, both passes
 };
 
 struct B3QuadratureResult {
@@ -63,7 +64,7 @@ struct B3QuadratureResult {
   std::vector<double> tail_bounds;   // the part of `errors` from beyond the cutoff
   std::vector<double> targets;       // the error each entry was asked to meet
   std::vector<std::uint8_t> converged;  // per temperature: every entry met its target
-  std::uint64_t evaluations = 0;     // site-law energies evaluated
+  std::uint64_t evaluations = 0;     // site energies evaluated and H looked up
   double cutoff = 0.0;               // R, in the laws' length unit
 };
 

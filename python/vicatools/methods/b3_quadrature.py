@@ -32,9 +32,10 @@ from .walk import engine_table
 DEFAULT_RTOL = 1e-8
 """Relative precision asked by default: about 0.1 CPU s for argon with two derivatives."""
 
-DEFAULT_MAX_EVALUATIONS = 400_000_000
-"""Site-law energies one call may evaluate (about 10 CPU s): the budget beyond which
-the integration stops and says it did not converge."""
+DEFAULT_MAX_EVALUATIONS = 200_000_000
+"""Site energies and look-ups of the tabulated r23 integral one call may make (some
+seconds of CPU): the budget beyond which the integration stops and says it did not
+converge."""
 
 
 @dataclass(frozen=True)
@@ -48,7 +49,8 @@ class B3Integral:
         errors: error estimate of each entry (Å⁶), the cutoff's bound included.
         converged: every entry met max(atol, rtol |entry|) (a floor of 1e-4 rtol times
             the integrand's magnitude applies to an entry that cancels to nearly 0).
-        evaluations: site-law energies evaluated by the whole pass (all temperatures).
+        evaluations: site energies and look-ups of the tabulated r23 integral made by the
+            whole pass (all temperatures).
         cpu_seconds: this temperature's share of the pass's CPU time, in s.
         cutoff: distance in Å beyond which r12 and r13 were not integrated.
         tail_bounds: the part of `errors` from beyond the cutoff.
