@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <string>
 
 #include "runtime/failure.h"
@@ -121,7 +122,9 @@ LawInfo describe(const SiteLaw& law, double beta_max, const std::string& name) {
     info.p = slowest_power(law);
     info.zero = !(info.p < kInf);
     if (!info.zero && !(info.p > 3.0)) {
-      throw ValueError(name + " falls off as r^-" + std::to_string(info.p) +
+      std::ostringstream p;
+      p << info.p;
+      throw ValueError(name + " falls off as r^-" + p.str() +
                        " at long range: C of one-site molecules needs a law falling faster than r^-3 "
                        "(bare charges give no finite C)");
     }
@@ -346,7 +349,7 @@ class Adaptive {
       auxs_.resize((s + 1) * maux_);
     }
     const double c0 = 0.5 * (a + b), h = 0.5 * (b - a);
-    for (int i = 0; i < 15; ++i) fn(node(c0, h, i), &f_[static_cast<std::size_t>(i) * m_], &g_[static_cast<std::size_t>(i) * maux_], budget);
+    for (int i = 0; i < 15; ++i) fn(node(c0, h, i), f_.data() + static_cast<std::size_t>(i) * m_, g_.data() + static_cast<std::size_t>(i) * maux_, budget);
     double worst = 0.0;
     for (std::size_t c = 0; c < m_; ++c) {
       auto at = [&](int i) { return f_[static_cast<std::size_t>(i) * m_ + c]; };
@@ -830,7 +833,9 @@ B3QuadratureResult b3_quadrature(const SiteLaw& l12, const SiteLaw& l13, const S
   if (opt.temperatures.empty()) throw ValueError("b3_quadrature(): no temperatures given");
   for (double t : opt.temperatures) {
     if (!(t > 0.0 && std::isfinite(t))) {
-      throw ValueError("b3_quadrature(): temperature must be a finite number above 0 K, got " + std::to_string(t));
+      std::ostringstream v;
+      v << t;
+      throw ValueError("b3_quadrature(): temperature must be a finite number above 0 K, got " + v.str());
     }
   }
   if (!(opt.rtol > 0.0 && opt.rtol < 1.0)) throw ValueError("b3_quadrature(): rtol must lie between 0 and 1");
