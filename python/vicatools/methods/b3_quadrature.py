@@ -22,7 +22,7 @@ from __future__ import annotations
 import math
 import time
 from dataclasses import dataclass
-from typing import ClassVar, List, Optional, Sequence, Tuple
+from typing import Callable, ClassVar, List, Optional, Sequence, Tuple
 
 from ..models.mixing import check_mixing, pair_table
 from ..models.model import Model
@@ -161,7 +161,9 @@ class Cubature(Method):
         reason = super().refusal(order, models)
         return reason if reason is not None else one_site_refusal(models)
 
-    def tasks(self, settings: ScanSettings, missing: Sequence[Tuple[int, float, int]], log_path, nonce: str):  # type: ignore[no-untyped-def]
+    def tasks(self, settings: ScanSettings, missing: Sequence[Tuple[int, float, int]],
+              log_path: Callable[[int, float, int], Optional[str]], nonce: str) -> List[Tuple[Tuple[int, ...], RunTask]]:
+        # one run serves every temperature still missing
         if not missing:
             return []
         points = tuple(i for i, _, _ in missing)
