@@ -207,3 +207,28 @@ def test_argon_through_vt_b3():
     assert e.value == pytest.approx(ref, rel=1e-7)
     with pytest.raises(ValueError, match="one-site"):
         vt.b3("trappe-co2", temperatures=[300.0], method="cubature")
+
+
+def test_methods_sharing_a_name_are_one_method_by_order():
+    from vicatools.methods import METHODS, choose_method
+    from vicatools.methods.b3_quadrature import B3Cubature
+    from vicatools.methods.base import Method
+    from vicatools.methods.by_order import by_order
+
+    class B2Stub(Method):
+        name = "cubature"
+        engine = "cubature-b2-stub"
+        error = "integration"
+        orders = (2, 2)
+
+        def run(self, task):
+            return "b2"
+
+    both = by_order([B2Stub(), B3Cubature()])
+    ar, co2 = vt.get_model("argon"), vt.get_model("trappe-co2")
+    assert both.orders == (2, 3) and both.name == "cubature"
+    assert both.refusal(2, [co2, co2]) is None  # the B2 member takes molecules
+    assert "one-site" in both.refusal(3, [co2] * 3)
+    assert "orders 2 to 3" in both.refusal(4, [ar] * 4)
+    assert choose_method("auto", "b3", 3, [ar] * 3).name == "cubature"
+    assert METHODS["cubature"].refusal(3, [ar] * 3) is None

@@ -14,7 +14,7 @@ rules' estimates plus a bound on what lies beyond the cutoff) and each temperatu
 a ``converged`` flag: False when the evaluation budget ran out before every entry met
 max(atol, rtol |C_k|).
 
-`integrate_b3` is the plain function; `Cubature` puts it behind the `Method`
+`integrate_b3` is the plain function; `B3Cubature` puts it behind the `Method`
 interface (``vt.b3(..., method="cubature")``; "auto" takes it for one-site models).
 """
 from __future__ import annotations
@@ -149,7 +149,7 @@ def integrate_b3(
     ]
 
 
-class Cubature(Method):
+class B3Cubature(Method):
     """C of one-site models by quadrature: one run serves every temperature of a scan."""
 
     name: ClassVar[str] = "cubature"
