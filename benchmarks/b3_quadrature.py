@@ -92,6 +92,28 @@ def part_mayer(ar: vt.Model, runs: int, dev_tol: float) -> None:
           f"({cpu_m7 / cpu7:.3g}x)")
 
 
+def part_honesty() -> None:
+    """The estimates against the distance from a pass at rtol 1e-11, Lennard-Jones in reduced units."""
+    from vicatools import _engine
+
+    lj = [2.0, -4.0, 4.0]
+    ts = [0.3, 0.5, 0.7, 1.0, 1.5, 2.5, 4.0, 7.0, 12.0, 20.0]
+    refs = {t: _engine.b3_quadrature([lj] * 3, [], [t], 2, 1e-11, 0.0, 2_000_000_000) for t in ts}
+    cases = under = 0
+    worst = 0.0
+    for rtol in (1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9):
+        for t in ts:
+            r = _engine.b3_quadrature([lj] * 3, [], [t], 2, rtol, 0.0, 200_000_000)
+            for k in range(3):
+                true = abs(r["entries"][0][k] - refs[t]["entries"][0][k])
+                est = r["errors"][0][k]
+                cases += 1
+                worst = max(worst, true / est if est > 0 else math.inf)
+                under += true > est + refs[t]["errors"][0][k]
+    print(f"\n4. honesty: LJ T* {ts[0]}..{ts[-1]}, rtol 1e-4..1e-9, entries 0..2: {cases} cases, "
+          f"{under} with the true error above the estimate; largest true / estimate {worst:.3g}")
+
+
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--rtol", type=float, default=1e-7)
@@ -104,6 +126,7 @@ def main() -> None:
     ar = vt.get_model("argon")
     part_precision(ar, args.rtol, args.order_max, args.repeats)
     part_many(ar, args.rtol, args.order_max, args.repeats)
+    part_honesty()
     if not args.skip_mayer:
         part_mayer(ar, args.mayer_runs, args.mayer_dev_tol)
 
