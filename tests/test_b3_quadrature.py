@@ -232,3 +232,24 @@ def test_methods_sharing_a_name_are_one_method_by_order():
     assert "orders 2 to 3" in both.refusal(4, [ar] * 4)
     assert choose_method("auto", "b3", 3, [ar] * 3).name == "cubature"
     assert METHODS["cubature"].refusal(3, [ar] * 3) is None
+
+
+def test_a_tabulated_law_with_a_hard_core():
+    from scipy.interpolate import CubicSpline
+
+    # Lennard-Jones tabulated from r = 0.8 (a hard core below) to 6 (u = 0 beyond: f jumps there)
+    r = np.concatenate([np.linspace(0.8, 2.0, 49), np.linspace(2.1, 6.0, 40)])
+    u = 4.0 * (r**-12 - r**-6)
+    spline = CubicSpline(r, u, bc_type="natural")
+    beta = 1.0 / 1.5
+
+    def f(x):
+        inside = (x >= r[0]) & (x < r[-1])
+        return np.where(inside, np.expm1(-beta * spline(np.clip(x, r[0], r[-1]))), np.where(x < r[0], -1.0, 0.0))
+
+    out = run([[6.0, 0.0]] * 3, [1.5], order_max=0, rtol=1e-9, tables=[[list(r), list(u)]])
+    ref = _c_fourier(f)
+    assert out["converged"] == [True] and out["tail_bounds"] == [[0.0]]
+    # the jump of f at r = 6 leaves the Fourier route a k^-4 tail: about 1e-8 here
+    assert abs(out["entries"][0][0] - ref) <= out["errors"][0][0] + 1e-7 * abs(ref)
+    assert out["entries"][0][0] == pytest.approx(c_lj(beta), rel=1e-3)  # close to the law it samples
