@@ -153,7 +153,7 @@ bool same_law(const SiteLaw& x, const SiteLaw& y) {
 // Seed breakpoints in (lo, hi): dense where the repulsion sets in and the
 // well lies, then geometric; `fine` for the one-dimensional rules, coarse for
 // the inner s rule (which refines where it must).
-void add_seeds(const LawInfo& L, double lo, double hi, bool fine, std::vector<double>& out) {
+void add_seeds(const LawInfo& L, double lo, double hi, bool fine, std::vector<double>& out, bool all_kinks = true) {
   static constexpr double kFine[] = {0.3, 0.5, 0.65, 0.75, 0.8, 0.85, 0.9, 0.95, 1.0, 1.05, 1.1, 1.15, 1.2,
                                      1.3, 1.4, 1.5, 1.65, 1.8, 2.0, 2.25, 2.5, 2.8, 3.2, 3.6, 4.0};
   static constexpr double kCoarse[] = {0.8, 0.9, 1.0, 1.1, 1.25, 1.5, 2.0, 3.0, 4.0};
@@ -167,7 +167,7 @@ void add_seeds(const LawInfo& L, double lo, double hi, bool fine, std::vector<do
     for (double m : kCoarse) put(m * L.sigma);
   }
   for (double x = 4.0 * L.sigma * (fine ? 1.25 : 1.6); x < hi; x *= fine ? 1.25 : 1.6) put(x);
-  if (fine) {
+  if (fine && all_kinks) {
     for (double k : L.kinks) put(k);
   } else if (!L.kinks.empty()) {
     put(L.kinks.front());
@@ -719,7 +719,7 @@ Pass integrate(const Problem& pb, const std::vector<double>& tol, Budget& budget
 
   // seeds of the r rule and the kink distances that move the s breakpoints
   std::vector<double> rbreaks;
-  add_seeds(pb.L12, 0.0, R, true, rbreaks);
+  add_seeds(pb.L12, 0.0, R, true, rbreaks, false);  // a table's inner points: f is C2 there
   if (!pb.L13.kinks.empty() || !pb.L23.kinks.empty()) {
     std::vector<double> k13, k23;
     if (!pb.L13.kinks.empty()) k13 = {pb.L13.kinks.front(), pb.L13.kinks.back()};
