@@ -61,7 +61,7 @@ def _check_common(runs: int, dev_tol: float, order_max: int) -> None:
 
 def check_floor(first: Model, second: Model, mixing: str, u_min: float) -> None:
     """Refuse a floor above the lowest pair energy of the two models (found by
-    `vicatools.umin.lowest_dimer_energy`): every configuration at or below the floor
+    `vicatools.models.floors.lowest_dimer_energy`): every configuration at or below the floor
     counts as a full overlap, so such a floor would cut into the attractive well."""
     if not math.isfinite(u_min):
         return
@@ -100,9 +100,9 @@ def b2(
     `vica.Bms` runs per temperature.
 
     Models are `Model` objects, library names or model-file paths.  `u_min`
-    (K) defaults to the rule of `vicatools.umin.choose_u_min`; the floor used is
+    (K) defaults to the rule of `vicatools.models.floors.choose_u_min`; the floor used is
     in the result's ``u_min``.  A run without floor (``u_min=-inf``) of models whose
-    bare charges can collapse takes the core of `vicatools.cores` (`core`: "default"
+    bare charges can collapse takes the core of `vicatools.models.cores` (`core`: "default"
     for 0.1 Å, a distance in Å, or None to refuse it, which makes such a run an
     error); the core used is in the result's ``core``.  `dev_tol` and `order_max` go to every run.  Runs go
     to `executor` if given, else to a process pool of `workers` processes (all
@@ -110,12 +110,12 @@ def b2(
     `log_dir` keeps each run's progress lines in its own file there (else they are
     discarded).  `reference_padding` is "auto" (default) or a length in Å: the runs'
     hard-sphere reference diameter is the molecules' radii plus this padding
-    (`vicatools.padding`; 1 gives runs made in Å); the padding used is in the
+    (`vicatools.models.padding`; 1 gives runs made in Å); the padding used is in the
     result's ``reference_padding``.  It changes the error bars, not the values.
     Values are per molecule in Å³; ``.molar()`` gives cm³/mol.
 
     Every run is stored as it finishes in the results store `results` (a JSON Lines
-    file, `vicatools.store`): by default a file in the user's data directory named
+    file, `vicatools.scan.store`): by default a file in the user's data directory named
     after the scan's settings, ``False`` for none.  Runs already in the store with
     the same settings and temperature count, so repeating a call makes only the
     runs missing.  A floor given above the models' lowest pair energy is refused
@@ -171,7 +171,7 @@ def b3(
 
     Give one model or three (for a binary mixture repeat one: ``b3("a", "a", "b")`` is
     C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: site pairs whose
-    bare charges attract and can collapse get the r^-12 core of `vicatools.cores` (`core`:
+    bare charges attract and can collapse get the r^-12 core of `vicatools.models.cores` (`core`:
     "default" for 0.1 Å, a distance in Å, or None to refuse it, which makes C of such models a
     ValueError); the core used is in the result's ``core``.  Other arguments,
     `reference_padding`, the results store and `ScanError` among them, as for `b2`.  Values are per
@@ -204,7 +204,7 @@ DEFAULT_BN_BLOCK_STEPS = 1000000
 
 
 def bn_u_min(models: Sequence[Model], mixing: str, u_min: Optional[float]) -> UMinChoice:
-    """The energy floor of a B_n run: the rule of `vicatools.umin` for each pair of
+    """The energy floor of a B_n run: the rule of `vicatools.models.floors` for each pair of
     distinct models, the highest floor of them all."""
     distinct: List[Model] = []
     for m in models:
@@ -248,9 +248,9 @@ def bn(
     stops earlier when the spread of its last ten running estimates falls under
     `dev_tol` (relative); its length sets the error bar (about 1 / sqrt(steps)).
     `u_min` (K) is an energy floor for models with bare charges (rules of
-    `vicatools.umin`, the highest floor of every pair of models).  The entries are
+    `vicatools.models.floors`, the highest floor of every pair of models).  The entries are
     (beta^k / k!) d^k B_n / d beta^k for k = 0..order_max (for n = 3 they follow Cms's
-    convention, see `vicatools.thermo`).  Values are per molecule in Å^(3(n-1));
+    convention, see `vicatools.results.thermo`).  Values are per molecule in Å^(3(n-1));
     ``.molar()`` gives cm^(3(n-1))/mol^(n-1).  Other arguments as for `b2` (the results
     store and `ScanError` among them).  `method`: "auto" (default: the B_n engine's walk),
     "walk", or "mayer" for n = 2, 3.

@@ -17,10 +17,10 @@ keys of a temperature are those of the CSV row, in ``unit``; ``results`` (when t
 were stored) is the path of the results store.  Values that are not
 finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
 ``core`` is null or ``{"angstrom": d, "pairs": [[site, site], ...], "origin": ...,
-"reason": ...}`` (`vicatools.cores`).  `read_json` gives the scan back from the
+"reason": ...}`` (`vicatools.models.cores`).  `read_json` gives the scan back from the
 runs' entries.
 
-`read_store` reads a results store (`vicatools.store`) back into a `VirialScan`.
+`read_store` reads a results store (`vicatools.scan.store`) back into a `VirialScan`.
 """
 from __future__ import annotations
 
@@ -156,7 +156,7 @@ def read_json(path: Union[str, pathlib.Path]) -> VirialScan:
     """The scan written by `write_json` to `path`."""
     return scan_from_dict(json.loads(pathlib.Path(path).read_text(encoding="utf-8")))
 def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = None) -> VirialScan:
-    """The scan held by a results store (`vicatools.store`): one estimate per temperature
+    """The scan held by a results store (`vicatools.scan.store`): one estimate per temperature
     with at least 2 successful runs, in the order the temperatures first appear, from all
     its successful runs (failed runs are left out).
 

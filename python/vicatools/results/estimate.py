@@ -58,7 +58,7 @@ class VirialEstimate:
         t_dxdt, t_dxdt_stderr: T dX/dT and its standard error.
         t2_d2xdt2, t2_d2xdt2_stderr: T^2 d^2X/dT^2 and its standard error.
         entries_mean, entries_stderr: mean and standard error of each entry
-            returned by `vica` (see `vicatools.thermo` for their meaning).
+            returned by `vica` (see `vicatools.results.thermo` for their meaning).
         runs: the entries of every run (one run for an integration).
         cpu_seconds: CPU time of every run in s (empty when unknown).
         method: the method that made the runs (`vicatools.methods`).
@@ -233,8 +233,8 @@ class VirialScan:
         mixing: mixing rule of the site-pair tables.
         u_min: the floor used (B only; None for C).
         reference_padding: the padding of the hard-sphere reference used by the runs
-            (`vicatools.padding`); None when unknown.
-        core: the core on bare attracting site pairs (`vicatools.cores`): for C
+            (`vicatools.models.padding`); None when unknown.
+        core: the core on bare attracting site pairs (`vicatools.models.cores`): for C
             always, for B when it runs without a floor; None when not used.
         results: path of the results store holding the runs (None when not stored).
         method: the method that made the runs (`vicatools.methods`).
@@ -276,7 +276,7 @@ class VirialScan:
         return replace(self, estimates=tuple(e.molar() for e in self.estimates))
 
     def interpolant(self) -> Curve:
-        """The piecewise quintic Hermite curve through the scan (`vicatools.curve`), in `unit`.
+        """The piecewise quintic Hermite curve through the scan (`vicatools.results.curve`), in `unit`.
         Needs at least two temperatures and ``order_max`` of at least 2."""
         if self.order_max < 2:
             raise ValueError("the curve needs T^2 d2X/dT2 at every temperature: scan with order_max of at least 2")
