@@ -187,6 +187,8 @@ def test_budget_and_refusals():
         integrate_b3([ar] * 3, temperatures=[-1.0])
     with pytest.raises(ValueError, match="rtol"):
         integrate_b3([ar] * 3, temperatures=[300.0], rtol=2.0)
+    with pytest.raises(ValueError, match="three models"):
+        integrate_b3("argon", temperatures=[300.0])
     # a site without any interaction: C = 0 exactly
     ghost = Model("ghost", (Site("G", (0.0, 0.0, 0.0)),))
     assert integrate_b3([ghost] * 3, temperatures=[300.0])[0].entries == (0.0, 0.0, 0.0)
@@ -194,7 +196,7 @@ def test_budget_and_refusals():
 
 def test_argon_through_vt_b3():
     ar = vt.get_model("argon")
-    (mine,) = integrate_b3([ar] * 3, temperatures=[300.0], rtol=1e-9)
+    (mine,) = integrate_b3(["argon", ar, "argon"], temperatures=[300.0], rtol=1e-9)
     beta_star = 119.8 / 300.0
     ref = c_lj(beta_star) * 3.405**6
     assert abs(mine.entries[0] - ref) <= mine.errors[0] + REF_REL * abs(ref)

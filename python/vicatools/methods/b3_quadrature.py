@@ -20,10 +20,12 @@ interface (``vt.b3(..., method="cubature")``; "auto" takes it for one-site model
 from __future__ import annotations
 
 import math
+import os
 import time
 from dataclasses import dataclass
-from typing import Callable, ClassVar, List, Optional, Sequence, Tuple
+from typing import Callable, ClassVar, List, Optional, Sequence, Tuple, Union
 
+from ..models.library import resolve_model
 from ..models.mixing import check_mixing, pair_table
 from ..models.model import Model
 from .base import Method, RunResult, RunTask, ScanSettings
@@ -100,7 +102,7 @@ def _temperatures(temperatures: Sequence[float]) -> List[float]:
 
 
 def integrate_b3(
-    models: Sequence[Model],
+    models: Sequence[Union[Model, str, "os.PathLike[str]"]],
     mixing: str = "lorentz-berthelot",
     temperatures: Sequence[float] = (300.0,),
     order_max: int = 2,
@@ -111,11 +113,15 @@ def integrate_b3(
     """C (C123 for three species) of one-site `models` at each of `temperatures` (K),
     from one pass of the quadrature; one `B3Integral` per temperature, in the order given.
 
-    `models`: three one-site models (repeat one for a pure gas; molecule 1 is the one
-    at the origin, as for `vica.Cms`).  ValueError names the reason for models with more
-    than one site, charged sites, bad temperatures or tolerances.
+    `models`: three one-site models, library names or model files (repeat one for a pure
+    gas; molecule 1 is the one at the origin, as for `vica.Cms`).  ValueError names the
+    reason for models with more than one site, charged sites, bad temperatures or
+    tolerances.
     """
-    reason = one_site_refusal(models)
+    if isinstance(models, (str, Model)):
+        raise ValueError("give three models (repeat one for a pure gas), not one")
+    resolved = [resolve_model(m) for m in models]
+    reason = one_site_refusal(resolved)
     if reason is not None:
         raise ValueError(reason)
     ts = _temperatures(temperatures)
@@ -129,7 +135,7 @@ def integrate_b3(
         raise ValueError(f"max_evaluations must be a positive integer, got {max_evaluations!r}")
     from .. import _engine
 
-    laws = site_laws(models, mixing)
+    laws = site_laws(resolved, mixing)
     start = time.thread_time()
     out = _engine.b3_quadrature(laws, [], ts, order_max, float(rtol), float(atol), max_evaluations)
     cpu = time.thread_time() - start
