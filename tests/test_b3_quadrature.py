@@ -255,3 +255,16 @@ def test_a_tabulated_law_with_a_hard_core():
     # the jump of f at r = 6 leaves the Fourier route a k^-4 tail: about 1e-8 here
     assert abs(out["entries"][0][0] - ref) <= out["errors"][0][0] + 1e-7 * abs(ref)
     assert out["entries"][0][0] == pytest.approx(c_lj(beta), rel=1e-3)  # close to the law it samples
+
+
+def test_soft_spheres_scale_exactly_with_temperature():
+    # u = 4 r^-n: C = c beta^(6/n), so entry k = C binom(6/n, k) / 2^(k/2), and C(T) / C(T') = (T'/T)^(6/n)
+    for n, law in ((12.0, [2.0, 0.0, 4.0]), (9.0, [4.0, 0.0, 0.0, 6.0, 4.0, 9.0])):
+        a = 6.0 / n
+        out = run([law] * 3, [0.5, 1.0, 10.0], order_max=3, rtol=1e-10)
+        c1 = out["entries"][1][0]
+        for t, entries, errors in zip([0.5, 1.0, 10.0], out["entries"], out["errors"]):
+            c = c1 * t**-a
+            binom = [1.0, a, a * (a - 1) / 2, a * (a - 1) * (a - 2) / 6]
+            for k in range(4):
+                assert abs(entries[k] - c * binom[k] / 2 ** (k / 2)) <= 2e-9 * abs(c) + errors[k], (n, t, k)
