@@ -474,7 +474,7 @@ Pass integrate(const Problem& pb, const std::vector<double>& tol, Budget& budget
 
   // seeds of the r rule and the kink distances that move the s breakpoints
   std::vector<double> rbreaks;
-  add_seeds(pb.L12, 0.0, R, true, rbreaks, false);  // a table's inner points: f is C2 there
+  add_seeds(pb.L12, 0.0, R, false, rbreaks);
   if (!pb.L13.kinks.empty() || !pb.L23.kinks.empty()) {
     std::vector<double> k13, k23;
     if (!pb.L13.kinks.empty()) k13 = {pb.L13.kinks.front(), pb.L13.kinks.back()};
