@@ -98,12 +98,12 @@ def part_honesty() -> None:
 
     lj = [2.0, -4.0, 4.0]
     ts = [0.3, 0.5, 0.7, 1.0, 1.5, 2.5, 4.0, 7.0, 12.0, 20.0]
-    refs = {t: _engine.b3_quadrature([lj] * 3, [], [t], 2, 1e-11, 0.0, 2_000_000_000) for t in ts}
+    refs = {t: _engine.b3_quadrature([lj] * 3, [], [t], -math.inf, 2, 1e-11, 0.0, 2_000_000_000) for t in ts}
     cases = under = 0
     worst = 0.0
     for rtol in (1e-4, 1e-5, 1e-6, 1e-7, 1e-8, 1e-9):
         for t in ts:
-            r = _engine.b3_quadrature([lj] * 3, [], [t], 2, rtol, 0.0, 200_000_000)
+            r = _engine.b3_quadrature([lj] * 3, [], [t], -math.inf, 2, rtol, 0.0, 200_000_000)
             for k in range(3):
                 true = abs(r["entries"][0][k] - refs[t]["entries"][0][k])
                 est = r["errors"][0][k]

@@ -75,8 +75,8 @@ def fd_entries(beta: float, h: float = 0.01):
     return d1 / math.sqrt(2), d2 / 2
 
 
-def run(laws, temperatures, order_max=2, rtol=1e-9, tables=(), budget=400_000_000):
-    return _engine.b3_quadrature(laws, list(tables), list(temperatures), order_max, rtol, 0.0, budget)
+def run(laws, temperatures, order_max=2, rtol=1e-9, tables=(), budget=400_000_000, u_min=-math.inf):
+    return _engine.b3_quadrature(laws, list(tables), list(temperatures), u_min, order_max, rtol, 0.0, budget)
 
 
 def test_lennard_jones_against_the_fourier_route_and_published_values():
@@ -122,6 +122,14 @@ def test_mie_laws_hard_spheres_and_a_mixture():
     out = run([[4.0, 0.0, -4.0, 7.0, 4.0, 14.0]] * 3, [1.0], order_max=0)
     ref = _c_fourier(mie_f(1.0, lr=14.0, la=7.0))
     assert abs(out["entries"][0][0] - ref) <= out["errors"][0][0] + REF_REL * abs(ref)
+    # exp-6 (Errington and Panagiotopoulos: epsilon = 1, r_min = 2^(1/6), alpha = 15), infinite
+    # inside its barrier (at r = 0.19; u(0.5) = 2519, so f = -1 below 0.5 as the reference takes it)
+    from vicatools.models.laws import exp6_from_minimum
+
+    big_a, big_b, c6 = exp6_from_minimum(1.0, 2 ** (1 / 6), 15.0)
+    out = run([[5.0, 0.0, big_a, big_b, -c6]] * 3, [1.5], order_max=0)
+    ref = _c_fourier(lambda x: np.expm1(-(big_a * np.exp(-big_b * x) - c6 / x**6) / 1.5))
+    assert abs(out["entries"][0][0] - ref) <= out["errors"][0][0] + REF_REL * abs(ref)
     # hard spheres of diameter 1 as a table (u = 0 from r = 1 on, +inf below): 5 pi^2 / 18
     hs = [[1.0, 1.5, 2.0, 2.5], [0.0, 0.0, 0.0, 0.0]]
     out = run([[6.0, 0.0]] * 3, [1.0, 7.0], tables=[hs])
@@ -161,7 +169,7 @@ def test_budget_and_refusals():
     for laws, tables, match in [
         ([[1.0, 5.0]] * 3, [], "faster than r\\^-3"),  # bare charges
         ([[4.0, 0.0, -1.0, 3.0, 1.0, 12.0]] * 3, [], "faster than r\\^-3"),
-        ([[5.0, 0.0, 1e5, 3.0, -1e4]] * 3, [], "without bound"),  # exp-6 collapse
+        ([[4.0, 0.0, -1.0, 12.0, 1.0, 6.0]] * 3, [], "without bound"),  # attraction wins at short range
         ([LJ] * 2, [], "three entries"),
         ([[6.0, 1.0]] * 3, [[[1.0, 2.0], [0.0, 0.0]]], "table 0|names table"),
         ([[6.0, 0.0]] * 3, [[[1.0, 2.0, 3.0, 4.0], [0.0, 0.0, 0.0]]], "equal count"),
@@ -268,3 +276,17 @@ def test_soft_spheres_scale_exactly_with_temperature():
             binom = [1.0, a, a * (a - 1) / 2, a * (a - 1) * (a - 2) / 6]
             for k in range(4):
                 assert abs(entries[k] - c * binom[k] / 2 ** (k / 2)) <= 2e-9 * abs(c) + errors[k], (n, t, k)
+
+
+def test_library_laws_beyond_lennard_jones_through_the_tools():
+    # mie-methane: Mie 14-6, epsilon 161 K, sigma 3.74 A; in reduced units against the Fourier route
+    (mie,) = integrate_b3(["mie-methane"] * 3, temperatures=[300.0], rtol=1e-9)
+    ref = _c_fourier(mie_f(161.0 / 300.0, lr=14.0, la=6.0)) * 3.74**6
+    assert mie.converged and abs(mie.entries[0] - ref) <= mie.errors[0] + REF_REL * abs(ref)
+    # exp6-methane collapses inside its barrier: infinite there, no floor needed
+    (e6,) = integrate_b3(["exp6-methane"] * 3, temperatures=[300.0])
+    assert e6.converged and e6.u_min == -math.inf
+    assert 0.9 * mie.entries[0] < e6.entries[0] < 1.1 * mie.entries[0]  # two fits of methane
+    with cf.ThreadPoolExecutor(1) as pool:
+        scan = vt.b3("exp6-methane", temperatures=[300.0], executor=pool, progress=False, results=False)
+    assert scan.method == "cubature" and scan[0].value == pytest.approx(e6.entries[0], rel=1e-7)

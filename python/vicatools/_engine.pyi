@@ -19,6 +19,7 @@ def b3_quadrature(
     laws: Sequence[Sequence[float]],
     tables: Sequence[Sequence[Sequence[float]]],
     temperatures: Sequence[float],
+    u_min: float,
     order_max: int,
     rtol: float,
     atol: float,

@@ -26,6 +26,7 @@ struct LawInfo {
   double p = kInf;          // slowest power of the far field (inf: finite range)
   double range = 0.0;       // tables: u = 0 from here on
   double min_r = 0.0;       // the envelope's power bound holds from here on (exp terms)
+  double core = 0.0;        // u = +inf below (the barrier of a collapsing exp-6)
   std::vector<double> kinks;  // distances where f or its derivatives jump (table points)
 
   // E(r) >= |u(x)| for every x >= r (each term falls monotonically).
@@ -85,12 +86,44 @@ double slowest_power(const SiteLaw& l) {
   return p;
 }
 
-LawInfo describe(const SiteLaw& law, double beta_max, const std::string& name) {
+// The top of the barrier inside which a law collapses (exp-6 with c6 < 0): the
+// first maximum of u met going inwards once u is positive; 0 when there is none.
+double barrier_top(const SiteLaw& law) {
+  double prev_r = 1e6, prev_u = law.energy(prev_r);
+  for (double r = 1e6 / 1.01; r > 1e-4; r /= 1.01) {
+    const double u = law.energy(r);
+    if (prev_u > 0.0 && u < prev_u) {
+      // the maximum lies in (r, prev_r * 1.01): golden-section search
+      double a = r, b = prev_r * 1.01;
+      for (int i = 0; i < 100; ++i) {
+        const double m1 = a + (b - a) * 0.381966011250105, m2 = a + (b - a) * 0.618033988749895;
+        if (law.energy(m1) < law.energy(m2)) {
+          a = m1;
+        } else {
+          b = m2;
+        }
+      }
+      return 0.5 * (a + b);
+    }
+    prev_r = r;
+    prev_u = u;
+  }
+  return 0.0;
+}
+
+LawInfo describe(const SiteLaw& law, double beta_max, double u_min, const std::string& name) {
   LawInfo info;
   info.law = &law;
   if (!law.bounded_below()) {
-    throw ValueError(name + " attracts without bound at short range, so C diverges: give the pair a core or a table");
+    // exp-6 is infinite inside its barrier (Errington and Panagiotopoulos's form): a
+    // hard core there; other collapsing laws need a floor
+    if (law.kind == 5) info.core = barrier_top(law);
+    if (!(info.core > 0.0) && !(u_min > -kInf)) {
+      throw ValueError(name + " attracts without bound at short range, so C diverges: give an energy floor "
+                       "(u_min), a core or a table");
+    }
   }
+  if (info.core > 0.0) info.kinks.push_back(info.core);
   if (law.kind == 6) {
     info.kinks = law.table->r;
     info.range = law.table->r.back();
@@ -111,12 +144,29 @@ LawInfo describe(const SiteLaw& law, double beta_max, const std::string& name) {
   // where |u| reaches k_B T / 100, else 1).
   double strong = 0.0, weak = 0.0;
   for (double r = 1e-3; r < 1e6; r *= 1.02) {
-    const double bu = beta_max * law.energy(r);
+    const double u = r < info.core ? kInf : law.energy(r);
+    const double bu = beta_max * u;
     if (std::isnan(bu) || bu >= 1.0) strong = r;
     if (std::isnan(bu) || std::fabs(bu) >= 1e-2) weak = r;
   }
   info.sigma = strong > 0.0 ? strong : weak > 0.0 ? weak : 1.0;
   if (law.kind == 6) info.sigma = std::max(info.sigma, info.kinks.front());
+  if (!law.bounded_below() && !(info.core > 0.0)) {
+    // where the collapse meets the floor (a kink of f): the largest r below the
+    // repulsion's onset with u <= u_min, bisected
+    double lo = 0.0;
+    for (double r = 1e-3; r < info.sigma; r *= 1.02) {
+      if (law.energy(r) <= u_min) lo = r;
+    }
+    if (lo > 0.0) {
+      double hi = lo * 1.02;
+      for (int i = 0; i < 60; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (law.energy(mid) <= u_min ? lo : hi) = mid;
+      }
+      info.kinks.push_back(hi);
+    }
+  }
   return info;
 }
 
@@ -174,11 +224,14 @@ struct Mayer {
   const SiteLaw* law = nullptr;
   const std::vector<double>* beta = nullptr;
   std::size_t n = 1;
+  double u_min = -kInf;  // the energy floor
+  double core = 0.0;     // u = +inf below
 
   void operator()(double r, double* d, Budget& budget) const {
-    double u = law->energy(r);
+    double u = r < core ? kInf : law->energy(r);
     ++budget.used;
     if (std::isnan(u)) u = kInf;  // inf - inf of the powers very near r = 0: inside the core
+    if (u < u_min) u = u_min;
     const std::size_t nt = beta->size();
     for (std::size_t j = 0; j < nt; ++j) {
       double* dj = d + j * n;
@@ -596,6 +649,9 @@ B3QuadratureResult b3_quadrature(const SiteLaw& l12, const SiteLaw& l13, const S
   if (!(opt.rtol > 0.0 && opt.rtol < 1.0)) throw ValueError("b3_quadrature(): rtol must lie between 0 and 1");
   if (!(opt.rtol >= 1e-14)) throw ValueError("b3_quadrature(): rtol below 1e-14 cannot be met in double precision");
   if (!(opt.atol >= 0.0 && std::isfinite(opt.atol))) throw ValueError("b3_quadrature(): atol must be finite and >= 0");
+  if (std::isnan(opt.u_min) || opt.u_min == kInf) {
+    throw ValueError("b3_quadrature(): u_min must be a number or -inf (no floor)");
+  }
   if (opt.order_max > 169) throw ValueError("b3_quadrature(): order_max above 169 is not supported (k! overflows)");
   if (opt.max_evaluations == 0) throw ValueError("b3_quadrature(): max_evaluations must be above 0");
 
@@ -608,9 +664,9 @@ B3QuadratureResult b3_quadrature(const SiteLaw& l12, const SiteLaw& l13, const S
     pb.beta[j] = 1.0 / opt.temperatures[j];
     beta_max = std::max(beta_max, pb.beta[j]);
   }
-  pb.L12 = describe(l12, beta_max, "law 12");
-  pb.L13 = describe(l13, beta_max, "law 13");
-  pb.L23 = describe(l23, beta_max, "law 23");
+  pb.L12 = describe(l12, beta_max, opt.u_min, "law 12");
+  pb.L13 = describe(l13, beta_max, opt.u_min, "law 13");
+  pb.L23 = describe(l23, beta_max, opt.u_min, "law 23");
   pb.symmetric = same_law(l12, l13);
   for (std::size_t b = 0; b < pb.n; ++b) {
     for (std::size_t c = 0; b + c < pb.n; ++c) {
@@ -638,6 +694,8 @@ B3QuadratureResult b3_quadrature(const SiteLaw& l12, const SiteLaw& l13, const S
     mayers[i]->law = laws[i]->law;
     mayers[i]->beta = &pb.beta;
     mayers[i]->n = pb.n;
+    mayers[i]->u_min = opt.u_min;
+    mayers[i]->core = laws[i]->core;
   }
   pb.sigma_max = std::max({pb.L12.sigma, pb.L13.sigma, pb.L23.sigma});
   // smallest cutoff: 4 sigma, past every table, and where beta E(R/2) <= 1/2

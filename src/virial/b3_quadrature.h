@@ -42,6 +42,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "virial/site_law.h"
@@ -50,6 +51,7 @@ namespace vica {
 
 struct B3QuadratureOptions {
   std::vector<double> temperatures;       // K, each finite and > 0
+  double u_min = -std::numeric_limits<double>::infinity();  // energy floor in K: u -> max(u, u_min)
   std::size_t order_max = 2;              // entries 0..order_max
   double rtol = 1e-8;                     // relative target per entry
   double atol = 0.0;                      // absolute target per entry (length^6)
@@ -68,8 +70,10 @@ struct B3QuadratureResult {
   double cutoff = 0.0;               // R, in the laws' length unit
 };
 
-// C of molecules 1, 2, 3 with site laws l12, l13, l23 (one site each).
-// Refuses (ValueError) a law that attracts without bound at short range, a
+// C of molecules 1, 2, 3 with site laws l12, l13, l23 (one site each), every
+// energy raised to the floor u_min (as the B2 integrator and the B_n walk do).
+// Refuses (ValueError) a law that attracts without bound at short range when
+// there is no floor, a
 // law decaying as r^-p with p <= 3 (C diverges), and bad options.
 B3QuadratureResult b3_quadrature(const SiteLaw& l12, const SiteLaw& l13, const SiteLaw& l23,
                                  const B3QuadratureOptions& options);

@@ -23,13 +23,12 @@ import math
 import os
 import time
 from dataclasses import dataclass
-from typing import Callable, ClassVar, List, Optional, Sequence, Tuple, Union
+from typing import Callable, ClassVar, FrozenSet, List, Optional, Sequence, Tuple, Union
 
 from ..models.library import resolve_model
-from ..models.mixing import check_mixing, pair_table
-from ..models.model import Model
+from ..models.mixing import check_mixing, law_entries
+from ..models.model import LAWS, Model
 from .base import Method, RunResult, RunTask, ScanSettings
-from .walk import engine_table
 
 DEFAULT_RTOL = 1e-8
 """Relative precision asked by default: about 0.1 CPU s for argon with two derivatives."""
@@ -56,6 +55,7 @@ class B3Integral:
         cpu_seconds: this temperature's share of the pass's CPU time, in s.
         cutoff: distance in Å beyond which r12 and r13 were not integrated.
         tail_bounds: the part of `errors` from beyond the cutoff.
+        u_min: the energy floor used, in K (-inf: none).
     """
 
     t_kelvin: float
@@ -66,6 +66,7 @@ class B3Integral:
     cpu_seconds: float
     cutoff: float
     tail_bounds: Tuple[float, ...]
+    u_min: float = -math.inf
 
 
 def one_site_refusal(models: Sequence[Model]) -> Optional[str]:
@@ -83,12 +84,36 @@ def one_site_refusal(models: Sequence[Model]) -> Optional[str]:
     return None
 
 
-def site_laws(models: Sequence[Model], mixing: str = "lorentz-berthelot") -> List[List[float]]:
-    """The flat site-law entries of the pairs (1, 2), (1, 3), (2, 3), in K and Å, from the
-    models' site-pair tables (PotK tags 0..3, as the B_n engine takes them)."""
+Table = Tuple[List[float], List[float]]
+
+
+def site_laws(models: Sequence[Model], mixing: str = "lorentz-berthelot") -> Tuple[List[List[float]], List[Table]]:
+    """The flat site-law entries (`vicatools.models.laws`) of the pairs (1, 2), (1, 3),
+    (2, 3), in K and Å, and the tables they name (indices into that one list)."""
     check_mixing(mixing)
-    pairs = [(0, 1), (0, 2), (1, 2)]
-    return [engine_table(pair_table(models[i], models[j], mixing))[0][0] for i, j in pairs]
+    entries: List[List[float]] = []
+    tables: List[Table] = []
+    for i, j in ((0, 1), (0, 2), (1, 2)):
+        rows, own = law_entries(models[i], models[j], mixing)
+        entry = list(rows[0][0])
+        if int(entry[0]) == 6:
+            table = own[int(entry[1])]
+            if table not in tables:
+                tables.append(table)
+            entry = [6.0, float(tables.index(table))]
+        entries.append(entry)
+    return entries, tables
+
+
+def floor_for(u_min: Optional[float] = None) -> float:
+    """The energy floor in K: `u_min` when given, else none (-inf).  An exp-6 law that
+    collapses inside its barrier needs none: it is infinite there (the form of Errington
+    and Panagiotopoulos), as the engine takes it."""
+    if u_min is None:
+        return -math.inf
+    if math.isnan(u_min) or u_min == math.inf:
+        raise ValueError(f"u_min must be a number or -inf, got {u_min!r}")
+    return float(u_min)
 
 
 def _temperatures(temperatures: Sequence[float]) -> List[float]:
@@ -109,14 +134,17 @@ def integrate_b3(
     rtol: float = DEFAULT_RTOL,
     atol: float = 0.0,
     max_evaluations: int = DEFAULT_MAX_EVALUATIONS,
+    u_min: Optional[float] = None,
 ) -> List[B3Integral]:
     """C (C123 for three species) of one-site `models` at each of `temperatures` (K),
     from one pass of the quadrature; one `B3Integral` per temperature, in the order given.
 
     `models`: three one-site models, library names or model files (repeat one for a pure
-    gas; molecule 1 is the one at the origin, as for `vica.Cms`).  ValueError names the
-    reason for models with more than one site, charged sites, bad temperatures or
-    tolerances.
+    gas; molecule 1 is the one at the origin, as for `vica.Cms`), of any site law
+    (Lennard-Jones, Mie, exp-6, tables).  `u_min`: an energy floor in K (None: none; an
+    exp-6 law is infinite inside its barrier, so it needs none).
+    ValueError names the reason for models with more than one site, charged sites, bad
+    temperatures or tolerances.
     """
     if isinstance(models, (str, Model)):
         raise ValueError("give three models (repeat one for a pure gas), not one")
@@ -135,9 +163,11 @@ def integrate_b3(
         raise ValueError(f"max_evaluations must be a positive integer, got {max_evaluations!r}")
     from .. import _engine
 
-    laws = site_laws(resolved, mixing)
+    laws, tables = site_laws(resolved, mixing)
+    floor = floor_for(u_min)
     start = time.thread_time()
-    out = _engine.b3_quadrature(laws, [], ts, order_max, float(rtol), float(atol), max_evaluations)
+    out = _engine.b3_quadrature(laws, [[list(r), list(u)] for r, u in tables], ts, floor, order_max, float(rtol),
+                                float(atol), max_evaluations)
     cpu = time.thread_time() - start
     share = cpu / len(ts)
     return [
@@ -150,6 +180,7 @@ def integrate_b3(
             cpu_seconds=share,
             cutoff=float(out["cutoff"]),
             tail_bounds=tuple(out["tail_bounds"][j]),
+            u_min=floor,
         )
         for j, t in enumerate(ts)
     ]
@@ -162,6 +193,7 @@ class B3Cubature(Method):
     engine: ClassVar[str] = "b3-quadrature"
     error: ClassVar[str] = "integration"
     orders: ClassVar[Tuple[int, int]] = (3, 3)
+    laws: ClassVar[FrozenSet[str]] = frozenset(LAWS)
 
     def refusal(self, order: int, models: Sequence[Model]) -> Optional[str]:
         reason = super().refusal(order, models)
@@ -179,7 +211,8 @@ class B3Cubature(Method):
     def run(self, task: RunTask) -> Tuple[RunResult, ...]:
         # the integration's relative precision: what the scan asks, and at least the default
         rtol = min(float(task.dev_tol), DEFAULT_RTOL)
-        found = integrate_b3(task.models, task.mixing, task.all_temperatures, task.order_max, rtol)
+        found = integrate_b3(task.models, task.mixing, task.all_temperatures, task.order_max, rtol,
+                             u_min=task.u_min if task.u_min > -math.inf else None)
         return tuple(
             RunResult(
                 r.entries,

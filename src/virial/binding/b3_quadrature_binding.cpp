@@ -1,9 +1,10 @@
 // vicatools._engine.b3_quadrature: C of one-site molecules by quadrature.
 //
-//   b3_quadrature(laws, tables, temperatures, order_max, rtol, atol, max_evaluations) -> dict
+//   b3_quadrature(laws, tables, temperatures, u_min, order_max, rtol, atol, max_evaluations) -> dict
 //
 // laws: three flat site-law entries (12, 13, 23) as virial/site_law.h reads
-// them; tables: the (r, u) point lists that entries of kind 6 name by index.
+// them; tables: the (r, u) point lists that entries of kind 6 name by index;
+// u_min: the energy floor in K (-inf: none).
 // The dict holds "entries" and "errors" (one list of order_max + 1 floats per
 // temperature), "tail_bounds" and "targets" (the same shape), "converged" (one
 // bool per temperature), "evaluations" (site-law energies) and "cutoff".
@@ -46,13 +47,13 @@ void set_item(PyObject* dict, const char* key, PyObject* value) {
 
 PyObject* b3_quadrature_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    static constexpr Signature<7> sig{
+    static constexpr Signature<8> sig{
         "_engine",
         "b3_quadrature",
-        {"laws", "tables", "temperatures", "order_max", "rtol", "atol", "max_evaluations"}};
-    std::array<PyRef, 7> slots;
+        {"laws", "tables", "temperatures", "u_min", "order_max", "rtol", "atol", "max_evaluations"}};
+    std::array<PyRef, 8> slots;
     const CallArgs call = fastcall_args(args, nargsf, kwnames);
-    if (!match_arguments(sig.class_name, sig.func_name, sig.names.data(), 7, call, slots.data())) return nullptr;
+    if (!match_arguments(sig.class_name, sig.func_name, sig.names.data(), 8, call, slots.data())) return nullptr;
     std::vector<Entry> laws;
     std::vector<RawTable> raw_tables;
     B3QuadratureOptions opt;
@@ -68,10 +69,11 @@ PyObject* b3_quadrature_function(PyObject*, PyObject* const* args, Py_ssize_t na
       return nullptr;
     }
     if (!detail::convert_named(slots[2].get(), "temperatures", opt.temperatures) ||
-        !detail::convert_named(slots[3].get(), "order_max", order_max) ||
-        !detail::convert_named(slots[4].get(), "rtol", opt.rtol) ||
-        !detail::convert_named(slots[5].get(), "atol", opt.atol) ||
-        !detail::convert_named(slots[6].get(), "max_evaluations", max_evaluations)) {
+        !detail::convert_named(slots[3].get(), "u_min", opt.u_min) ||
+        !detail::convert_named(slots[4].get(), "order_max", order_max) ||
+        !detail::convert_named(slots[5].get(), "rtol", opt.rtol) ||
+        !detail::convert_named(slots[6].get(), "atol", opt.atol) ||
+        !detail::convert_named(slots[7].get(), "max_evaluations", max_evaluations)) {
       return nullptr;
     }
     if (order_max > 169) throw ValueError("b3_quadrature(): order_max above 169 is not supported (k! overflows)");
@@ -121,6 +123,6 @@ PyObject* b3_quadrature_function(PyObject*, PyObject* const* args, Py_ssize_t na
 PyMethodDef b3_quadrature_def = {
     "b3_quadrature", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(b3_quadrature_function)),
     METH_FASTCALL | METH_KEYWORDS,
-    "b3_quadrature(laws, tables, temperatures, order_max, rtol, atol, max_evaluations)\n--\n\n"};
+    "b3_quadrature(laws, tables, temperatures, u_min, order_max, rtol, atol, max_evaluations)\n--\n\n"};
 
 }  // namespace vica::py
