@@ -1,5 +1,5 @@
 """Mayer-sampling engines of vicatools beyond B and C: B_n of n rigid molecules."""
-from typing import List, Sequence
+from typing import Any, Dict, List, Sequence
 
 def bn_run(
     molecules: Sequence[Sequence[Sequence[float]]],
@@ -14,3 +14,18 @@ def bn_run(
     hard_sphere_diameter: float,
     reference_padding: float,
 ) -> List[float]: ...
+
+def b2_cubature(
+    molecule1: Sequence[Sequence[float]],
+    molecule2: Sequence[Sequence[float]],
+    laws: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[float]]],
+    temperatures: Sequence[float],
+    u_min: float,
+    order_max: int,
+    rtol: float,
+    atol: float,
+    max_evaluations: int,
+    masses1: Sequence[float],
+    masses2: Sequence[float],
+) -> Dict[str, Any]: ...

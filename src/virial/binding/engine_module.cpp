@@ -19,6 +19,7 @@
 #include "module/binding/errors.h"
 #include "module/binding/pyref.h"
 #include "runtime/failure.h"
+#include "virial/binding/cubature_binding.h"
 #include "virial/bn.h"
 
 namespace vica::py {
@@ -119,6 +120,8 @@ int exec_engine(PyObject* module) {
     PyRef fn(PyCMethod_New(&bn_run_def, nullptr, name.get(), nullptr));
     if (!fn) throw PythonErrorSet{};
     if (PyObject_SetAttrString(module, "bn_run", fn.get()) < 0) throw PythonErrorSet{};
+    PyRef cubature(PyCMethod_New(&b2_cubature_def, nullptr, name.get(), nullptr));
+    if (!cubature || PyObject_SetAttrString(module, "b2_cubature", cubature.get()) < 0) throw PythonErrorSet{};
     return 0;
   });
 }

@@ -1,0 +1,1 @@
+"""Ways of computing a virial coefficient, one module each."""

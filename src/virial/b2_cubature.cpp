@@ -1,0 +1,1181 @@
+#include "virial/b2_cubature.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "runtime/failure.h"
+#include "virial/b2_cubature_rules.h"
+
+namespace vica {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+using Mat3 = std::array<double, 9>;
+using Vec3 = std::array<double, 3>;
+
+Mat3 mul(const Mat3& a, const Mat3& b) {
+  Mat3 c{};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) c[3 * i + j] = (a[3 * i] * b[j] + a[3 * i + 1] * b[3 + j]) + a[3 * i + 2] * b[6 + j];
+  return c;
+}
+Mat3 rot_z(double a) {
+  const double c = std::cos(a), s = std::sin(a);
+  return {c, -s, 0.0, s, c, 0.0, 0.0, 0.0, 1.0};
+}
+Mat3 rot_y(double b, double cb, double sb) {
+  (void)b;
+  return {cb, 0.0, sb, 0.0, 1.0, 0.0, -sb, 0.0, cb};
+}
+Vec3 mat_apply(const Mat3& m, const Vec3& v) {
+  return {(m[0] * v[0] + m[1] * v[1]) + m[2] * v[2], (m[3] * v[0] + m[4] * v[1]) + m[5] * v[2],
+          (m[6] * v[0] + m[7] * v[1]) + m[8] * v[2]};
+}
+double dot(const Vec3& a, const Vec3& b) { return (a[0] * b[0] + a[1] * b[1]) + a[2] * b[2]; }
+Vec3 cross(const Vec3& a, const Vec3& b) {
+  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+double norm(const Vec3& a) { return std::sqrt(dot(a, a)); }
+
+// Eigenvectors of a symmetric 3x3 matrix by Jacobi rotations (columns of v).
+void jacobi3(Mat3 a, Mat3& v, Vec3& lambda) {
+  v = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  for (int sweep = 0; sweep < 60; ++sweep) {
+    const double off = std::fabs(a[1]) + std::fabs(a[2]) + std::fabs(a[5]);
+    if (off < 1e-300) break;
+    for (int p = 0; p < 2; ++p) {
+      for (int q = p + 1; q < 3; ++q) {
+        const double apq = a[3 * p + q];
+        if (std::fabs(apq) < 1e-300) continue;
+        const double theta = (a[3 * q + q] - a[3 * p + p]) / (2.0 * apq);
+        const double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+        const double c = 1.0 / std::sqrt(t * t + 1.0), s = t * c;
+        for (int k = 0; k < 3; ++k) {  // A <- J^T A J
+          const double akp = a[3 * k + p], akq = a[3 * k + q];
+          a[3 * k + p] = c * akp - s * akq;
+          a[3 * k + q] = s * akp + c * akq;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double apk = a[3 * p + k], aqk = a[3 * q + k];
+          a[3 * p + k] = c * apk - s * aqk;
+          a[3 * q + k] = s * apk + c * aqk;
+        }
+        for (int k = 0; k < 3; ++k) {
+          const double vkp = v[3 * k + p], vkq = v[3 * k + q];
+          v[3 * k + p] = c * vkp - s * vkq;
+          v[3 * k + q] = s * vkp + c * vkq;
+        }
+      }
+    }
+  }
+  lambda = {a[0], a[4], a[8]};
+}
+
+bool same_law(const SiteLaw& a, const SiteLaw& b) {
+  return a.kind == b.kind && a.c1 == b.c1 && a.ca == b.ca && a.la == b.la && a.cr == b.cr && a.lr == b.lr &&
+         a.a == b.a && a.b == b.b && a.c6 == b.c6 && a.table == b.table && a.potk.tag == b.potk.tag &&
+         a.potk._0 == b.potk._0 && a.potk._1 == b.potk._1 && a.potk._2 == b.potk._2;
+}
+
+// One molecule as the integrator holds it: its sites in a body frame chosen
+// for its symmetry, centred on the centroid (or the centre of mass).
+struct Body {
+  int kind = 0;  // 0 point, 1 linear (on body z), 2 nonlinear
+  std::vector<Vec3> s;
+  bool inversion = false;  // linear: z -> -z maps the molecule onto itself
+  int fold = 1;            // nonlinear: a fold-fold axis along body z
+  bool planar = false;     // nonlinear: every site in the body plane y = 0
+  Mat3 inv_inertia{};      // body frame, 1/(u A^2); linear: [0] = 1 / I
+  double inv_mass = 0.0;
+};
+
+// equiv[a][b]: sites a and b interact alike with every site of the other
+// molecule (and weigh alike when masses are given).
+using Equivalence = std::vector<std::vector<char>>;
+
+bool maps_onto_itself(const std::vector<Vec3>& s, const Equivalence& eq, const Mat3& op, double eps) {
+  for (std::size_t a = 0; a < s.size(); ++a) {
+    const Vec3 t = mat_apply(op, s[a]);
+    bool found = false;
+    for (std::size_t b = 0; b < s.size() && !found; ++b) {
+      if (!eq[a][b]) continue;
+      found = std::fabs(t[0] - s[b][0]) <= eps && std::fabs(t[1] - s[b][1]) <= eps && std::fabs(t[2] - s[b][2]) <= eps;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+Body make_body(const Molecule& mol, const std::vector<double>& mass, const Equivalence& eq) {
+  Body body;
+  const std::size_t n = mol.size();
+  Vec3 c{0.0, 0.0, 0.0};
+  double total = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double w = mass.empty() ? 1.0 : mass[i];
+    c[0] += w * mol[i].x;
+    c[1] += w * mol[i].y;
+    c[2] += w * mol[i].z;
+    total += w;
+  }
+  for (double& x : c) x /= total;
+  std::vector<Vec3> s(n);
+  double reach = 0.0;
+  std::size_t far = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    s[i] = {mol[i].x - c[0], mol[i].y - c[1], mol[i].z - c[2]};
+    if (norm(s[i]) > reach) {
+      reach = norm(s[i]);
+      far = i;
+    }
+  }
+  const double eps = 1e-9 * std::max(1.0, reach);
+  if (reach <= eps) {
+    body.kind = 0;
+    body.s.assign(n, Vec3{0.0, 0.0, 0.0});
+    if (!mass.empty()) body.inv_mass = 1.0 / total;
+    return body;
+  }
+  const Vec3 axis = {s[far][0] / reach, s[far][1] / reach, s[far][2] / reach};
+  bool linear = true;
+  for (const Vec3& p : s) linear = linear && norm(cross(p, axis)) <= eps;
+  if (!mass.empty()) body.inv_mass = 1.0 / total;
+  if (linear) {
+    body.kind = 1;
+    body.s.resize(n);
+    for (std::size_t i = 0; i < n; ++i) body.s[i] = {0.0, 0.0, dot(s[i], axis)};
+    body.inversion = maps_onto_itself(body.s, eq, Mat3{-1, 0, 0, 0, -1, 0, 0, 0, -1}, eps);
+    if (!mass.empty()) {
+      double inertia = 0.0;
+      for (std::size_t i = 0; i < n; ++i) inertia += mass[i] * (body.s[i][2] * body.s[i][2]);
+      if (!(inertia > 0.0)) throw ValueError("b2_cubature(): a linear molecule whose masses give no moment of inertia");
+      body.inv_inertia[0] = 1.0 / inertia;
+    }
+    return body;
+  }
+  body.kind = 2;
+  // candidate symmetry axes: the principal axes of the sites and the
+  // directions of the sites themselves
+  Mat3 m{};
+  for (const Vec3& p : s)
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) m[3 * i + j] += p[i] * p[j];
+  Mat3 v;
+  Vec3 lam;
+  jacobi3(m, v, lam);
+  // planar: one principal second moment vanishes
+  int normal_index = -1;
+  for (int i = 0; i < 3; ++i) {
+    if (lam[i] <= 1e-18 * std::max(1.0, reach * reach) * static_cast<double>(n)) normal_index = i;
+  }
+  Vec3 normal{};
+  if (normal_index >= 0) {
+    normal = {v[normal_index], v[3 + normal_index], v[6 + normal_index]};
+    bool planar = true;
+    for (const Vec3& p : s) planar = planar && std::fabs(dot(p, normal)) <= eps;
+    if (!planar) normal_index = -1;
+  }
+  std::vector<Vec3> candidates;
+  for (int i = 0; i < 3; ++i) {
+    if (i == normal_index) continue;
+    candidates.push_back({v[i], v[3 + i], v[6 + i]});
+  }
+  if (normal_index < 0) {
+    for (const Vec3& p : s) {
+      const double r = norm(p);
+      if (r > eps) candidates.push_back({p[0] / r, p[1] / r, p[2] / r});
+    }
+  }
+  Mat3 best_frame{};  // rows: body axes in the molecule's frame
+  int best_fold = 0;
+  for (const Vec3& z : candidates) {
+    Vec3 y;
+    if (normal_index >= 0) {
+      y = normal;
+    } else {
+      // any unit vector normal to z
+      const Vec3 e = std::fabs(z[0]) < 0.9 ? Vec3{1.0, 0.0, 0.0} : Vec3{0.0, 1.0, 0.0};
+      y = cross(z, e);
+      const double ny = norm(y);
+      y = {y[0] / ny, y[1] / ny, y[2] / ny};
+    }
+    const Vec3 x = cross(y, z);
+    const Mat3 frame = {x[0], x[1], x[2], y[0], y[1], y[2], z[0], z[1], z[2]};
+    std::vector<Vec3> bs(n);
+    for (std::size_t i = 0; i < n; ++i) bs[i] = mat_apply(frame, s[i]);
+    int fold = 1;
+    for (int k = 6; k >= 2; --k) {
+      if (maps_onto_itself(bs, eq, rot_z(2.0 * kPi / k), eps)) {
+        fold = k;
+        break;
+      }
+    }
+    if (fold > best_fold) {
+      best_fold = fold;
+      best_frame = frame;
+    }
+  }
+  body.fold = best_fold;
+  body.planar = normal_index >= 0;
+  body.s.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    body.s[i] = mat_apply(best_frame, s[i]);
+    if (body.planar) body.s[i][1] = 0.0;
+  }
+  if (!mass.empty()) {
+    Mat3 in{};
+    for (std::size_t i = 0; i < n; ++i) {
+      const Vec3& p = body.s[i];
+      const double r2 = dot(p, p);
+      for (int a = 0; a < 3; ++a)
+        for (int b = 0; b < 3; ++b) in[3 * a + b] += mass[i] * ((a == b ? r2 : 0.0) - p[a] * p[b]);
+    }
+    const double det = in[0] * (in[4] * in[8] - in[5] * in[7]) - in[1] * (in[3] * in[8] - in[5] * in[6]) +
+                       in[2] * (in[3] * in[7] - in[4] * in[6]);
+    const double trace = in[0] + in[4] + in[8];
+    if (!(det > 1e-12 * trace * trace * trace)) {
+      throw ValueError("b2_cubature(): a nonlinear molecule whose masses give a vanishing principal moment of inertia");
+    }
+    Mat3 inv;
+    inv[0] = (in[4] * in[8] - in[5] * in[7]) / det;
+    inv[1] = (in[2] * in[7] - in[1] * in[8]) / det;
+    inv[2] = (in[1] * in[5] - in[2] * in[4]) / det;
+    inv[3] = (in[5] * in[6] - in[3] * in[8]) / det;
+    inv[4] = (in[0] * in[8] - in[2] * in[6]) / det;
+    inv[5] = (in[2] * in[3] - in[0] * in[5]) / det;
+    inv[6] = (in[3] * in[7] - in[4] * in[6]) / det;
+    inv[7] = (in[1] * in[6] - in[0] * in[7]) / det;
+    inv[8] = (in[0] * in[4] - in[1] * in[3]) / det;
+    body.inv_inertia = inv;
+  }
+  return body;
+}
+
+std::string describe(const Body& b) {
+  switch (b.kind) {
+    case 0:
+      return "one-centre";
+    case 1:
+      return b.inversion ? "linear (inversion)" : "linear";
+    default:
+      return std::string(b.planar ? "planar" : "nonlinear") + (b.fold > 1 ? " (" + std::to_string(b.fold) + "-fold)" : "");
+  }
+}
+
+// A site-site law prepared for the node loop: c1/r + c6/r^6 + c12/r^12 where
+// it has that form, else the law itself.
+struct PairLaw {
+  int form = 0;  // 0 nothing, 1 c6/c12, 2 c1/c6/c12, 3 general
+  double c1 = 0.0, c6 = 0.0, c12 = 0.0;
+  const SiteLaw* law = nullptr;
+};
+
+PairLaw prepare(const SiteLaw& law) {
+  PairLaw p;
+  p.law = &law;
+  if (law.kind <= 3 || (law.kind == 4 && law.la == 6.0 && law.lr == 12.0)) {
+    const PotK& k = law.potk;
+    switch (k.tag) {
+      case PotKind::R0:
+        p.form = 0;
+        break;
+      case PotKind::R1:
+        p.form = 2;
+        p.c1 = k._0;
+        break;
+      case PotKind::R6R12:
+        p.form = 1;
+        p.c6 = k._0;
+        p.c12 = k._1;
+        break;
+      case PotKind::R1R6R12:
+        p.form = k._0 == 0.0 ? 1 : 2;
+        p.c1 = k._0;
+        p.c6 = k._1;
+        p.c12 = k._2;
+        break;
+    }
+  } else {
+    p.form = 3;
+  }
+  return p;
+}
+
+// du/dr of a general law
+double law_slope(const SiteLaw& law, double r) {
+  switch (law.kind) {
+    case 4:
+      return (-law.c1 / (r * r) - law.la * law.ca * std::pow(r, -law.la - 1.0)) - law.lr * law.cr * std::pow(r, -law.lr - 1.0);
+    case 5:
+      return (-law.c1 / (r * r) - law.a * law.b * std::exp(-law.b * r)) - 6.0 * law.c6 * std::pow(r, -7.0);
+    case 6: {
+      const LawTable& t = *law.table;
+      const std::size_t n = t.r.size();
+      if (r < t.r[0] || r >= t.r[n - 1]) return 0.0;
+      const std::size_t hi = static_cast<std::size_t>(std::upper_bound(t.r.begin(), t.r.end(), r) - t.r.begin());
+      const std::size_t lo = hi - 1;
+      const double h = t.r[hi] - t.r[lo];
+      const double x = (r - t.r[lo]) / h, y = 1.0 - x;
+      return (t.u[hi] - t.u[lo]) / h + ((3.0 * x * x - 1.0) * t.m[hi] - (3.0 * y * y - 1.0) * t.m[lo]) * h / 6.0;
+    }
+    default: {
+      const PotK& k = law.potk;
+      const double i6 = 1.0 / ((r * r) * (r * r) * (r * r));
+      return (-k._0 / (r * r) - 6.0 * k._1 * i6 / r) - 12.0 * k._2 * (i6 * i6) / r;
+    }
+  }
+}
+
+// A length scale of a law: where repulsion meets attraction (sigma for LJ).
+double law_size(const SiteLaw& law) {
+  switch (law.kind) {
+    case 2:
+    case 3:
+      if (law.potk.tag != PotKind::R1 && law.potk.tag != PotKind::R0) {
+        const double c6 = law.potk.tag == PotKind::R6R12 ? law.potk._0 : law.potk._1;
+        const double c12 = law.potk.tag == PotKind::R6R12 ? law.potk._1 : law.potk._2;
+        if (c6 < 0.0 && c12 > 0.0) return std::pow(-c12 / c6, 1.0 / 6.0);
+      }
+      return 0.0;
+    case 4:
+      if (law.ca < 0.0 && law.cr > 0.0 && law.lr > law.la) return std::pow(-law.cr / law.ca, 1.0 / (law.lr - law.la));
+      return 0.0;
+    case 5:
+      if (law.a > 0.0 && law.c6 < 0.0) {
+        double r = 1.0 / law.b;  // A e^{-Br} = -c6 / r^6, by fixed point from outside
+        for (int i = 0; i < 60; ++i) r = std::log(law.a * std::pow(r, 6.0) / -law.c6) / law.b;
+        return std::isfinite(r) && r > 0.0 ? r : 0.0;
+      }
+      return 0.0;
+    case 6:
+      return law.table->r.back();
+  }
+  return 0.0;
+}
+
+// tau I^-1 tau of a molecule turned by rot (tau in the lab frame).
+double rotational(const Body& b, const Mat3& rot, const Vec3& tau) {
+  if (b.kind == 0) return 0.0;
+  if (b.kind == 1) return dot(tau, tau) * b.inv_inertia[0];
+  const Vec3 tb{(rot[0] * tau[0] + rot[3] * tau[1]) + rot[6] * tau[2],
+                (rot[1] * tau[0] + rot[4] * tau[1]) + rot[7] * tau[2],
+                (rot[2] * tau[0] + rot[5] * tau[1]) + rot[8] * tau[2]};
+  return dot(tb, mat_apply(b.inv_inertia, tb));
+}
+
+}  // namespace
+
+// --------------------------------------------------------------------------
+
+namespace {
+
+struct OrientationSet {
+  std::size_t count = 0, sites = 0;
+  std::vector<double> pos;  // count x sites x 3
+  std::vector<double> w;
+  std::vector<Mat3> rot;
+};
+
+// cos(beta) nodes and weights (summing to 1) of an n-point Gauss-Legendre rule,
+// the half c >= 0 with doubled weights for a molecule that is its own mirror image.
+void cos_rule(int n, bool half, std::vector<double>& c, std::vector<double>& w) {
+  std::vector<double> x, wx;
+  gauss_legendre(n, x, wx);
+  c.clear();
+  w.clear();
+  for (int i = 0; i < n; ++i) {
+    if (half) {
+      if (x[i] < 0.0) continue;
+      c.push_back(x[i]);
+      w.push_back(x[i] > 0.0 ? wx[i] : 0.5 * wx[i]);
+    } else {
+      c.push_back(x[i]);
+      w.push_back(0.5 * wx[i]);
+    }
+  }
+}
+
+void add_orientation(OrientationSet& set, const Body& b, const Mat3& r, double w) {
+  set.rot.push_back(r);
+  set.w.push_back(w);
+  for (const Vec3& p : b.s) {
+    const Vec3 q = mat_apply(r, p);
+    set.pos.insert(set.pos.end(), q.begin(), q.end());
+  }
+  ++set.count;
+}
+
+// Molecule 1 (alpha = 0) or molecule 2 (alpha over its period) at angular
+// level n (Gauss points in cos beta).
+OrientationSet orientations(const Body& b, int n, bool first, bool mirror) {
+  OrientationSet set;
+  set.sites = b.s.size();
+  const Mat3 identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
+  if (b.kind == 0) {
+    add_orientation(set, b, identity, 1.0);
+    return set;
+  }
+  std::vector<double> alpha{0.0}, wa{1.0};
+  if (!first) {
+    alpha.clear();
+    wa.clear();
+    if (mirror) {
+      for (int j = 0; j <= n; ++j) {
+        alpha.push_back(kPi * j / n);
+        wa.push_back((j == 0 || j == n ? 0.5 : 1.0) / n);
+      }
+    } else {
+      const int m = 2 * n;
+      for (int j = 0; j < m; ++j) {
+        alpha.push_back(2.0 * kPi * j / m);
+        wa.push_back(1.0 / m);
+      }
+    }
+  }
+  std::vector<double> c, wc;
+  cos_rule(n, b.kind == 1 && b.inversion, c, wc);
+  std::vector<double> gamma{0.0}, wg{1.0};
+  if (b.kind == 2) {
+    const int m = std::max(1, (2 * n + b.fold - 1) / b.fold);
+    gamma.clear();
+    wg.clear();
+    for (int j = 0; j < m; ++j) {
+      gamma.push_back(2.0 * kPi * j / (m * b.fold));
+      wg.push_back(1.0 / m);
+    }
+  }
+  for (std::size_t ia = 0; ia < alpha.size(); ++ia) {
+    const Mat3 ra = rot_z(alpha[ia]);
+    for (std::size_t ib = 0; ib < c.size(); ++ib) {
+      const double sb = std::sqrt(std::max(0.0, 1.0 - c[ib] * c[ib]));
+      const Mat3 rab = mul(ra, rot_y(0.0, c[ib], sb));
+      for (std::size_t ig = 0; ig < gamma.size(); ++ig) {
+        add_orientation(set, b, mul(rab, rot_z(gamma[ig])), (wa[ia] * wc[ib]) * wg[ig]);
+      }
+    }
+  }
+  return set;
+}
+
+constexpr int kLevels[] = {2, 3, 4, 6, 8, 11, 14, 18, 24, 32, 42, 56, 72, 96, 128, 160, 200};
+constexpr int kLevelCount = sizeof(kLevels) / sizeof(kLevels[0]);
+constexpr int kStartLevel = 2;
+// The nodes reach out to kFarFactor times the split radius; beyond, the
+// leading far field is added in closed form.
+constexpr double kFarFactor = 40.0;
+
+struct Node {
+  double r = 0.0, jac = 0.0;  // distance; r^2 dr / ds (ds the panel variable)
+  int level = 0;
+  std::vector<double> val, aerr;
+};
+
+struct Panel {
+  double a = 0.0, b = 0.0;
+  bool tail = false;
+  std::array<std::size_t, 15> node{};
+  std::vector<double> k, err, mag;
+};
+
+class Integrator {
+ public:
+  Integrator(const Molecule& m1, const Molecule& m2, const SiteLawTable& laws, const B2CubatureOptions& opt)
+      : opt_(opt) {
+    check(m1, m2, laws);
+    quantum_ = !opt.masses1.empty() || !opt.masses2.empty();
+    // molecule 1 must turn unless both are one-centre: swap a one-centre first molecule
+    Equivalence e1 = equivalence(laws, true, opt.masses1), e2 = equivalence(laws, false, opt.masses2);
+    Body b1 = make_body(m1, opt.masses1, e1), b2 = make_body(m2, opt.masses2, e2);
+    swapped_ = b1.kind == 0 && b2.kind != 0;
+    if (swapped_) std::swap(b1, b2);
+    b1_ = std::move(b1);
+    b2_ = std::move(b2);
+    n1_ = b1_.s.size();
+    n2_ = b2_.s.size();
+    law_.resize(n1_ * n2_);
+    double size = 0.0;
+    for (std::size_t a = 0; a < n1_; ++a) {
+      for (std::size_t b = 0; b < n2_; ++b) {
+        const SiteLaw& l = swapped_ ? laws[b][a] : laws[a][b];
+        law_[a * n2_ + b] = prepare(l);
+        size = std::max(size, law_size(l));
+      }
+    }
+    if (!(size > 0.0)) size = 1.0;
+    mirror_ = (b1_.kind == 1 || (b1_.kind == 2 && b1_.planar)) && (b2_.kind <= 1 || (b2_.kind == 2 && b2_.planar));
+    double reach = 0.0;
+    for (const Body* b : {&b1_, &b2_}) {
+      double r = 0.0;
+      for (const Vec3& p : b->s) r = std::max(r, norm(p));
+      reach += r;
+    }
+    split_ = reach + 2.5 * size;
+    far_ = kFarFactor * split_;
+    reach_ = reach;
+    nt_ = opt.temperatures.size();
+    nk_ = static_cast<std::size_t>(opt.order_max) + 1;
+    parts_ = quantum_ ? 3 : 1;
+    nc_ = parts_ * nt_ * nk_;
+    beta_.resize(nt_);
+    beta_max_ = 0.0;
+    for (std::size_t j = 0; j < nt_; ++j) {
+      beta_[j] = 1.0 / opt.temperatures[j];
+      beta_max_ = std::max(beta_max_, beta_[j]);
+    }
+    t_.resize(nt_);
+    e_.resize(nt_);
+    p_.resize(nt_);
+    acc_.resize(nc_);
+    inv_k_.resize(nk_ + 1);
+    for (std::size_t k = 1; k <= nk_; ++k) inv_k_[k] = 1.0 / static_cast<double>(k);
+    geometry_ = describe(swapped_ ? b2_ : b1_) + " - " + describe(swapped_ ? b1_ : b2_) + (mirror_ ? ", mirror" : "");
+    angular_ = b1_.kind != 0 || b2_.kind != 0;
+    fa_.resize(n1_);
+    fb_.resize(n2_);
+  }
+
+  B2CubatureResult run();
+
+ private:
+  void check(const Molecule& m1, const Molecule& m2, const SiteLawTable& laws) const;
+  Equivalence equivalence(const SiteLawTable& laws, bool first, const std::vector<double>& mass) const;
+  const OrientationSet& set(int level, bool first);
+  std::uint64_t cost(int level) {
+    return static_cast<std::uint64_t>(set(level, true).count) * set(level, false).count;
+  }
+  std::vector<double> average(double r, int level);
+  void accumulate(double u, double w, double g_tr, double g_rot);
+  std::size_t new_node(double r, double jac, int level);
+  void refine_node(std::size_t i);
+  void make_panel(double a, double b, bool tail, int level);
+  void sum_panel(Panel& p) const;
+  void far_tail(std::vector<double>& total, std::vector<double>& err) const;
+
+  const B2CubatureOptions& opt_;
+  bool quantum_ = false, swapped_ = false, mirror_ = false, angular_ = false;
+  Body b1_, b2_;
+  std::size_t n1_ = 0, n2_ = 0, nt_ = 0, nk_ = 0, parts_ = 1, nc_ = 0;
+  std::vector<PairLaw> law_;
+  double split_ = 1.0, far_ = 1.0, reach_ = 0.0, beta_max_ = 0.0;
+  std::vector<double> beta_, t_, e_, p_, acc_, inv_k_;
+  std::vector<Vec3> fa_, fb_;
+  std::vector<OrientationSet> sets1_, sets2_;
+  std::vector<Node> nodes_;
+  std::vector<Panel> panels_;
+  std::uint64_t evaluations_ = 0;
+  int level_max_ = 0;
+  std::string geometry_;
+};
+
+void Integrator::check(const Molecule& m1, const Molecule& m2, const SiteLawTable& laws) const {
+  if (m1.empty() || m2.empty()) throw ValueError("b2_cubature(): a molecule without sites");
+  for (const Molecule* m : {&m1, &m2}) {
+    for (const Site& p : *m) {
+      if (!(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z))) {
+        throw ValueError("b2_cubature(): a site has a non-finite coordinate");
+      }
+    }
+  }
+  if (laws.size() != m1.size()) {
+    throw ValueError("b2_cubature(): the table needs one row per site of molecule 1 (" + std::to_string(m1.size()) +
+                     "), got " + std::to_string(laws.size()));
+  }
+  for (const auto& row : laws) {
+    if (row.size() != m2.size()) {
+      throw ValueError("b2_cubature(): each row of the table needs one law per site of molecule 2 (" +
+                       std::to_string(m2.size()) + ")");
+    }
+  }
+  if (opt_.temperatures.empty()) throw ValueError("b2_cubature(): no temperature given");
+  for (double t : opt_.temperatures) {
+    if (!(t > 0.0 && std::isfinite(t))) throw ValueError("b2_cubature(): temperatures must be finite and above 0 K");
+  }
+  if (std::isnan(opt_.u_min) || opt_.u_min == std::numeric_limits<double>::infinity()) {
+    throw ValueError("b2_cubature(): u_min must be a number below +inf");
+  }
+  if (!(opt_.rtol >= 0.0 && opt_.atol >= 0.0 && std::isfinite(opt_.rtol) && std::isfinite(opt_.atol)) ||
+      (opt_.rtol == 0.0 && opt_.atol == 0.0)) {
+    throw ValueError("b2_cubature(): rtol and atol must be finite and at least 0, not both 0");
+  }
+  if (opt_.order_max > 30) throw ValueError("b2_cubature(): order_max above 30");
+  const bool q1 = !opt_.masses1.empty(), q2 = !opt_.masses2.empty();
+  if (q1 != q2) throw ValueError("b2_cubature(): masses are needed for both molecules or neither");
+  if (q1) {
+    if (opt_.masses1.size() != m1.size() || opt_.masses2.size() != m2.size()) {
+      throw ValueError("b2_cubature(): one mass per site expected");
+    }
+    for (const auto* ms : {&opt_.masses1, &opt_.masses2}) {
+      double total = 0.0;
+      for (double m : *ms) {
+        if (!(m >= 0.0 && std::isfinite(m))) throw ValueError("b2_cubature(): masses must be finite and at least 0 u");
+        total += m;
+      }
+      if (!(total > 0.0)) throw ValueError("b2_cubature(): a molecule's masses must add up to more than 0 u");
+    }
+  }
+  // divergence: the far field must fall faster than r^-3
+  double net1 = 0.0, scale1 = 0.0;
+  for (std::size_t a = 0; a < m1.size(); ++a) {
+    for (std::size_t b = 0; b < m2.size(); ++b) {
+      const SiteLaw& l = laws[a][b];
+      double c1 = 0.0;
+      if (l.kind == 1 || l.kind == 3) c1 = l.potk._0;
+      if (l.kind == 4 || l.kind == 5) c1 = l.c1;
+      net1 += c1;
+      scale1 += std::fabs(c1);
+      if (l.kind == 4 && l.ca != 0.0 && l.la <= 3.0) {
+        throw ValueError("b2_cubature(): a site pair attracts as r^-" + std::to_string(l.la) +
+                         " (la <= 3): B2 diverges");
+      }
+      if (l.kind == 4 && l.cr != 0.0 && l.lr <= 3.0) {
+        throw ValueError("b2_cubature(): a site pair repels as r^-" + std::to_string(l.lr) + " (lr <= 3): B2 diverges");
+      }
+    }
+  }
+  // a molecule with a net charge (ion-dipole fields fall as r^-2): the row or
+  // column sums of the 1/r coefficients are K q_a Q2 and K Q1 q_b
+  for (int side = 0; side < 2; ++side) {
+    const std::size_t n = side == 0 ? m1.size() : m2.size(), other = side == 0 ? m2.size() : m1.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      double sum = 0.0, mag = 0.0;
+      for (std::size_t o = 0; o < other; ++o) {
+        const SiteLaw& l = side == 0 ? laws[i][o] : laws[o][i];
+        const double c1 = (l.kind == 1 || l.kind == 3) ? l.potk._0 : (l.kind == 4 || l.kind == 5) ? l.c1 : 0.0;
+        sum += c1;
+        mag += std::fabs(c1);
+      }
+      if (std::fabs(sum) > 1e-9 * mag) {
+        throw ValueError(std::string("b2_cubature(): molecule ") + (side == 0 ? "2" : "1") +
+                         " carries a net charge: B2 of ions is not integrated here");
+      }
+    }
+  }
+  if (std::fabs(net1) > 1e-9 * scale1) {
+    throw ValueError("b2_cubature(): both molecules carry a net charge (sum of the pairs' 1/r coefficients " +
+                     std::to_string(net1) + "): B2 of ions diverges");
+  }
+}
+
+Equivalence Integrator::equivalence(const SiteLawTable& laws, bool first, const std::vector<double>& mass) const {
+  const std::size_t n = first ? laws.size() : laws[0].size();
+  const std::size_t other = first ? laws[0].size() : laws.size();
+  Equivalence eq(n, std::vector<char>(n, 0));
+  for (std::size_t a = 0; a < n; ++a) {
+    for (std::size_t b = 0; b < n; ++b) {
+      bool same = mass.empty() || mass[a] == mass[b];
+      for (std::size_t o = 0; o < other && same; ++o) {
+        same = first ? same_law(laws[a][o], laws[b][o]) : same_law(laws[o][a], laws[o][b]);
+      }
+      eq[a][b] = same ? 1 : 0;
+    }
+  }
+  return eq;
+}
+
+const OrientationSet& Integrator::set(int level, bool first) {
+  std::vector<OrientationSet>& sets = first ? sets1_ : sets2_;
+  while (static_cast<int>(sets.size()) <= level) {
+    const int l = static_cast<int>(sets.size());
+    sets.push_back(orientations(first ? b1_ : b2_, kLevels[l], first, mirror_));
+  }
+  return sets[static_cast<std::size_t>(level)];
+}
+
+// The Boltzmann factors of one configuration for every temperature, added
+// with weight w to the moments acc: per part (classical, translational,
+// rotational) and temperature, sum_k of e^t t^k / k! (k = 0: e^t - 1 for the
+// classical part), the quantum parts times G.
+void Integrator::accumulate(double u, double w, double g_tr, double g_rot) {
+  const std::size_t nt = nt_, nk = nk_;
+  double* acc = acc_.data();
+  if (!(u > opt_.u_min) || std::isnan(u)) {  // an overlap: f = -1, nothing else
+    for (std::size_t j = 0; j < nt; ++j) acc[j * nk] -= w;
+    return;
+  }
+  const double y = -u;
+  if (y * beta_max_ > 700.0) {
+    throw FloatingPointError("b2_cubature(): a pair energy of " + std::to_string(u) +
+                             " K makes the Boltzmann factor overflow (bare charges falling onto each other): give "
+                             "an energy floor u_min or a core");
+  }
+  double* t = t_.data();
+  double* e = e_.data();
+  double* p = p_.data();
+  const double* beta = beta_.data();
+  boltzmann_factors(y, beta, t, e, nt);
+  for (std::size_t j = 0; j < nt; ++j) acc[j * nk] += w * (e[j] - 1.0);
+  for (std::size_t k = 1; k < nk; ++k) {
+    if (k == 1) {
+      for (std::size_t j = 0; j < nt; ++j) p[j] = (w * e[j]) * t[j];
+    } else {
+      const double ik = inv_k_[k];
+      for (std::size_t j = 0; j < nt; ++j) p[j] = (p[j] * t[j]) * ik;
+    }
+    for (std::size_t j = 0; j < nt; ++j) acc[j * nk + k] += p[j];
+  }
+  if (!quantum_) return;
+  const double gs[2] = {g_tr, g_rot};
+  for (int part = 0; part < 2; ++part) {
+    double* q = acc + (static_cast<std::size_t>(part) + 1) * nt * nk;
+    const double g = gs[part] * w;
+    for (std::size_t j = 0; j < nt; ++j) p[j] = g * e[j];
+    for (std::size_t j = 0; j < nt; ++j) q[j * nk] += p[j];
+    for (std::size_t k = 1; k < nk; ++k) {
+      const double ik = inv_k_[k];
+      for (std::size_t j = 0; j < nt; ++j) p[j] = (p[j] * t[j]) * ik;
+      for (std::size_t j = 0; j < nt; ++j) q[j * nk + k] += p[j];
+    }
+  }
+}
+
+std::vector<double> Integrator::average(double r, int level) {
+  const OrientationSet& s1 = set(level, true);
+  const OrientationSet& s2 = set(level, false);
+  std::fill(acc_.begin(), acc_.end(), 0.0);
+  const std::size_t n1 = n1_, n2 = n2_;
+  const PairLaw* law = law_.data();
+  for (std::size_t i = 0; i < s1.count; ++i) {
+    const double* p1 = &s1.pos[i * n1 * 3];
+    for (std::size_t j = 0; j < s2.count; ++j) {
+      const double* p2 = &s2.pos[j * n2 * 3];
+      const double w = s1.w[i] * s2.w[j];
+      double u = 0.0;
+      if (!quantum_) {
+        for (std::size_t a = 0; a < n1; ++a) {
+          const double ax = p1[3 * a], ay = p1[3 * a + 1], az = p1[3 * a + 2] - r;
+          const PairLaw* row = law + a * n2;
+          for (std::size_t b = 0; b < n2; ++b) {
+            const PairLaw& l = row[b];
+            if (l.form == 0) continue;
+            const double dx = p2[3 * b] - ax, dy = p2[3 * b + 1] - ay, dz = p2[3 * b + 2] - az;
+            const double d2 = std::max((dx * dx + dy * dy) + dz * dz, 1e-60);
+            if (l.form == 3) {
+              u += l.law->energy(std::sqrt(d2));
+              continue;
+            }
+            const double i2 = 1.0 / d2;
+            const double i6 = (i2 * i2) * i2;
+            double v = l.c6 * i6 + l.c12 * (i6 * i6);
+            if (l.form == 2) v += l.c1 / std::sqrt(d2);
+            u += v;
+          }
+        }
+        accumulate(u, w, 0.0, 0.0);
+        continue;
+      }
+      // with forces and torques
+      for (auto& f : fa_) f = {0.0, 0.0, 0.0};
+      for (auto& f : fb_) f = {0.0, 0.0, 0.0};
+      for (std::size_t a = 0; a < n1; ++a) {
+        const double ax = p1[3 * a], ay = p1[3 * a + 1], az = p1[3 * a + 2] - r;
+        const PairLaw* row = law + a * n2;
+        for (std::size_t b = 0; b < n2; ++b) {
+          const PairLaw& l = row[b];
+          if (l.form == 0) continue;
+          const double dx = p2[3 * b] - ax, dy = p2[3 * b + 1] - ay, dz = p2[3 * b + 2] - az;
+          const double d2 = std::max((dx * dx + dy * dy) + dz * dz, 1e-60);
+          const double d = std::sqrt(d2);
+          double v, slope;
+          if (l.form == 3) {
+            v = l.law->energy(d);
+            slope = std::isfinite(v) ? law_slope(*l.law, d) : 0.0;
+          } else {
+            const double i2 = 1.0 / d2;
+            const double i6 = (i2 * i2) * i2;
+            const double i12 = i6 * i6;
+            v = l.c6 * i6 + l.c12 * i12;
+            slope = -(6.0 * l.c6 * i6 + 12.0 * l.c12 * i12) / d;
+            if (l.form == 2) {
+              v += l.c1 / d;
+              slope -= l.c1 * i2;
+            }
+          }
+          u += v;
+          // force on site b of molecule 2: -slope along the unit vector from a to b
+          const double g = -slope / d;
+          const Vec3 f{g * dx, g * dy, g * dz};
+          for (int c = 0; c < 3; ++c) {
+            fb_[b][c] += f[c];
+            fa_[a][c] -= f[c];
+          }
+        }
+      }
+      double g_tr = 0.0, g_rot = 0.0;
+      if (std::isfinite(u) && u > opt_.u_min) {
+        Vec3 force{0.0, 0.0, 0.0}, tau1{0.0, 0.0, 0.0}, tau2{0.0, 0.0, 0.0};
+        for (std::size_t b = 0; b < n2; ++b) {
+          const Vec3 s{p2[3 * b], p2[3 * b + 1], p2[3 * b + 2]};
+          const Vec3 c = cross(s, fb_[b]);
+          for (int k = 0; k < 3; ++k) {
+            force[k] += fb_[b][k];
+            tau2[k] += c[k];
+          }
+        }
+        for (std::size_t a = 0; a < n1; ++a) {
+          const Vec3 s{p1[3 * a], p1[3 * a + 1], p1[3 * a + 2]};
+          const Vec3 c = cross(s, fa_[a]);
+          for (int k = 0; k < 3; ++k) tau1[k] += c[k];
+        }
+        g_tr = dot(force, force) * (b1_.inv_mass + b2_.inv_mass);
+        g_rot = rotational(b1_, s1.rot[i], tau1) + rotational(b2_, s2.rot[j], tau2);
+      }
+      accumulate(u, w, g_tr, g_rot);
+    }
+  }
+  evaluations_ += static_cast<std::uint64_t>(s1.count) * s2.count;
+  // moments -> integrand entries, with the factors of the final result
+  std::vector<double> out(nc_);
+  const double nk = static_cast<double>(nk_);
+  (void)nk;
+  for (std::size_t j = 0; j < nt_; ++j) {
+    for (std::size_t k = 0; k < nk_; ++k) out[j * nk_ + k] = -2.0 * kPi * acc_[j * nk_ + k];
+  }
+  if (quantum_) {
+    static constexpr double binom3[4] = {1.0, 3.0, 3.0, 1.0};
+    const double factor = kHbar2OverKbUA2 * kPi / 12.0;
+    for (std::size_t part = 1; part < 3; ++part) {
+      for (std::size_t j = 0; j < nt_; ++j) {
+        const double b3 = (beta_[j] * beta_[j]) * beta_[j];
+        const double* q = &acc_[(part * nt_ + j) * nk_];
+        for (std::size_t k = 0; k < nk_; ++k) {
+          double s = 0.0;
+          for (std::size_t i = 0; i <= std::min<std::size_t>(3, k); ++i) s += binom3[i] * q[k - i];
+          out[(part * nt_ + j) * nk_ + k] = factor * (b3 * s);
+        }
+      }
+    }
+  }
+  return out;
+}
+
+std::size_t Integrator::new_node(double r, double jac, int level) {
+  Node n;
+  n.r = r;
+  n.jac = jac;
+  if (!angular_) {
+    n.level = level;
+    n.val = average(r, level);
+    n.aerr.assign(nc_, 0.0);
+  } else {
+    const std::vector<double> coarse = average(r, level);
+    n.val = average(r, level + 1);
+    n.level = level + 1;
+    n.aerr.resize(nc_);
+    for (std::size_t c = 0; c < nc_; ++c) n.aerr[c] = std::fabs(n.val[c] - coarse[c]);
+  }
+  level_max_ = std::max(level_max_, n.level);
+  nodes_.push_back(std::move(n));
+  return nodes_.size() - 1;
+}
+
+void Integrator::refine_node(std::size_t i) {
+  Node& n = nodes_[i];
+  std::vector<double> fine = average(n.r, n.level + 1);
+  for (std::size_t c = 0; c < nc_; ++c) n.aerr[c] = std::fabs(fine[c] - n.val[c]);
+  n.val = std::move(fine);
+  ++n.level;
+  level_max_ = std::max(level_max_, n.level);
+}
+
+void Integrator::make_panel(double a, double b, bool tail, int level) {
+  Panel p;
+  p.a = a;
+  p.b = b;
+  p.tail = tail;
+  const double c = 0.5 * (a + b), h = 0.5 * (b - a);
+  for (int i = 0; i < 15; ++i) {
+    const double x = i < 7 ? -kXgk[i] : (i == 7 ? 0.0 : kXgk[14 - i]);
+    const double s = c + h * x;
+    double r, jac;
+    if (tail) {
+      r = split_ / s;  // s in [split / far, 1]
+      jac = ((r * r) * (split_ / (s * s))) * h;
+    } else {
+      r = s;
+      jac = (r * r) * h;
+    }
+    p.node[static_cast<std::size_t>(i)] = new_node(r, jac, level);
+  }
+  sum_panel(p);
+  panels_.push_back(std::move(p));
+}
+
+void Integrator::sum_panel(Panel& p) const {
+  p.k.assign(nc_, 0.0);
+  p.err.assign(nc_, 0.0);
+  p.mag.assign(nc_, 0.0);
+  std::vector<double> g(nc_, 0.0);
+  for (int i = 0; i < 15; ++i) {
+    const int m = i < 7 ? i : 14 - i;  // abscissa index
+    const Node& n = nodes_[p.node[static_cast<std::size_t>(i)]];
+    const double wk = kWgk[m] * n.jac;
+    const double wg = (m % 2 == 1) ? kWg[m / 2] * n.jac : 0.0;
+    for (std::size_t c = 0; c < nc_; ++c) {
+      p.k[c] += wk * n.val[c];
+      p.mag[c] += std::fabs(wk * n.val[c]);
+      g[c] += wg * n.val[c];
+    }
+  }
+  for (std::size_t c = 0; c < nc_; ++c) p.err[c] = std::fabs(p.k[c] - g[c]);
+}
+
+// Beyond r_far the orientation average of f is, to leading order in 1/r,
+//   <f> = -beta <u> + beta^2 <u^2> / 2 = (-beta C6 + beta^2 D / 3) / r^6,
+// C6 the sum of the pairs' r^-6 coefficients (the shell theorem: the
+// orientation average of a site-site law at r far beyond the sites is the law
+// at r, up to (a / r)^2), D = mu1^2 mu2^2 (K units) from the 1/r coefficients:
+// <u_dd^2> = (2/3) mu1^2 mu2^2 / r^6 for two dipoles.  The charges' own <u>
+// vanishes (neutral molecules).  So B_tail = -2 pi (-beta C6 + beta^2 D / 3) /
+// (3 r_far^3), and for the rotational quantum term, with
+// <tau_1 A tau_1> = (2/3) mu2^2 (mu1^2 tr A - mu1 A mu1) / r^6,
+// its tail is the same integral of that.  Next terms fall as r^-8 (a
+// quadrupole, the sites' spread): the error is taken as
+// 10 (reach / r_far)^2 of the tail.
+void Integrator::far_tail(std::vector<double>& total, std::vector<double>& err) const {
+  double c6 = 0.0;
+  for (const PairLaw& l : law_) {
+    if (l.form == 1 || l.form == 2) c6 += l.c6;
+    if (l.form == 3) {
+      const SiteLaw& w = *l.law;
+      if (w.kind == 4 && w.la == 6.0) c6 += w.ca;
+      if (w.kind == 4 && w.lr == 6.0) c6 += w.cr;
+      if (w.kind == 5) c6 += w.c6;
+    }
+  }
+  auto c1 = [&](std::size_t a, std::size_t b) {
+    const PairLaw& l = law_[a * n2_ + b];
+    if (l.form == 2) return l.c1;
+    if (l.form == 3 && (l.law->kind == 4 || l.law->kind == 5)) return l.law->c1;
+    return 0.0;
+  };
+  // M1 = K^2 mu2^2 mu1 mu1^T (frame of body 1), M2 likewise, D = tr M1
+  Mat3 m1{}, m2{};
+  for (std::size_t a = 0; a < n1_; ++a) {
+    for (std::size_t a2 = 0; a2 < n1_; ++a2) {
+      for (std::size_t b = 0; b < n2_; ++b) {
+        for (std::size_t b2 = 0; b2 < n2_; ++b2) {
+          const double cc = c1(a, b) * c1(a2, b2);
+          if (cc == 0.0) continue;
+          const double s1 = dot(b1_.s[a], b1_.s[a2]), s2 = dot(b2_.s[b], b2_.s[b2]);
+          for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+              m1[3 * i + j] += (cc * s2) * (b1_.s[a][i] * b1_.s[a2][j]);
+              m2[3 * i + j] += (cc * s1) * (b2_.s[b][i] * b2_.s[b2][j]);
+            }
+          }
+        }
+      }
+    }
+  }
+  const double d = m1[0] + m1[4] + m1[8];
+  const double r3 = (far_ * far_) * far_;
+  const double rel = 10.0 * (reach_ / far_) * (reach_ / far_);
+  auto rot_coefficient = [&](const Body& b, const Mat3& m) {
+    if (b.kind == 0) return 0.0;
+    if (b.kind == 1) {  // A = (1/I) on the two axes normal to z
+      const double tr_m = m[0] + m[4] + m[8];
+      return (2.0 / 3.0) * ((tr_m * 2.0 - (tr_m - m[8])) * b.inv_inertia[0]);
+    }
+    double tr_a = b.inv_inertia[0] + b.inv_inertia[4] + b.inv_inertia[8], tr_m = m[0] + m[4] + m[8], am = 0.0;
+    for (int i = 0; i < 9; ++i) am += b.inv_inertia[i] * m[i];
+    return (2.0 / 3.0) * (tr_m * tr_a - am);
+  };
+  const double g_rot = quantum_ ? rot_coefficient(b1_, m1) + rot_coefficient(b2_, m2) : 0.0;
+  static constexpr double binom3[4] = {1.0, 3.0, 3.0, 1.0};
+  for (std::size_t j = 0; j < nt_; ++j) {
+    const double b = beta_[j];
+    // entries (beta^k/k!) d^k/dbeta^k of -beta C6 + beta^2 D / 3
+    const double e[3] = {-b * c6 + (b * b) * d / 3.0, -b * c6 + 2.0 * (b * b) * d / 3.0, (b * b) * d / 3.0};
+    for (std::size_t k = 0; k < nk_ && k < 3; ++k) {
+      const double v = -2.0 * kPi * e[k] / (3.0 * r3);
+      total[j * nk_ + k] += v;
+      err[j * nk_ + k] += rel * std::fabs(v);
+    }
+    if (quantum_) {
+      const double factor = kHbar2OverKbUA2 * kPi / 12.0;
+      for (std::size_t k = 0; k < nk_ && k < 4; ++k) {
+        const double v = factor * (((b * b) * b) * binom3[k]) * g_rot / (3.0 * r3);
+        const std::size_t c = (2 * nt_ + j) * nk_ + k;
+        total[c] += v;
+        err[c] += rel * std::fabs(v);
+      }
+    }
+  }
+}
+
+B2CubatureResult Integrator::run() {
+  const int inner = 8;
+  for (int i = 0; i < inner; ++i) make_panel(split_ * i / inner, split_ * (i + 1) / inner, false, kStartLevel);
+  make_panel(1.0 / kFarFactor, 0.5, true, kStartLevel);
+  make_panel(0.5, 1.0, true, kStartLevel);
+  std::vector<double> total(nc_), err(nc_), mag(nc_), tol(nc_);
+  std::vector<char> panel_alive(panels_.size(), 1);
+  std::vector<char> node_stuck;
+  std::string message;
+  bool converged = false;
+  for (;;) {
+    panel_alive.resize(panels_.size(), 1);
+    std::fill(total.begin(), total.end(), 0.0);
+    std::fill(err.begin(), err.end(), 0.0);
+    std::fill(mag.begin(), mag.end(), 0.0);
+    std::vector<double> node_weight(nodes_.size(), 0.0);
+    for (std::size_t q = 0; q < panels_.size(); ++q) {
+      if (!panel_alive[q]) continue;
+      const Panel& p = panels_[q];
+      for (std::size_t c = 0; c < nc_; ++c) {
+        total[c] += p.k[c];
+        err[c] += p.err[c];
+        mag[c] += p.mag[c];
+      }
+      for (int i = 0; i < 15; ++i) {
+        const int m = i < 7 ? i : 14 - i;
+        node_weight[p.node[static_cast<std::size_t>(i)]] = kWgk[m] * nodes_[p.node[static_cast<std::size_t>(i)]].jac;
+      }
+    }
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+      if (node_weight[i] == 0.0) continue;
+      for (std::size_t c = 0; c < nc_; ++c) err[c] += node_weight[i] * nodes_[i].aerr[c];
+    }
+    far_tail(total, err);
+    for (std::size_t part = 0; part < parts_; ++part) {
+      for (std::size_t j = 0; j < nt_; ++j) {
+        for (std::size_t k = 0; k < nk_; ++k) {
+          const std::size_t c = (part * nt_ + j) * nk_ + k;
+          double scale = std::fabs(total[c]);
+          if (part > 0) scale = std::max(scale, std::fabs(total[j * nk_ + k]));
+          tol[c] = std::max(opt_.atol, opt_.rtol * std::max(scale, 1e-2 * mag[c]));
+        }
+      }
+    }
+    bool all = true;
+    for (std::size_t c = 0; c < nc_; ++c) all = all && err[c] <= tol[c];
+    if (all) {
+      converged = true;
+      break;
+    }
+    for (double v : total) {
+      if (!std::isfinite(v)) {
+        throw FloatingPointError("b2_cubature(): the integral is not finite (a pair energy without lower bound?)");
+      }
+    }
+    // scores: error over tolerance, the worst component
+    struct Item {
+      double score;
+      bool panel;
+      std::size_t index;
+    };
+    std::vector<Item> items;
+    double best = 0.0;
+    for (std::size_t q = 0; q < panels_.size(); ++q) {
+      if (!panel_alive[q]) continue;
+      double s = 0.0;
+      for (std::size_t c = 0; c < nc_; ++c) s = std::max(s, panels_[q].err[c] / tol[c]);
+      items.push_back({s, true, q});
+      best = std::max(best, s);
+    }
+    node_stuck.resize(nodes_.size(), 0);
+    for (std::size_t i = 0; i < nodes_.size(); ++i) {
+      if (node_weight[i] == 0.0 || !angular_) continue;
+      double s = 0.0;
+      for (std::size_t c = 0; c < nc_; ++c) s = std::max(s, node_weight[i] * nodes_[i].aerr[c] / tol[c]);
+      items.push_back({s, false, i});
+      best = std::max(best, s);
+    }
+    std::uint64_t planned = 0;
+    std::vector<Item> chosen;
+    bool stuck_only = true;
+    for (const Item& it : items) {
+      if (!(it.score >= 0.25 * best) || it.score == 0.0) continue;
+      if (it.panel) {
+        const Panel& p = panels_[it.index];
+        if (!(p.b - p.a > 1e-9 * (p.tail ? 1.0 : split_))) continue;
+        int lv = 0;
+        for (std::size_t i : p.node) lv = std::max(lv, nodes_[i].level);
+        const int start = std::max(kStartLevel, lv - 1);
+        planned += angular_ ? 30 * (cost(start) + cost(std::min(start + 1, kLevelCount - 1))) : 30;
+      } else {
+        if (nodes_[it.index].level + 1 >= kLevelCount) continue;
+        planned += cost(nodes_[it.index].level + 1);
+      }
+      stuck_only = false;
+      chosen.push_back(it);
+    }
+    if (stuck_only) {
+      message = "not converged: the rules cannot be refined further where the error is (a jump in the integrand: a "
+                "floor u_min above the lowest energies, or a table's edge?)";
+      break;
+    }
+    if (evaluations_ + planned > opt_.max_evaluations) {
+      message = "not converged: the next refinement would exceed max_evaluations = " +
+                std::to_string(opt_.max_evaluations) + " pair energies";
+      break;
+    }
+    for (const Item& it : chosen) {
+      if (it.panel) {
+        const Panel p = panels_[it.index];
+        panel_alive[it.index] = 0;
+        int lv = 0;
+        for (std::size_t i : p.node) lv = std::max(lv, nodes_[i].level);
+        const int start = angular_ ? std::min(std::max(kStartLevel, lv - 1), kLevelCount - 2) : kStartLevel;
+        const double mid = 0.5 * (p.a + p.b);
+        make_panel(p.a, mid, p.tail, start);
+        make_panel(mid, p.b, p.tail, start);
+      } else {
+        refine_node(it.index);
+      }
+    }
+    // panels whose nodes changed level: sum again
+    for (std::size_t q = 0; q < panels_.size(); ++q) {
+      if (q < panel_alive.size() && !panel_alive[q]) continue;
+      sum_panel(panels_[q]);
+    }
+  }
+  B2CubatureResult res;
+  res.converged = converged;
+  res.message = message;
+  res.evaluations = evaluations_;
+  res.angular_level_max = level_max_;
+  res.orientations_max = angular_ ? cost(level_max_) : 1;
+  res.split_radius = split_;
+  res.far_radius = far_;
+  res.geometry = geometry_;
+  std::uint64_t live = 0;
+  for (std::size_t q = 0; q < panels_.size(); ++q) live += (q >= panel_alive.size() || panel_alive[q]) ? 15 : 0;
+  res.radial_nodes = live;
+  res.temperatures.resize(nt_);
+  for (std::size_t j = 0; j < nt_; ++j) {
+    B2CubatureTemperature& out = res.temperatures[j];
+    out.converged = true;
+    for (std::size_t k = 0; k < nk_; ++k) {
+      const std::size_t c = j * nk_ + k;
+      out.entries.push_back(total[c]);
+      out.errors.push_back(err[c]);
+      out.converged = out.converged && err[c] <= tol[c];
+      if (quantum_) {
+        const std::size_t c1 = (nt_ + j) * nk_ + k, c2 = (2 * nt_ + j) * nk_ + k;
+        out.translational.push_back(total[c1]);
+        out.rotational.push_back(total[c2]);
+        out.quantum_errors.push_back(err[c1] + err[c2]);
+        out.converged = out.converged && err[c1] <= tol[c1] && err[c2] <= tol[c2];
+      }
+    }
+  }
+  return res;
+}
+
+}  // namespace
+
+B2CubatureResult b2_cubature(const Molecule& mol1, const Molecule& mol2, const SiteLawTable& laws,
+                             const B2CubatureOptions& opt) {
+  Integrator integrator(mol1, mol2, laws, opt);
+  return integrator.run();
+}
+
+}  // namespace vica
