@@ -379,6 +379,7 @@ namespace {
 struct OrientationSet {
   std::size_t count = 0, sites = 0;
   std::vector<double> pos;  // count x sites x 3
+  std::vector<double> soa;  // (site, coordinate) x count: the same numbers, orientation innermost
   std::vector<double> w;
   std::vector<Mat3> rot;
 };
@@ -412,6 +413,13 @@ void add_orientation(OrientationSet& set, const Body& b, const Mat3& r, double w
   ++set.count;
 }
 
+void fill_soa(OrientationSet& set) {
+  set.soa.assign(set.pos.size(), 0.0);
+  for (std::size_t j = 0; j < set.count; ++j)
+    for (std::size_t b = 0; b < set.sites; ++b)
+      for (std::size_t c = 0; c < 3; ++c) set.soa[(b * 3 + c) * set.count + j] = set.pos[(j * set.sites + b) * 3 + c];
+}
+
 // Molecule 1 (alpha = 0) or molecule 2 (alpha over its period) at angular
 // level n (Gauss points in cos beta).
 OrientationSet orientations(const Body& b, int n, bool first, bool mirror) {
@@ -420,6 +428,7 @@ OrientationSet orientations(const Body& b, int n, bool first, bool mirror) {
   const Mat3 identity{1, 0, 0, 0, 1, 0, 0, 0, 1};
   if (b.kind == 0) {
     add_orientation(set, b, identity, 1.0);
+    fill_soa(set);
     return set;
   }
   std::vector<double> alpha{0.0}, wa{1.0};
@@ -461,12 +470,14 @@ OrientationSet orientations(const Body& b, int n, bool first, bool mirror) {
       }
     }
   }
+  fill_soa(set);
   return set;
 }
 
 constexpr int kLevels[] = {2, 3, 4, 6, 8, 11, 14, 18, 24, 32, 42, 56, 72, 96, 128, 160, 200};
 constexpr int kLevelCount = sizeof(kLevels) / sizeof(kLevels[0]);
 constexpr int kStartLevel = 2;
+constexpr std::size_t kBlock = 128;  // configurations per block of the node loop
 // The nodes reach out to kFarFactor times the split radius; beyond, the
 // leading far field is added in closed form.
 constexpr double kFarFactor = 40.0;
@@ -552,6 +563,8 @@ class Integrator {
   }
   std::vector<double> average(double r, int level);
   void accumulate(double u, double w, double g_tr, double g_rot);
+  void accumulate_block(const double* u, const double* w, std::size_t m);
+  [[noreturn]] void overflow(double u) const;
   std::size_t new_node(double r, double jac, int level);
   void refine_node(std::size_t i);
   void make_panel(double a, double b, bool tail, int level);
@@ -700,11 +713,7 @@ void Integrator::accumulate(double u, double w, double g_tr, double g_rot) {
     return;
   }
   const double y = -u;
-  if (y * beta_max_ > 700.0) {
-    throw FloatingPointError("b2_cubature(): a pair energy of " + std::to_string(u) +
-                             " K makes the Boltzmann factor overflow (bare charges falling onto each other): give "
-                             "an energy floor u_min or a core");
-  }
+  if (y * beta_max_ > 700.0) overflow(u);
   double* t = t_.data();
   double* e = e_.data();
   double* p = p_.data();
@@ -735,13 +744,132 @@ void Integrator::accumulate(double u, double w, double g_tr, double g_rot) {
   }
 }
 
+}  // namespace
+
+// u[j] += the law (c1, c6, c12) between the site at (ax, ay, az) and the sites
+// at (x[j], y[j], z[j]), j < m: one loop the compiler runs in vector
+// registers; each u[j] gets the same correctly rounded operations in the same
+// order at any vector width, so the AVX2 clone gives the bits of the portable one.
+__attribute__((target_clones("avx2", "default"))) void add_site_energies(double* __restrict u, const double* x, const double* y,
+                                                                        const double* z, std::size_t m, double ax,
+                                                                        double ay, double az, double c1, double c6,
+                                                                        double c12, bool charged) {
+  if (charged) {
+    for (std::size_t j = 0; j < m; ++j) {
+      const double dx = x[j] - ax, dy = y[j] - ay, dz = z[j] - az;
+      const double s = (dx * dx + dy * dy) + dz * dz;
+      const double d2 = s > 1e-60 ? s : 1e-60;
+      const double i2 = 1.0 / d2;
+      const double i6 = (i2 * i2) * i2;
+      u[j] += (c6 * i6 + c12 * (i6 * i6)) + c1 / std::sqrt(d2);
+    }
+  } else {
+    for (std::size_t j = 0; j < m; ++j) {
+      const double dx = x[j] - ax, dy = y[j] - ay, dz = z[j] - az;
+      const double s = (dx * dx + dy * dy) + dz * dz;
+      const double d2 = s > 1e-60 ? s : 1e-60;
+      const double i2 = 1.0 / d2;
+      const double i6 = (i2 * i2) * i2;
+      u[j] += c6 * i6 + c12 * (i6 * i6);
+    }
+  }
+}
+
+// For one temperature (beta) and a block of pair energies u[j] with ok[j] 1
+// (above the floor) or 0 (an overlap): t[j] = -beta u[j] (kept in [-745, 709])
+// and e[j] = ok[j] e^{t[j]}.
+__attribute__((target_clones("avx2", "default"))) void block_boltzmann(const double* __restrict u,
+                                                                      const double* __restrict ok, double beta,
+                                                                      double* __restrict t, double* __restrict e,
+                                                                      std::size_t m) {
+  for (std::size_t j = 0; j < m; ++j) {
+    const double v = -u[j] * beta;
+    const double lo = v > -745.0 ? v : -745.0;
+    const double tj = lo < 709.0 ? lo : 709.0;
+    t[j] = tj;
+    e[j] = exp_kernel(tj) * ok[j];
+  }
+}
+
+namespace {
+
+// The moments of a block of configurations: u[j] their energies, w[j] their weights.
+void Integrator::accumulate_block(const double* u, const double* w, std::size_t m) {
+  double ok[kBlock], t[kBlock], e[kBlock], p[kBlock];
+  for (std::size_t j = 0; j < m; ++j) {
+    const bool admissible = u[j] > opt_.u_min;
+    ok[j] = admissible ? 1.0 : 0.0;
+    if (admissible && -u[j] * beta_max_ > 700.0) overflow(u[j]);
+  }
+  for (std::size_t it = 0; it < nt_; ++it) {
+    block_boltzmann(u, ok, beta_[it], t, e, m);
+    double* acc = &acc_[it * nk_];
+    double s = 0.0;
+    for (std::size_t j = 0; j < m; ++j) s += w[j] * (e[j] - 1.0);
+    acc[0] += s;
+    for (std::size_t k = 1; k < nk_; ++k) {
+      s = 0.0;
+      if (k == 1) {
+        for (std::size_t j = 0; j < m; ++j) {
+          p[j] = (w[j] * e[j]) * t[j];
+          s += p[j];
+        }
+      } else {
+        const double ik = inv_k_[k];
+        for (std::size_t j = 0; j < m; ++j) {
+          p[j] = (p[j] * t[j]) * ik;
+          s += p[j];
+        }
+      }
+      acc[k] += s;
+    }
+  }
+}
+
+void Integrator::overflow(double u) const {
+  throw FloatingPointError("b2_cubature(): a pair energy of " + std::to_string(u) +
+                           " K makes the Boltzmann factor overflow (bare charges falling onto each other): give "
+                           "an energy floor u_min or a core");
+}
+
 std::vector<double> Integrator::average(double r, int level) {
   const OrientationSet& s1 = set(level, true);
   const OrientationSet& s2 = set(level, false);
   std::fill(acc_.begin(), acc_.end(), 0.0);
   const std::size_t n1 = n1_, n2 = n2_;
   const PairLaw* law = law_.data();
-  for (std::size_t i = 0; i < s1.count; ++i) {
+  if (!quantum_) {
+    double u[kBlock], w[kBlock];
+    const std::size_t c2 = s2.count;
+    for (std::size_t i = 0; i < s1.count; ++i) {
+      const double* p1 = &s1.pos[i * n1 * 3];
+      for (std::size_t j0 = 0; j0 < c2; j0 += kBlock) {
+        const std::size_t m = std::min(kBlock, c2 - j0);
+        std::fill(u, u + m, 0.0);
+        for (std::size_t a = 0; a < n1; ++a) {
+          const double ax = p1[3 * a], ay = p1[3 * a + 1], az = p1[3 * a + 2] - r;
+          for (std::size_t b = 0; b < n2; ++b) {
+            const PairLaw& l = law[a * n2 + b];
+            if (l.form == 0) continue;
+            const double* x = &s2.soa[(b * 3) * c2 + j0];
+            const double* y = x + c2;
+            const double* z = y + c2;
+            if (l.form == 3) {
+              for (std::size_t j = 0; j < m; ++j) {
+                const double dx = x[j] - ax, dy = y[j] - ay, dz = z[j] - az;
+                u[j] += l.law->energy(std::sqrt(std::max((dx * dx + dy * dy) + dz * dz, 1e-60)));
+              }
+            } else {
+              add_site_energies(u, x, y, z, m, ax, ay, az, l.c1, l.c6, l.c12, l.form == 2);
+            }
+          }
+        }
+        for (std::size_t j = 0; j < m; ++j) w[j] = s1.w[i] * s2.w[j0 + j];
+        accumulate_block(u, w, m);
+      }
+    }
+  }
+  for (std::size_t i = 0; i < s1.count && quantum_; ++i) {
     const double* p1 = &s1.pos[i * n1 * 3];
     for (std::size_t j = 0; j < s2.count; ++j) {
       const double* p2 = &s2.pos[j * n2 * 3];
