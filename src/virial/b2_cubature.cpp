@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -536,9 +537,11 @@ class Integrator {
     nc_ = parts_ * nt_ * nk_;
     beta_.resize(nt_);
     beta_max_ = 0.0;
+    beta_min_ = std::numeric_limits<double>::infinity();
     for (std::size_t j = 0; j < nt_; ++j) {
       beta_[j] = 1.0 / opt.temperatures[j];
       beta_max_ = std::max(beta_max_, beta_[j]);
+      beta_min_ = std::min(beta_min_, beta_[j]);
     }
     t_.resize(nt_);
     e_.resize(nt_);
@@ -576,7 +579,7 @@ class Integrator {
   Body b1_, b2_;
   std::size_t n1_ = 0, n2_ = 0, nt_ = 0, nk_ = 0, parts_ = 1, nc_ = 0;
   std::vector<PairLaw> law_;
-  double split_ = 1.0, far_ = 1.0, reach_ = 0.0, beta_max_ = 0.0;
+  double split_ = 1.0, far_ = 1.0, reach_ = 0.0, beta_max_ = 0.0, beta_min_ = 0.0;
   std::vector<double> beta_, t_, e_, p_, acc_, inv_k_;
   std::vector<Vec3> fa_, fb_;
   std::vector<OrientationSet> sets1_, sets2_;
@@ -775,19 +778,38 @@ __attribute__((target_clones("avx2", "default"))) void add_site_energies(double*
   }
 }
 
-// For one temperature (beta) and a block of pair energies u[j] with ok[j] 1
-// (above the floor) or 0 (an overlap): t[j] = -beta u[j] (kept in [-745, 709])
-// and e[j] = ok[j] e^{t[j]}.
-__attribute__((target_clones("avx2", "default"))) void block_boltzmann(const double* __restrict u,
-                                                                      const double* __restrict ok, double beta,
-                                                                      double* __restrict t, double* __restrict e,
-                                                                      std::size_t m) {
-  for (std::size_t j = 0; j < m; ++j) {
+// For one temperature (beta) and a block of m8 (a multiple of 8) pair
+// energies u[j] with weights w[j], ok[j] 1 (above the floor) or 0 (an
+// overlap): with t = -beta u (kept in [-745, 709]) and e = ok e^t, adds to
+// acc[0] the sum of w (e - 1) and to acc[k] the sum of w e t^k / k!.  The sums
+// run in 8 fixed lanes (j mod 8) added pairwise at the end, so every clone
+// (AVX-512, AVX2, portable) gives the same bits.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void block_moments(
+    const double* __restrict u, const double* __restrict ok, const double* __restrict w, double beta,
+    std::size_t m8, std::size_t nk, const double* __restrict inv_k, double* __restrict acc) {
+  alignas(64) double t[kBlock], e[kBlock], p[kBlock];
+  for (std::size_t j = 0; j < m8; ++j) {
     const double v = -u[j] * beta;
     const double lo = v > -745.0 ? v : -745.0;
     const double tj = lo < 709.0 ? lo : 709.0;
     t[j] = tj;
     e[j] = exp_kernel(tj) * ok[j];
+  }
+  double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  for (std::size_t j = 0; j < m8; j += 8)
+    for (std::size_t l = 0; l < 8; ++l) s[l] += w[j + l] * (e[j + l] - 1.0);
+  acc[0] += ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  for (std::size_t k = 1; k < nk; ++k) {
+    for (double& x : s) x = 0.0;
+    if (k == 1) {
+      for (std::size_t j = 0; j < m8; ++j) p[j] = (w[j] * e[j]) * t[j];
+    } else {
+      const double ik = inv_k[k];
+      for (std::size_t j = 0; j < m8; ++j) p[j] = (p[j] * t[j]) * ik;
+    }
+    for (std::size_t j = 0; j < m8; j += 8)
+      for (std::size_t l = 0; l < 8; ++l) s[l] += p[j + l];
+    acc[k] += ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
   }
 }
 
@@ -795,34 +817,30 @@ namespace {
 
 // The moments of a block of configurations: u[j] their energies, w[j] their weights.
 void Integrator::accumulate_block(const double* u, const double* w, std::size_t m) {
-  double ok[kBlock], t[kBlock], e[kBlock], p[kBlock];
+  alignas(64) double uu[kBlock], ww[kBlock], ok[kBlock];
+  bool all_zero = true;  // e^{-beta u} = 0 at every temperature: f = -1, no derivative terms
   for (std::size_t j = 0; j < m; ++j) {
     const bool admissible = u[j] > opt_.u_min;
     ok[j] = admissible ? 1.0 : 0.0;
+    uu[j] = u[j];
+    ww[j] = w[j];
     if (admissible && -u[j] * beta_max_ > 700.0) overflow(u[j]);
+    all_zero = all_zero && (!admissible || u[j] * beta_min_ > 708.0);
+  }
+  if (all_zero) {
+    double sw = 0.0;
+    for (std::size_t j = 0; j < m; ++j) sw += w[j];
+    for (std::size_t it = 0; it < nt_; ++it) acc_[it * nk_] -= sw;
+    return;
+  }
+  const std::size_t m8 = (m + 7) / 8 * 8;  // padding: weight 0, an overlap
+  for (std::size_t j = m; j < m8; ++j) {
+    uu[j] = 0.0;
+    ww[j] = 0.0;
+    ok[j] = 0.0;
   }
   for (std::size_t it = 0; it < nt_; ++it) {
-    block_boltzmann(u, ok, beta_[it], t, e, m);
-    double* acc = &acc_[it * nk_];
-    double s = 0.0;
-    for (std::size_t j = 0; j < m; ++j) s += w[j] * (e[j] - 1.0);
-    acc[0] += s;
-    for (std::size_t k = 1; k < nk_; ++k) {
-      s = 0.0;
-      if (k == 1) {
-        for (std::size_t j = 0; j < m; ++j) {
-          p[j] = (w[j] * e[j]) * t[j];
-          s += p[j];
-        }
-      } else {
-        const double ik = inv_k_[k];
-        for (std::size_t j = 0; j < m; ++j) {
-          p[j] = (p[j] * t[j]) * ik;
-          s += p[j];
-        }
-      }
-      acc[k] += s;
-    }
+    block_moments(uu, ok, ww, beta_[it], m8, nk_, inv_k_.data(), &acc_[it * nk_]);
   }
 }
 
