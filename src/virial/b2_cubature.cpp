@@ -487,7 +487,19 @@ struct Node {
   double r = 0.0, jac = 0.0;  // distance; r^2 dr / ds (ds the panel variable)
   int level = 0;
   std::vector<double> val, aerr;
+  std::vector<double> diff;  // |val(level) - val(level - 1)|
 };
+
+// The angular error of a node's value at its level from the last two
+// differences between levels, d (the newest) and d0: where they fall
+// geometrically by rho = d / d0, the error left is d rho / (1 - rho) (rho kept
+// at or below 0.95); at least d, and 2 d while only one difference is known.
+double angular_error(double d, double d0, bool first) {
+  if (first) return 2.0 * d;
+  if (!(d0 > 0.0)) return d;
+  const double rho = std::min(d / d0, 0.95);
+  return rho <= 0.5 ? d : d * (rho / (1.0 - rho));
+}
 
 struct Panel {
   double a = 0.0, b = 0.0;
@@ -1014,7 +1026,11 @@ std::size_t Integrator::new_node(double r, double jac, int level) {
     n.val = average(r, level + 1);
     n.level = level + 1;
     n.aerr.resize(nc_);
-    for (std::size_t c = 0; c < nc_; ++c) n.aerr[c] = std::fabs(n.val[c] - coarse[c]);
+    n.diff.resize(nc_);
+    for (std::size_t c = 0; c < nc_; ++c) {
+      n.diff[c] = std::fabs(n.val[c] - coarse[c]);
+      n.aerr[c] = angular_error(n.diff[c], 0.0, true);
+    }
   }
   level_max_ = std::max(level_max_, n.level);
   nodes_.push_back(std::move(n));
@@ -1024,7 +1040,11 @@ std::size_t Integrator::new_node(double r, double jac, int level) {
 void Integrator::refine_node(std::size_t i) {
   Node& n = nodes_[i];
   std::vector<double> fine = average(n.r, n.level + 1);
-  for (std::size_t c = 0; c < nc_; ++c) n.aerr[c] = std::fabs(fine[c] - n.val[c]);
+  for (std::size_t c = 0; c < nc_; ++c) {
+    const double d = std::fabs(fine[c] - n.val[c]);
+    n.aerr[c] = angular_error(d, n.diff[c], false);
+    n.diff[c] = d;
+  }
   n.val = std::move(fine);
   ++n.level;
   level_max_ = std::max(level_max_, n.level);
