@@ -52,7 +52,7 @@ def main() -> None:
         line = (f"{name:<15} {rec.value:>14.6f} {rec.error:>9.2g} {cpu:>7.3f} {rec.evaluations:>11d} "
                 f"{rec.error * math.sqrt(cpu):>13.3g}")
         if not args.no_mayer:
-            scan = vt.b2(name, temperatures=[300.0], runs=args.runs, progress=False, results=False)
+            scan = vt.b2(name, temperatures=[300.0], runs=args.runs, progress=False, results=False, method="mayer")
             e = scan.estimates[0]
             mcpu = sum(e.cpu_seconds)
             # the integration at the sampling's error (relative), B only

@@ -28,9 +28,10 @@ def one_run(case: tuple) -> tuple:
     import time
 
     from vicatools import _engine
-    from vicatools.library import get_model
-    from vicatools.parallel import engine_table, redirect_fd1, reference_padding
-    from vicatools.tables import pair_table
+    from vicatools.models.library import get_model
+    from vicatools.methods.walk import engine_table, reference_padding
+    from vicatools.scan.executors import redirect_fd1
+    from vicatools.models.mixing import pair_table
 
     name, n, t, blocks, weight = case
     model = get_model(name)

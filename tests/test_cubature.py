@@ -198,7 +198,7 @@ def test_spce_against_mayer_sampling():
 
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        scan = vt.b2("spce", temperatures=[500.0], runs=8, progress=False, results=False)
+        scan = vt.b2("spce", temperatures=[500.0], runs=8, progress=False, results=False, method="mayer")
     est = scan.estimates[0]
     rec = integrate_b2("spce", temperatures=500.0, rtol=1e-5, order_max=0)[0]
     assert rec.converged

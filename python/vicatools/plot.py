@@ -1,5 +1,5 @@
 """A PNG of a scan: the coefficient against temperature with error bars, the smooth
-curve through the points (`vicatools.curve`) and, if given, reference values.
+curve through the points (`vicatools.results.curve`) and, if given, reference values.
 
 Needs matplotlib (``pip install ".[plot]"`` from the source tree), imported only when a plot is made.
 """
@@ -10,10 +10,10 @@ import re
 import pathlib
 from typing import TYPE_CHECKING, Any, Optional, Union
 
-from .estimate import VirialScan
+from .results.estimate import VirialScan
 
 if TYPE_CHECKING:
-    from .experiment import ExperimentalSet
+    from .results.experiment import ExperimentalSet
 
 
 def _matplotlib_figure() -> Any:

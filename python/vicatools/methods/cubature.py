@@ -10,9 +10,12 @@ refining until the estimated error meets ``max(atol, rtol |B|)`` for every
 temperature and derivative entry.  Every temperature comes from the same pair
 energies, so a scan of 100 temperatures costs little more than one.
 
-The floor ``u_min`` and the core follow the rules of `vicatools.estimate.b2`
-(`vicatools.umin.choose_u_min`, `vicatools.cores`), so the integral is the one
-Mayer sampling estimates.  The errors are integration error estimates, not
+The floor ``u_min`` and the core follow the rules of `vicatools.b2`
+(`vicatools.models.floors.choose_u_min`, `vicatools.models.cores`), so the
+integral is the one Mayer sampling estimates.
+
+Two ways in: `integrate_b2`, a plain function, and `Cubature`, the method
+"cubature" of the registry (`vicatools.methods`), which the scan layer runs.  The errors are integration error estimates, not
 statistical standard errors.
 
 With site masses (u) the first-order Wigner-Kirkwood quantum correction comes
@@ -24,14 +27,15 @@ import math
 import time
 import warnings
 from dataclasses import dataclass, field
-from typing import Any, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, ClassVar, Iterable, List, Optional, Sequence, Tuple, Union
 
-from ..cores import CoreLike, checked_core
-from ..library import resolve_model
-from ..models import Model
-from ..parallel import engine_table
-from ..tables import check_mixing, pair_table
-from ..umin import UMinChoice, choose_u_min
+from ..models.cores import CoreLike, checked_core
+from ..models.floors import UMinChoice, choose_u_min
+from ..models.library import resolve_model
+from ..models.mixing import check_mixing, pair_table
+from ..models.model import Model
+from .base import Method, RunResult, RunTask, ScanSettings
+from .walk import engine_table
 
 DEFAULT_RTOL = 1e-6
 """Default relative tolerance of every entry."""
@@ -51,7 +55,7 @@ class CubatureRecord:
     Attributes:
         t_kelvin: temperature in K.
         entries: (beta^k / k!) d^k B / d beta^k for k = 0..order_max, per molecule in Å³
-            (the convention of `vica.Bms`; `vicatools.thermo.derived(entries, 2)` gives T dB/dT ...).
+            (the convention of `vica.Bms`; `vicatools.results.thermo.derived(entries, 2)` gives T dB/dT ...).
         errors: integration error estimate of each entry, Å³ (not a statistical error).
         converged: every entry met max(atol, rtol |entry|).
         message: why not, when not converged; else "".
@@ -123,6 +127,18 @@ def _masses(model: Model, given: Optional[Sequence[float]]) -> List[float]:
     return out
 
 
+def _integrate(a: Model, b: Model, mixing: str, core: float, ts: Sequence[float], u_min: float, order_max: int,
+               rtol: float, atol: float, max_evaluations: int, m1: Sequence[float], m2: Sequence[float]) -> Tuple[Any, float]:
+    """One pass of the engine over every temperature: its result dict and the CPU seconds."""
+    from .. import _engine
+
+    laws = engine_table(pair_table(a, b, mixing, 1.0, core))
+    start = time.thread_time()
+    out = _engine.b2_cubature(a.positions, b.positions, laws, [], list(ts), u_min, order_max, rtol, atol,
+                              max_evaluations, list(m1), list(m2))
+    return out, time.thread_time() - start
+
+
 def integrate_b2(
     first: Any,
     second: Any = None,
@@ -142,7 +158,7 @@ def integrate_b2(
 
     Models are `Model` objects, library names or model-file paths.  `u_min` and `core`
     mean what they mean for `vicatools.b2` (a floor in K, default by
-    `vicatools.umin.choose_u_min`; the core only without a floor).  `rtol` and `atol`
+    `vicatools.models.floors.choose_u_min`; the core only without a floor).  `rtol` and `atol`
     (Å³) set the error asked of every entry: max(atol, rtol |entry|).  The pass stops
     at `max_evaluations` pair energies with ``converged=False`` (and a
     `CubatureWarning`).  With `quantum` (or `masses`, a pair of per-site mass lists
@@ -150,8 +166,6 @@ def integrate_b2(
 
     Returns one `CubatureRecord` per temperature, in the order given.
     """
-    from .. import _engine
-
     ts = _temperatures(temperatures)
     check_mixing(mixing)
     if isinstance(order_max, bool) or not isinstance(order_max, int) or not 0 <= order_max <= 30:
@@ -168,7 +182,6 @@ def integrate_b2(
     core_distance = 0.0
     if choice.value == -math.inf:
         core_distance = checked_core([a, b], mixing, core, "B without an energy floor (u_min = -inf)").distance
-    laws = engine_table(pair_table(a, b, mixing, 1.0, core_distance))
     m1: List[float] = []
     m2: List[float] = []
     if masses is not None or quantum:
@@ -176,11 +189,7 @@ def integrate_b2(
         if len(given) != 2:
             raise ValueError("masses must be a pair: (masses of the first model, masses of the second)")
         m1, m2 = _masses(a, given[0]), _masses(b, given[1])
-    start = time.process_time()
-    out = _engine.b2_cubature(
-        a.positions, b.positions, laws, [], ts, choice.value, order_max, rtol, atol, max_evaluations, m1, m2
-    )
-    cpu = time.process_time() - start
+    out, cpu = _integrate(a, b, mixing, core_distance, ts, choice.value, order_max, rtol, atol, max_evaluations, m1, m2)
     if not out["converged"]:
         warnings.warn(f"B2 by integration of {a.name}/{b.name}: {out['message']}", CubatureWarning, stacklevel=2)
     records = []
@@ -203,3 +212,52 @@ def integrate_b2(
             )
         )
     return records
+
+
+def _net_charge_refusal(models: Sequence[Model]) -> Optional[str]:
+    for m in models:
+        if abs(m.net_charge) > 1e-9:
+            return f"model {m.name!r} carries a net charge of {m.net_charge:g} e: B2 of ions is not integrated"
+    return None
+
+
+class Cubature(Method):
+    """B2 by integration: one run per scan serves every temperature (its error is an
+    integration error estimate).  The relative precision asked is the settings'
+    ``dev_tol``; a run that cannot meet it says so (``converged=False`` and a note)."""
+
+    name: ClassVar[str] = "cubature"
+    engine: ClassVar[str] = "cubature"
+    error: ClassVar[str] = "integration"
+    orders: ClassVar[Tuple[int, int]] = (2, 2)
+    # one pass serves any number of temperatures, and one temperature is no worse
+    # served by it: "auto" should take it for a single temperature too
+    serves_many: ClassVar[bool] = False
+
+    def refusal(self, order: int, models: Sequence[Model]) -> Optional[str]:
+        return super().refusal(order, models) or _net_charge_refusal(models)
+
+    def tasks(self, settings: ScanSettings, missing: Sequence[Tuple[int, float, int]],
+              log_path: Callable[[int, float, int], Optional[str]], nonce: str) -> List[Tuple[Tuple[int, ...], RunTask]]:
+        """One task for every temperature still missing."""
+        todo = [(i, t) for i, t, count in missing if count > 0]
+        if not todo:
+            return []
+        i0, t0 = todo[0]
+        task = settings.task(t0, log_path(i0, t0, 0), f"{nonce}-all", tuple(t for _, t in todo))
+        return [(tuple(i for i, _ in todo), task)]
+
+    def run(self, task: RunTask) -> Tuple[RunResult, ...]:
+        a, b = task.models[0], task.models[1]
+        ts = task.all_temperatures
+        out, cpu = _integrate(a, b, task.mixing, task.core, ts, task.u_min, task.order_max, task.dev_tol, 0.0,
+                              DEFAULT_MAX_EVALUATIONS, (), ())
+        share = cpu / len(ts)
+        results = []
+        for t, rec in zip(ts, out["temperatures"]):
+            note = f"integration ({out['geometry']}): {out['evaluations']} pair energies for {len(ts)} temperature(s)"
+            if not rec["converged"]:
+                note = (out["message"] or "not converged at this temperature") + "; " + note
+            results.append(RunResult(tuple(rec["entries"]), share, tuple(rec["errors"]), bool(rec["converged"]), note,
+                                     t))
+        return tuple(results)

@@ -7,7 +7,7 @@ citations and estimated uncertainties (``data/experimental.json``, written by
 their own values as a CSV file of (T in K, value, uncertainty) rows.
 
 `compare` puts a scan beside such a set: at each experimental temperature
-inside the scan, the model's value (from the scan's curve, `vicatools.curve`,
+inside the scan, the model's value (from the scan's curve, `vicatools.results.curve`,
 or from the runs at a scan temperature), the experiment, and the deviation
 model - experiment with the combined uncertainty (model standard error,
 interpolation error and experimental uncertainty, in quadrature).
@@ -24,7 +24,7 @@ from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple, Union
 if TYPE_CHECKING:
     from .estimate import VirialScan
 
-_DATA = pathlib.Path(__file__).resolve().parent / "data" / "experimental.json"
+_DATA = pathlib.Path(__file__).resolve().parent.parent / "data" / "experimental.json"
 _ALIASES = {"ar": "argon", "ch4": "methane", "c2h6": "ethane", "n2": "nitrogen", "co2": "carbon dioxide",
             "carbon-dioxide": "carbon dioxide", "h2o": "water"}
 
