@@ -81,6 +81,22 @@ def test_error_estimate_bounds_true_error_over_temperatures():
     assert hits >= 0.95 * total
 
 
+def test_error_estimate_bounds_true_error_for_a_linear_molecule():
+    """The angular part of the estimate: a LJ dumbbell over temperatures at two
+    tolerances, against a run a thousand times tighter."""
+    m = [[0.0, 0.0, -0.5], [0.0, 0.0, 0.5]]
+    laws = [[[2.0, -4.0, 4.0]] * 2] * 2
+    ts = [0.8, 1.2, 2.0, 3.0, 5.0, 8.0]
+    truth = engine(m, m, laws, ts, rtol=1e-8)["temperatures"]
+    hits, total = 0, 0
+    for rtol in (1e-4, 1e-5):
+        for ref, rec in zip(truth, engine(m, m, laws, ts, rtol=rtol)["temperatures"]):
+            for got, want, err in zip(rec["entries"], ref["entries"], rec["errors"]):
+                total += 1
+                hits += abs(got - want) <= err
+    assert hits >= 0.95 * total
+
+
 def _dumbbell(bond=1.0, eps=1.0, sigma=1.0):
     return Model("dumbbell", (Site("A", (0.0, 0.0, -bond / 2), eps, sigma), Site("A", (0.0, 0.0, bond / 2), eps, sigma)))
 

@@ -479,6 +479,7 @@ constexpr int kLevels[] = {2, 3, 4, 6, 8, 11, 14, 18, 24, 32, 42, 56, 72, 96, 12
 constexpr int kLevelCount = sizeof(kLevels) / sizeof(kLevels[0]);
 constexpr int kStartLevel = 2;
 constexpr std::size_t kBlock = 128;  // configurations per block of the node loop
+constexpr double kPowerRange = 8.0;   // |beta_max u| up to which power sums serve every temperature
 // The nodes reach out to kFarFactor times the split radius; beyond, the
 // leading far field is added in closed form.
 constexpr double kFarFactor = 40.0;
@@ -561,6 +562,21 @@ class Integrator {
     acc_.resize(nc_);
     inv_k_.resize(nk_ + 1);
     for (std::size_t k = 1; k <= nk_; ++k) inv_k_[k] = 1.0 / static_cast<double>(k);
+    deep_limit_ = 40.0 + 4.0 * static_cast<double>(nk_);
+    if (nt_ >= 3 && !quantum_) {
+      np_ = 56 + 2 * nk_;  // kPowerRange^p / p! below 1e-25 beyond
+      pow_.assign(np_ + 1, 0.0);
+      inv_p_.assign(np_ + 1, 0.0);
+      binom_.assign((np_ + 1) * nk_, 0.0);
+      for (std::size_t p = 1; p <= np_; ++p) inv_p_[p] = 1.0 / static_cast<double>(p);
+      for (std::size_t p = 0; p <= np_; ++p) {
+        double c = 1.0;
+        for (std::size_t k = 0; k < nk_ && k <= p; ++k) {
+          binom_[p * nk_ + k] = c;
+          c = c * static_cast<double>(p - k) / static_cast<double>(k + 1);
+        }
+      }
+    }
     geometry_ = describe(swapped_ ? b2_ : b1_) + " - " + describe(swapped_ ? b1_ : b2_) + (mirror_ ? ", mirror" : "");
     angular_ = b1_.kind != 0 || b2_.kind != 0;
     fa_.resize(n1_);
@@ -579,12 +595,13 @@ class Integrator {
   std::vector<double> average(double r, int level);
   void accumulate(double u, double w, double g_tr, double g_rot);
   void accumulate_block(const double* u, const double* w, std::size_t m);
+  void power_moments();
   [[noreturn]] void overflow(double u) const;
   std::size_t new_node(double r, double jac, int level);
   void refine_node(std::size_t i);
   void make_panel(double a, double b, bool tail, int level);
   void sum_panel(Panel& p) const;
-  void far_tail(std::vector<double>& total, std::vector<double>& err) const;
+  void far_tail(std::vector<double>& total, std::vector<double>& err, std::vector<double>& far_err) const;
 
   const B2CubatureOptions& opt_;
   bool quantum_ = false, swapped_ = false, mirror_ = false, angular_ = false;
@@ -593,6 +610,9 @@ class Integrator {
   std::vector<PairLaw> law_;
   double split_ = 1.0, far_ = 1.0, reach_ = 0.0, beta_max_ = 0.0, beta_min_ = 0.0;
   std::vector<double> beta_, t_, e_, p_, acc_, inv_k_;
+  std::size_t np_ = 0;                    // terms of the power sums (0: not used)
+  double deep_limit_ = 0.0;               // beta_min u above it: a deep overlap
+  std::vector<double> pow_, inv_p_, binom_;  // sums, 1/p, C(p, k) at p * nk + k
   std::vector<Vec3> fa_, fb_;
   std::vector<OrientationSet> sets1_, sets2_;
   std::vector<Node> nodes_;
@@ -825,25 +845,73 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void block_moments(
   }
 }
 
+// X[p] += sum_j w[j] x[j]^p / p! for p = 1..np over a block of m8 (a multiple
+// of 8) configurations, in eight fixed lanes as block_moments.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void block_power_sums(
+    const double* __restrict x, const double* __restrict w, std::size_t m8, std::size_t np,
+    const double* __restrict inv_p, double* __restrict sums) {
+  alignas(64) double q[kBlock];
+  for (std::size_t j = 0; j < m8; ++j) q[j] = w[j];
+  for (std::size_t p = 1; p <= np; ++p) {
+    const double ip = inv_p[p];
+    double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    for (std::size_t j = 0; j < m8; ++j) q[j] = (q[j] * x[j]) * ip;
+    for (std::size_t j = 0; j < m8; j += 8)
+      for (std::size_t l = 0; l < 8; ++l) s[l] += q[j + l];
+    sums[p] += ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  }
+}
+
 namespace {
 
-// The moments of a block of configurations: u[j] their energies, w[j] their weights.
-void Integrator::accumulate_block(const double* u, const double* w, std::size_t m) {
+// The moments of a block of configurations: u[j] their energies, w[j] their
+// weights.  A configuration with beta_min u > 40 + 4 order_max adds less than
+// 1e-20 of its weight to any entry beyond f = -1: it counts as an overlap.  With
+// many temperatures, those with |beta_max u| <= 8 go into power sums of
+// x = -beta_max u: for every temperature e^t t^k / k! (t = r x, r = beta /
+// beta_max <= 1) is a series in those sums (remainder below 1e-25), so they cost
+// no exponential per temperature (power_moments below); the series loses at
+// most 8^8 / 8! e-16 = 4e-14 of a unit weight to cancellation.
+void Integrator::accumulate_block(const double* u_in, const double* w_in, std::size_t m_in) {
+  // three kinds of configuration: deep overlaps (e^t |t|^k / k! below 1e-20 at
+  // every temperature: f = -1, no derivative terms), small energies (power sums,
+  // with many temperatures) and the rest (a Boltzmann factor per temperature)
+  alignas(64) double ue[kBlock], we[kBlock], xm[kBlock], wm[kBlock];
+  std::size_t mm = 0, me = 0;
+  double deep = 0.0;
+  for (std::size_t j = 0; j < m_in; ++j) {
+    const double v = u_in[j];
+    const bool admissible = v > opt_.u_min;
+    if (!admissible || v * beta_min_ > deep_limit_) {
+      deep += w_in[j];
+    } else if (np_ > 0 && std::fabs(v) * beta_max_ <= kPowerRange) {
+      xm[mm] = -v * beta_max_;
+      wm[mm] = w_in[j];
+      ++mm;
+    } else {
+      if (-v * beta_max_ > 700.0) overflow(v);
+      ue[me] = v;
+      we[me] = w_in[j];
+      ++me;
+    }
+  }
+  if (deep != 0.0) {
+    for (std::size_t it = 0; it < nt_; ++it) acc_[it * nk_] -= deep;
+  }
+  if (mm > 0) {
+    const std::size_t mm8 = (mm + 7) / 8 * 8;
+    for (std::size_t j = mm; j < mm8; ++j) xm[j] = wm[j] = 0.0;
+    block_power_sums(xm, wm, mm8, np_, inv_p_.data(), pow_.data());
+  }
+  if (me == 0) return;
+  const double* u = ue;
+  const double* w = we;
+  const std::size_t m = me;
   alignas(64) double uu[kBlock], ww[kBlock], ok[kBlock];
-  bool all_zero = true;  // e^{-beta u} = 0 at every temperature: f = -1, no derivative terms
   for (std::size_t j = 0; j < m; ++j) {
-    const bool admissible = u[j] > opt_.u_min;
-    ok[j] = admissible ? 1.0 : 0.0;
+    ok[j] = 1.0;
     uu[j] = u[j];
     ww[j] = w[j];
-    if (admissible && -u[j] * beta_max_ > 700.0) overflow(u[j]);
-    all_zero = all_zero && (!admissible || u[j] * beta_min_ > 708.0);
-  }
-  if (all_zero) {
-    double sw = 0.0;
-    for (std::size_t j = 0; j < m; ++j) sw += w[j];
-    for (std::size_t it = 0; it < nt_; ++it) acc_[it * nk_] -= sw;
-    return;
   }
   const std::size_t m8 = (m + 7) / 8 * 8;  // padding: weight 0, an overlap
   for (std::size_t j = m; j < m8; ++j) {
@@ -853,6 +921,24 @@ void Integrator::accumulate_block(const double* u, const double* w, std::size_t 
   }
   for (std::size_t it = 0; it < nt_; ++it) {
     block_moments(uu, ok, ww, beta_[it], m8, nk_, inv_k_.data(), &acc_[it * nk_]);
+  }
+}
+
+// The power sums X_p = sum w x^p / p! into every temperature's moments: with
+// r = beta / beta_max, e^{rx} - 1 = sum_{p>=1} r^p X_p and
+// e^{rx} (rx)^k / k! = sum_{p>=k} C(p, k) r^p X_p.
+void Integrator::power_moments() {
+  for (std::size_t j = 0; j < nt_; ++j) {
+    const double r = beta_[j] / beta_max_;
+    double* acc = &acc_[j * nk_];
+    for (std::size_t k = 0; k < nk_; ++k) {
+      double s = 0.0, rp = 1.0;
+      for (std::size_t p = 1; p <= np_; ++p) {
+        rp = rp * r;
+        if (p >= k) s += (binom_[p * nk_ + k] * rp) * pow_[p];
+      }
+      acc[k] += s;
+    }
   }
 }
 
@@ -866,6 +952,7 @@ std::vector<double> Integrator::average(double r, int level) {
   const OrientationSet& s1 = set(level, true);
   const OrientationSet& s2 = set(level, false);
   std::fill(acc_.begin(), acc_.end(), 0.0);
+  std::fill(pow_.begin(), pow_.end(), 0.0);
   const std::size_t n1 = n1_, n2 = n2_;
   const PairLaw* law = law_.data();
   if (!quantum_) {
@@ -988,6 +1075,7 @@ std::vector<double> Integrator::average(double r, int level) {
     }
   }
   evaluations_ += static_cast<std::uint64_t>(s1.count) * s2.count;
+  if (np_ > 0) power_moments();
   // moments -> integrand entries, with the factors of the final result
   std::vector<double> out(nc_);
   const double nk = static_cast<double>(nk_);
@@ -1104,7 +1192,7 @@ void Integrator::sum_panel(Panel& p) const {
 // its tail is the same integral of that.  Next terms fall as r^-8 (a
 // quadrupole, the sites' spread): the error is taken as
 // 10 (reach / r_far)^2 of the tail.
-void Integrator::far_tail(std::vector<double>& total, std::vector<double>& err) const {
+void Integrator::far_tail(std::vector<double>& total, std::vector<double>& err, std::vector<double>& far_err) const {
   double c6 = 0.0;
   for (const PairLaw& l : law_) {
     if (l.form == 1 || l.form == 2) c6 += l.c6;
@@ -1163,6 +1251,7 @@ void Integrator::far_tail(std::vector<double>& total, std::vector<double>& err) 
       const double v = -2.0 * kPi * e[k] / (3.0 * r3);
       total[j * nk_ + k] += v;
       err[j * nk_ + k] += rel * std::fabs(v);
+      far_err[j * nk_ + k] = rel * std::fabs(v);
     }
     if (quantum_) {
       const double factor = kHbar2OverKbUA2 * kPi / 12.0;
@@ -1171,6 +1260,7 @@ void Integrator::far_tail(std::vector<double>& total, std::vector<double>& err) 
         const std::size_t c = (2 * nt_ + j) * nk_ + k;
         total[c] += v;
         err[c] += rel * std::fabs(v);
+        far_err[c] = rel * std::fabs(v);
       }
     }
   }
@@ -1209,7 +1299,8 @@ B2CubatureResult Integrator::run() {
       if (node_weight[i] == 0.0) continue;
       for (std::size_t c = 0; c < nc_; ++c) err[c] += node_weight[i] * nodes_[i].aerr[c];
     }
-    far_tail(total, err);
+    std::vector<double> far_err(nc_, 0.0);
+    far_tail(total, err, far_err);
     for (std::size_t part = 0; part < parts_; ++part) {
       for (std::size_t j = 0; j < nt_; ++j) {
         for (std::size_t k = 0; k < nk_; ++k) {
@@ -1224,6 +1315,13 @@ B2CubatureResult Integrator::run() {
     for (std::size_t c = 0; c < nc_; ++c) all = all && err[c] <= tol[c];
     if (all) {
       converged = true;
+      break;
+    }
+    bool far_limits = false;
+    for (std::size_t c = 0; c < nc_; ++c) far_limits = far_limits || far_err[c] > 0.5 * tol[c];
+    if (far_limits) {
+      message = "not converged: the far field beyond r_far = " + std::to_string(far_) +
+                " (in closed form to leading order) is not known to the precision asked";
       break;
     }
     for (double v : total) {
