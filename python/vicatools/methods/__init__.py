@@ -43,7 +43,9 @@ def method_of(engine: str) -> Method:
 
 
 AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
-    "b2": ("cubature", "mayer"),
+    # "cubature" is registered but joins "auto" once curves and derived properties
+    # take a scan of one integration run per temperature (they ask for >= 2 runs)
+    "b2": ("mayer",),
     "b3": ("cubature", "mayer"),
     "bn": ("multi-walk", "walk"),
 }
