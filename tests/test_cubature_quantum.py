@@ -164,3 +164,13 @@ def test_masses_are_checked():
         _engine.b2_cubature(DUMBBELL, DUMBBELL, DUMBBELL_LAWS, [], [80.0], -math.inf, 0, 1e-4, 0.0, 10**8, [1.0, 1.0], [])
     with pytest.raises(ValueError, match="more than 0"):
         _engine.b2_cubature(DUMBBELL, DUMBBELL, DUMBBELL_LAWS, [], [80.0], -math.inf, 0, 1e-4, 0.0, 10**8, [0.0, 0.0], [0.0, 0.0])
+
+
+def test_python_entry_reports_both_parts():
+    """integrate_b2 with per-site masses: the correction is positive, its parts add up."""
+    from vicatools.methods.cubature import integrate_b2
+
+    (rec,) = integrate_b2("trappe-n2", temperatures=[150.0], rtol=1e-5, masses=([14.007, 0.0, 14.007],) * 2)
+    assert rec.converged and rec.translational[0] > 0.0 and rec.rotational[0] > 0.0
+    assert rec.quantum_correction == pytest.approx(rec.translational[0] + rec.rotational[0])
+    assert abs(rec.quantum_correction) < 0.1 * abs(rec.value)
