@@ -11,6 +11,16 @@
 #include "virial/b2_cubature_geometry.h"
 #include "virial/b2_cubature_rules.h"
 
+// Vector clones of the node loops, chosen at run time (x86-64 only; elsewhere
+// the portable loop alone).
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VICA_CLONES_AVX2 __attribute__((target_clones("avx2", "default")))
+#define VICA_CLONES_AVX512 __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define VICA_CLONES_AVX2
+#define VICA_CLONES_AVX512
+#endif
+
 namespace vica {
 
 using namespace cubature;
@@ -327,7 +337,7 @@ void Integrator::accumulate(double u, double w, double g_tr, double g_rot) {
 // at (x[j], y[j], z[j]), j < m: one loop the compiler runs in vector
 // registers; each u[j] gets the same correctly rounded operations in the same
 // order at any vector width, so the AVX2 clone gives the bits of the portable one.
-__attribute__((target_clones("avx2", "default"))) void add_site_energies(double* __restrict u, const double* x, const double* y,
+VICA_CLONES_AVX2 void add_site_energies(double* __restrict u, const double* x, const double* y,
                                                                         const double* z, std::size_t m, double ax,
                                                                         double ay, double az, double c1, double c6,
                                                                         double c12, bool charged) {
@@ -358,7 +368,7 @@ __attribute__((target_clones("avx2", "default"))) void add_site_energies(double*
 // acc[0] the sum of w (e - 1) and to acc[k] the sum of w e t^k / k!.  The sums
 // run in 8 fixed lanes (j mod 8) added pairwise at the end, so every clone
 // (AVX-512, AVX2, portable) gives the same bits.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void block_moments(
+VICA_CLONES_AVX512 void block_moments(
     const double* __restrict u, const double* __restrict ok, const double* __restrict w, double beta,
     std::size_t m8, std::size_t nk, const double* __restrict inv_k, double* __restrict acc) {
   alignas(64) double t[kBlock], e[kBlock], p[kBlock];
@@ -389,7 +399,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void block_moments(
 
 // X[p] += sum_j w[j] x[j]^p / p! for p = 1..np over a block of m8 (a multiple
 // of 8) configurations, in eight fixed lanes as block_moments.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void block_power_sums(
+VICA_CLONES_AVX512 void block_power_sums(
     const double* __restrict x, const double* __restrict w, std::size_t m8, std::size_t np,
     const double* __restrict inv_p, double* __restrict sums) {
   alignas(64) double q[kBlock];
