@@ -15,6 +15,32 @@ def bn_run(
     reference_padding: float,
 ) -> List[float]: ...
 
+def bn_run_keyed(
+    seed: int,
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    t_kelvin: float,
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+) -> List[float]: ...
+
+def b3_quadrature(
+    laws: Sequence[Sequence[float]],
+    tables: Sequence[Sequence[Sequence[float]]],
+    temperatures: Sequence[float],
+    u_min: float,
+    order_max: int,
+    rtol: float,
+    atol: float,
+    max_evaluations: int,
+) -> Dict[str, Any]: ...
+
 def b2_cubature(
     molecule1: Sequence[Sequence[float]],
     molecule2: Sequence[Sequence[float]],

@@ -9,7 +9,9 @@ from __future__ import annotations
 from typing import Dict, List, Optional, Sequence
 
 from ..models.model import Model
+from .b3_quadrature import B3Cubature
 from .base import Method, RunResult, RunTask, ScanSettings
+from .by_order import by_order
 from .cubature import Cubature
 from .mayer import Mayer
 from .walk import Walk
@@ -17,13 +19,18 @@ from .walk import Walk
 _REGISTERED: List[Method] = [
     Mayer(),
     Walk(),
+    B3Cubature(),
     Cubature(),
 ]
 
-METHODS: Dict[str, Method] = {m.name: m for m in _REGISTERED}
-"""Every method by its name."""
+_NAMED: Dict[str, List[Method]] = {}
+for _m in _REGISTERED:
+    _NAMED.setdefault(_m.name, []).append(_m)
 
-_BY_ENGINE: Dict[str, Method] = {m.engine: m for m in _REGISTERED}
+METHODS: Dict[str, Method] = {n: ms[0] if len(ms) == 1 else by_order(ms) for n, ms in _NAMED.items()}
+"""Every method by its name (methods sharing a name, each for its own orders, as one)."""
+
+_BY_ENGINE: Dict[str, Method] = {m.engine: METHODS[m.name] for m in _REGISTERED}
 
 
 def get_method(name: str) -> Method:
@@ -43,8 +50,8 @@ def method_of(engine: str) -> Method:
 
 
 AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
-    # "cubature" is registered but joins "auto" once curves and derived properties
-    # take a scan of one integration run per temperature (they ask for >= 2 runs)
+    # "cubature" computes B2 but joins "auto" once curves and derived properties take
+    # a scan of one integration run per temperature (they ask for >= 2 runs)
     "b2": ("mayer",),
     "b3": ("cubature", "mayer"),
     "bn": ("multi-walk", "walk"),
