@@ -40,7 +40,7 @@ def test_models_lists_the_library():
 def test_b2_scan_writes_csv_json_and_plot(tmp_path):
     files = {k: str(tmp_path / f"out.{k}") for k in ("csv", "json", "png")}
     p = cli(
-        "b2", "argon", "--temperatures", "250", "600", "--runs", "2", "--dev-tol", "1e300", "--workers", "2",
+        "b2", "--method", "mayer", "argon", "--temperatures", "250", "600", "--runs", "2", "--dev-tol", "1e300", "--workers", "2",
         "--csv", files["csv"], "--json", files["json"], "--plot", files["png"], "--log-dir", str(tmp_path / "logs"),
     )
     assert p.returncode == 0, p.stderr
@@ -103,34 +103,34 @@ GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma
     "args, expect",
     [
         (["b2", "helium", "-t", "300"], "unknown model 'helium'"),
-        (["b2", "argon", "-t", "300", "0"], "above 0 K"),
-        (["b2", "argon", "-t", "-20"], "above 0 K"),
-        (["b2", "argon", "-t", "nan"], "above 0 K"),
-        (["b2", "argon", "-t", "300", "--runs", "1"], "at least 2"),
-        (["b2", "argon", "-t", "abc"], "invalid float value"),
-        (["b2", "argon"], "--temperatures"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "0"], "above 0 K"),
+        (["b2", "--method", "mayer", "argon", "-t", "-20"], "above 0 K"),
+        (["b2", "--method", "mayer", "argon", "-t", "nan"], "above 0 K"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--runs", "1"], "at least 2"),
+        (["b2", "--method", "mayer", "argon", "-t", "abc"], "invalid float value"),
+        (["b2", "--method", "mayer", "argon"], "--temperatures"),
         (["b3", "argon", "argon", "-t", "300"], "1 or 3 models"),
-        (["b2", "argon", "-t", "300", "--dev-tol", "0"], "--dev-tol"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--dev-tol", "0"], "--dev-tol"),
         (["b3", "argon", "-t", "300", "--reference-padding", "0"], "above 0"),
-        (["b2", "argon", "-t", "300", "--reference-padding", "big"], "--reference-padding"),
-        (["b2", "argon", "-t", "300", "--csv", "/nonexistent-dir/x.csv"], "does not exist"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--reference-padding", "big"], "--reference-padding"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--csv", "/nonexistent-dir/x.csv"], "does not exist"),
         (["b3", "argon", "-t", "300", "--u-min", "-100"], "unrecognized arguments: --u-min"),
         (["b2", "FILE:name = 'x'\n" + GOOD_SITE.replace('sigma = 3.0\n', ''), "-t", "300"], "'sites[0].sigma' is missing"),
         (["b2", "FILE:name = 'x'\n" + GOOD_SITE.replace('3.0', '"3.0"'), "-t", "300"], "'sites[0].sigma' must be a number"),
         (["b2", "FILE:" + GOOD_SITE, "-t", "300"], "'name' is missing"),
         (["b2", "FILE:name = 'x'\n[units]\nenergy = 'eV'\n" + GOOD_SITE, "-t", "300"], "'units.energy'"),
         (["b2", "FILE:name = 'x\n", "-t", "300"], "not valid TOML"),
-        (["b2", "argon", "-t", "300", "--csv", "DIR"], "is a directory"),
-        (["b2", "argon", "-t", "300", "--json", "DIR/ro.json"], "is not writable"),
-        (["b2", "argon", "-t", "300", "--plot", "b.gif"], "unknown suffix '.gif'"),
-        (["b2", "argon", "-t", "300", "--csv", "DIR/o", "--results", "DIR/o"], "name the same file"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--csv", "DIR"], "is a directory"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--json", "DIR/ro.json"], "is not writable"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--plot", "b.gif"], "unknown suffix '.gif'"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--csv", "DIR/o", "--results", "DIR/o"], "name the same file"),
         (["b2", "FILE:name = 'x'\n" + GOOD_SITE, "-t", "300", "--json", "MODEL"], "is a model file of this scan"),
-        (["b2", "argon", "-t", "300", "--order-max", "170"], "at most 169"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--order-max", "170"], "at most 169"),
         (["b3", "argon", "-t", "300", "--runs", "1000000000"], "at most 100000"),
-        (["b2", "argon", "-t", "300", "--u-min", "-1"], "above the lowest pair energy of argon (-119.8 K)"),
-        (["b2", "argon", "-t", "300", "--u-min", "-2e3", "--runs", "1"], "at least 2"),  # -2e3 is a value
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--u-min", "-1"], "above the lowest pair energy of argon (-119.8 K)"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--u-min", "-2e3", "--runs", "1"], "at least 2"),  # -2e3 is a value
         (["b2", "FILE:\xff", "-t", "300"], "not UTF-8"),
-        (["b2", "argon", "-t", "300", "--log-dir", "DIR/ro.json"], "is not a directory"),
+        (["b2", "--method", "mayer", "argon", "-t", "300", "--log-dir", "DIR/ro.json"], "is not a directory"),
     ],
 )
 def test_bad_input_gives_one_line(tmp_path, args, expect):
@@ -153,7 +153,7 @@ def test_bad_input_gives_one_line(tmp_path, args, expect):
 def test_unreachable_scheduler_gives_one_line():
     pytest.importorskip("distributed")
     env = dict(os.environ, DASK_DISTRIBUTED__COMM__TIMEOUTS__CONNECT="2s")
-    p = cli("b2", "argon", "-t", "300", "--runs", "2", "--scheduler", f"tcp://127.0.0.1:{_free_port()}", env=env, timeout=60)
+    p = cli("b2", "--method", "mayer", "argon", "-t", "300", "--runs", "2", "--scheduler", f"tcp://127.0.0.1:{_free_port()}", env=env, timeout=60)
     assert p.returncode == 1
     assert "Traceback" not in p.stderr
     assert p.stderr.strip().splitlines()[-1].startswith("python -m vicatools: error: cannot reach the Dask scheduler")
@@ -176,7 +176,7 @@ def test_c_of_bare_charges_takes_a_stated_core_or_is_refused(tmp_path):
 
 
 def test_compare_prints_model_experiment_and_deviation(tmp_path):
-    p = cli("b2", "argon", "-t", "300", "400", "--runs", "2", "--dev-tol", "1e300", "--compare", "--quiet")
+    p = cli("b2", "--method", "mayer", "argon", "-t", "300", "400", "--runs", "2", "--dev-tol", "1e300", "--compare", "--quiet")
     assert p.returncode == 0, p.stderr
     lines = p.stdout.splitlines()
     start = next(i for i, line in enumerate(lines) if "beside argon" in line)
@@ -188,7 +188,7 @@ def test_compare_prints_model_experiment_and_deviation(tmp_path):
     bad = tmp_path / "bad.csv"
     bad.write_text("300,abc,1\n")
     for args in (("--compare", str(bad)), ("--compare", str(tmp_path / "missing.csv"))):
-        p = cli("b2", "argon", "-t", "300", "--runs", "2", *args, "--quiet")
+        p = cli("b2", "--method", "mayer", "argon", "-t", "300", "--runs", "2", *args, "--quiet")
         assert p.returncode == 2 and len(p.stderr.strip().splitlines()) == 1, p.stderr
-    p = cli("b2", "argon", "trappe-methane", "-t", "300", "--runs", "2", "--compare", "--quiet")
+    p = cli("b2", "--method", "mayer", "argon", "trappe-methane", "-t", "300", "--runs", "2", "--compare", "--quiet")
     assert p.returncode == 2 and "one model" in p.stderr

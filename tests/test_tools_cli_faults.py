@@ -44,7 +44,7 @@ def _namespace(*mounts, after=""):
     ["b4", "argon", "-t", "300", "--u-min", "0"],
     ["b5", "argon", "-t", "300", "--u-min", "1e300"],
     ["bn", "argon", "--order", "4", "-t", "300", "--u-min", "inf"],
-    ["b2", "argon", "-t", "300", "--u-min", "inf"],
+    ["b2", "--method", "mayer", "argon", "-t", "300", "--u-min", "inf"],
     ["b4", "argon", "-t", "300", "--workers", str(10**30)],
     ["b4", "argon", "-t", "300", "--block-steps", str(10**11)],
     ["b4", "argon", "-t", "300", "--max-blocks", str(10**7)],
@@ -66,14 +66,14 @@ def test_results_that_is_not_a_store_is_refused_and_left_as_it_is(tmp_path):
     for path in (earlier, model, fifo):
         before = None if path == fifo else path.read_bytes()
         # (a FIFO opened for writing would wait for a reader: the timeout would end the test)
-        res = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), timeout=120)
+        res = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--results", str(path), timeout=120)
         _one_line_refusal(res, "--results")
         if before is not None:
             assert path.read_bytes() == before
 
 
 def test_output_paths_are_checked_before_the_scan(tmp_path):
-    res = _cli("b2", "argon", "-t", "300", *QUICK, "--csv", str(tmp_path / "newdir") + "/",
+    res = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--csv", str(tmp_path / "newdir") + "/",
                "--results", str(tmp_path / "s.jsonl"))
     _one_line_refusal(res, "--csv")
     assert not (tmp_path / "s.jsonl").exists()
@@ -96,13 +96,13 @@ def test_read_only_complete_store_is_read_and_an_incomplete_one_refused(tmp_path
     data = tmp_path / "ro"
     data.mkdir()
     path = data / "s.jsonl"
-    first = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), "--quiet")
+    first = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--results", str(path), "--quiet")
     assert first.returncode == 0, first.stderr
     ro = _namespace(f"mount --bind {data} {data}", f"mount -o remount,ro,bind {data}")
-    again = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), prefix=ro)
+    again = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--results", str(path), prefix=ro)
     assert again.returncode == 0 and "(2 of 2 runs already there, 0 to make)" in again.stderr, again.stderr
     assert first.stdout.splitlines()[-1] == again.stdout.splitlines()[-1]
-    more = _cli("b2", "argon", "-t", "300", "400", *QUICK, "--results", str(path), "--quiet", prefix=ro)
+    more = _cli("b2", "--method", "mayer", "argon", "-t", "300", "400", *QUICK, "--results", str(path), "--quiet", prefix=ro)
     _one_line_refusal(more, "read-only", "2 run(s) are missing")
 
 
@@ -113,7 +113,7 @@ def test_full_disk_never_leaves_a_broken_output_nor_fails_a_run_by_its_log(tmp_p
                     f"echo '{{\"earlier\": true}}' > {full}/scan.json",
                     f"(dd if=/dev/zero of={full}/filler bs=1k count=64 2>/dev/null || true)",
                     after=f"echo ---; cat {full}/scan.json; ls -a {full}")
-    res = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(tmp_path / "s.jsonl"), "--quiet",
+    res = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--results", str(tmp_path / "s.jsonl"), "--quiet",
                "--log-dir", str(full / "logs"), "--json", str(full / "scan.json"), prefix=ns)
     # the runs went through although their logs could not be written
     assert [r.status for r in store.read_records(tmp_path / "s.jsonl")] == ["ok", "ok"]
@@ -124,7 +124,7 @@ def test_full_disk_never_leaves_a_broken_output_nor_fails_a_run_by_its_log(tmp_p
 
 
 def test_a_run_that_cannot_reach_its_reference_is_stopped_early_and_named(tmp_path):
-    res = _cli("b2", "argon", "-t", "1", "--runs", "2", "--workers", "2", "--quiet",
+    res = _cli("b2", "--method", "mayer", "argon", "-t", "1", "--runs", "2", "--workers", "2", "--quiet",
                "--results", str(tmp_path / "s.jsonl"))
     assert res.returncode == 1
     assert "stopped early at block 0029" in res.stderr and "hard-sphere reference" in res.stderr, res.stderr
@@ -133,7 +133,7 @@ def test_a_run_that_cannot_reach_its_reference_is_stopped_early_and_named(tmp_pa
 
 def test_hangup_then_terminate_ends_as_the_hangup(tmp_path):
     path = tmp_path / "s.jsonl"
-    proc = subprocess.Popen([sys.executable, "-m", "vicatools", "b2", "argon", "-t", "300", "--dev-tol", "1e-12",
+    proc = subprocess.Popen([sys.executable, "-m", "vicatools", "b2", "--method", "mayer", "argon", "-t", "300", "--dev-tol", "1e-12",
                              "--runs", "2", "--workers", "1", "--results", str(path)],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     end = time.monotonic() + 60
@@ -149,7 +149,7 @@ def test_hangup_then_terminate_ends_as_the_hangup(tmp_path):
 
 def test_two_scans_on_one_store_never_make_a_run_twice(tmp_path):
     path = tmp_path / "s.jsonl"
-    args = [sys.executable, "-m", "vicatools", "b2", "argon", "-t", "300", "--dev-tol", "1e300", "--runs", "3",
+    args = [sys.executable, "-m", "vicatools", "b2", "--method", "mayer", "argon", "-t", "300", "--dev-tol", "1e300", "--runs", "3",
             "--workers", "1", "--results", str(path)]
     first = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     time.sleep(0.5)
@@ -162,7 +162,7 @@ def test_two_scans_on_one_store_never_make_a_run_twice(tmp_path):
 
 def test_poisoned_records_are_skipped_with_one_warning_and_remade(tmp_path):
     path = tmp_path / "s.jsonl"
-    first = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), "--quiet")
+    first = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--results", str(path), "--quiet")
     assert first.returncode == 0, first.stderr
     lines = path.read_text().splitlines()
     poisoned = json.loads(lines[0])
@@ -170,7 +170,7 @@ def test_poisoned_records_are_skipped_with_one_warning_and_remade(tmp_path):
     emptied = json.loads(lines[1])
     emptied["entries"] = []  # one that made every resume fail
     path.write_text(json.dumps(poisoned) + "\n" + json.dumps(emptied) + "\n")
-    again = _cli("b2", "argon", "-t", "300", *QUICK, "--results", str(path), "--csv", "/dev/stdout")
+    again = _cli("b2", "--method", "mayer", "argon", "-t", "300", *QUICK, "--results", str(path), "--csv", "/dev/stdout")
     assert again.returncode == 0 and "t_kelvin,runs,b," in again.stdout, again.stderr  # a device: written directly
     warning = [line for line in again.stderr.splitlines() if "warning" in line]
     assert len(warning) == 1 and "2 record(s) skipped" in warning[0], again.stderr

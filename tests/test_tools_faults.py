@@ -16,9 +16,9 @@ from vicatools.scan import executors as parallel, store
 
 psutil = pytest.importorskip("psutil")
 
-SCAN = ["b2", "argon", "--dev-tol", "1e300", "--workers", "2", "--runs", "2"]
+SCAN = ["b2", "--method", "mayer", "argon", "--dev-tol", "1e300", "--workers", "2", "--runs", "2"]
 # Runs of at most 1000 blocks (minutes): a signal always lands while they run.
-LONG_SCAN = ["b2", "argon", "--dev-tol", "1e-12", "--workers", "2", "--runs", "2"]
+LONG_SCAN = ["b2", "--method", "mayer", "argon", "--dev-tol", "1e-12", "--workers", "2", "--runs", "2"]
 
 
 def _default_sigint():

@@ -53,7 +53,7 @@ def test_one_worker_makes_the_runs_in_this_process(monkeypatch):
         raise AssertionError("a process pool was started for workers=1")
 
     monkeypatch.setattr(cf, "ProcessPoolExecutor", no_pool)
-    scan = vt.b2("argon", temperatures=[300.0], runs=2, dev_tol=1e300, workers=1, progress=False, results=False)
+    scan = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, dev_tol=1e300, workers=1, progress=False, results=False)
     e = scan[0]
     assert e.n_runs == 2 and e.runs[0] != e.runs[1]      # two independent runs, in this process
     assert -20.0 < e.molar().value < -11.0               # B(300 K) of LJ argon: -15.5 cm^3/mol
@@ -75,7 +75,7 @@ def test_a_script_without_the_main_guard_stops_with_one_message(tmp_path):
     script = tmp_path / "unguarded.py"
     script.write_text(textwrap.dedent("""
         import vicatools as vt
-        scan = vt.b2("argon", temperatures=[300.0], runs=2, dev_tol=1e300, workers=2, results=False)
+        scan = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, dev_tol=1e300, workers=2, results=False)
         print(scan[0].value)
     """))
     proc = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300, cwd=tmp_path)

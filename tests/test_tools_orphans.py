@@ -14,7 +14,7 @@ psutil = pytest.importorskip("psutil")
 
 pytestmark = pytest.mark.skipif(not sys.platform.startswith("linux"), reason="the death signal is Linux's")
 
-LONG_SCAN = ["b2", "argon", "--dev-tol", "1e-12", "--workers", "2", "--runs", "2", "-t", "300", "--quiet"]
+LONG_SCAN = ["b2", "--method", "mayer", "argon", "--dev-tol", "1e-12", "--workers", "2", "--runs", "2", "-t", "300", "--quiet"]
 MARK = "VICATOOLS_FAMILY_UNDER_TEST"
 
 

@@ -31,7 +31,7 @@ def test_runs_are_independent_whatever_the_start_method(method):
     vica.Uij([[0, 0, 0]], [[0, 0, 0]], [[vica.PotK.R1(1.0)]]).u_r(5.0, 1e-3, 10, 10, 10)
     pool = cf.ProcessPoolExecutor(max_workers=2, mp_context=multiprocessing.get_context(method))
     with pool:
-        scan = vt.b2("argon", temperatures=[300.0], runs=4, dev_tol=1e300, executor=pool, progress=False)
+        scan = vt.b2("argon", method="mayer", temperatures=[300.0], runs=4, dev_tol=1e300, executor=pool, progress=False)
     _check_runs(scan, 4)
 
 
@@ -58,8 +58,7 @@ def test_forked_workers_draw_fresh_streams(capfd):
 
 def test_progress_lines_go_to_per_run_logs(tmp_path, capfd):
     logs = tmp_path / "logs"
-    scan = vt.b2(
-        "argon", temperatures=[300.0], runs=2, dev_tol=1e300, workers=2, log_dir=logs, progress=True
+    scan = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, dev_tol=1e300, workers=2, log_dir=logs, progress=True
     )
     _check_runs(scan, 2)
     out, err = capfd.readouterr()
@@ -104,7 +103,6 @@ def test_local_dask_cluster():
     with distributed.LocalCluster(
         n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None, silence_logs=50
     ) as cluster, distributed.Client(cluster) as client:
-        scan = vt.b2(
-            "argon", temperatures=[300.0], runs=2, dev_tol=1e300, executor=client.get_executor(), progress=False
+        scan = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, dev_tol=1e300, executor=client.get_executor(), progress=False
         )
     _check_runs(scan, 2)

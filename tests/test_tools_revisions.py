@@ -9,7 +9,7 @@ import pytest
 import _vica_testing as vt_testing
 import vicatools as vt
 from vicatools import _engine, io
-from vicatools.methods import METHODS
+from vicatools.methods import METHODS, registered
 from vicatools.methods.walk import engine_table, reference_padding
 from vicatools.scan import store
 
@@ -76,9 +76,9 @@ def fingerprint(method, monkeypatch):
     return _digest(values)
 
 
-@pytest.mark.parametrize("name", sorted(METHODS))
-def test_numbers_change_only_with_a_new_revision(name, monkeypatch, capfd):
-    method = METHODS[name]
+@pytest.mark.parametrize("method", registered(), ids=lambda m: f"{m.name}:{m.engine}")
+def test_numbers_change_only_with_a_new_revision(method, monkeypatch, capfd):
+    name = method.name
     assert isinstance(method.revision, int) and method.revision >= 1
     got = fingerprint(method, monkeypatch)
     capfd.readouterr()  # the runs' progress lines
@@ -108,10 +108,11 @@ def test_a_run_of_another_revision_is_never_reused(tmp_path, monkeypatch):
     assert "revision" not in path.read_text()
     assert io.read_store(path).temperatures == [300.0]  # they still read back
     with cf.ThreadPoolExecutor(1) as pool:
-        scan = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
+        scan = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path,
+                     method="mayer")
         assert calls == [mayer.revision] * 2 and scan.from_store == 0
         monkeypatch.setattr(type(mayer), "revision", mayer.revision + 1)
-        vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
+        vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path, method="mayer")
     assert calls == [mayer.revision - 1] * 2 + [mayer.revision] * 2
     with pytest.raises(ValueError, match="holds runs of 3 scans"):
         io.read_store(path)  # every kind reads back, each a scan of its own

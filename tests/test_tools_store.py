@@ -65,7 +65,7 @@ def test_failed_runs_are_named_kept_apart_and_retried(tmp_path, monkeypatch):
     path = tmp_path / "s.jsonl"
     with cf.ThreadPoolExecutor(2) as pool:
         with pytest.raises(vt.ScanError) as info:
-            vt.b2("argon", temperatures=[300.0, 1.0, 2.0], runs=2, executor=pool, progress=False, results=path)
+            vt.b2("argon", method="mayer", temperatures=[300.0, 1.0, 2.0], runs=2, executor=pool, progress=False, results=path)
     err = info.value
     assert err.scan.temperatures == [300.0] and err.scan.results == str(path)
     lines = [str(f) for f in err.failures]
@@ -78,7 +78,7 @@ def test_failed_runs_are_named_kept_apart_and_retried(tmp_path, monkeypatch):
     calls.clear()
     with cf.ThreadPoolExecutor(2) as pool:
         with pytest.raises(vt.ScanError):
-            vt.b2("argon", temperatures=[300.0, 1.0, 2.0], runs=2, executor=pool, progress=False, results=path)
+            vt.b2("argon", method="mayer", temperatures=[300.0, 1.0, 2.0], runs=2, executor=pool, progress=False, results=path)
     assert sorted(calls) == [1.0, 1.0, 2.0, 2.0]
     scan = io.read_store(path)
     assert scan.temperatures == [300.0] and scan[0].n_runs == 2 and scan.u_min.origin == "stored"
@@ -90,6 +90,6 @@ def test_a_temperature_given_twice_takes_stored_runs_in_turn(tmp_path, monkeypat
     monkeypatch.setattr(parallel, "_call", lambda task: calls.append(task.t_kelvin) or _fake_call(task))
     path = tmp_path / "s.jsonl"
     with cf.ThreadPoolExecutor(1) as pool:
-        first = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
-        both = vt.b2("argon", temperatures=[300.0, 300.0], runs=2, executor=pool, progress=False, results=path)
+        first = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, executor=pool, progress=False, results=path)
+        both = vt.b2("argon", method="mayer", temperatures=[300.0, 300.0], runs=2, executor=pool, progress=False, results=path)
     assert len(calls) == 4 and both[0].runs == first[0].runs and both[1].runs != first[0].runs

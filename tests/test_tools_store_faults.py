@@ -133,9 +133,9 @@ def test_runs_taken_from_the_store_are_said_in_the_result_and_on_stderr(tmp_path
 
     monkeypatch.setattr(executors, "_call", lambda task: [-25.0, 60.0, -100.0])
     with cf.ThreadPoolExecutor(1) as pool:
-        first = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False)
+        first = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, executor=pool, progress=False)
         assert first.from_store == 0 and capfd.readouterr().err == ""
-        second = vt.b2("argon", temperatures=[300.0], runs=2, executor=pool, progress=False)
+        second = vt.b2("argon", method="mayer", temperatures=[300.0], runs=2, executor=pool, progress=False)
     err = capfd.readouterr().err
     assert second.from_store == 2 and second[0].runs == first[0].runs
     assert err.count("\n") == 1 and "(2 of 2 runs already there, 0 to make)" in err

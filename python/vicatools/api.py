@@ -10,6 +10,7 @@ from __future__ import annotations
 import concurrent.futures as cf
 import math
 import os
+import warnings
 from typing import Any, Iterable, List, Optional, Sequence, Tuple, Union
 
 from .methods import choose_method
@@ -472,6 +473,10 @@ def _scan(
         method=method.name,
         from_store=made.from_store,
     )
+    for e in estimates:
+        if not e.converged:
+            warnings.warn(f"{method.name}: T = {e.t_kelvin:g} K did not converge ({'; '.join(e.notes)}): its value "
+                          "is no better than its error estimate says, and may be worse", RuntimeWarning, stacklevel=3)
     if failures:
         failures.sort(key=lambda f: (temperatures.index(f.t_kelvin), f.runs == 0))
         raise ScanError(scan if estimates else None, failures, scan.results)

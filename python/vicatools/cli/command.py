@@ -55,13 +55,17 @@ def run_command(args: argparse.Namespace) -> int:
             from ..plot import plot_scan
 
             plot_scan(scan, args.plot, reference=reference)
+    unconverged = [e for e in (scan or ()) if not e.converged]
+    for e in unconverged:
+        print(f"{PROG}: warning: T = {e.t_kelvin:g} K did not converge: {'; '.join(e.notes) or 'no reason given'}",
+              file=sys.stderr)
     if failure is not None:
         for f in failure.failures:
             print(f"{PROG}: failed: {f}", file=sys.stderr)
         where = f" (finished runs are kept in {failure.results}; a rerun makes the missing ones)" if failure.results else ""
         print(f"{PROG}: error: {len(failure.failures)} failure(s){where}", file=sys.stderr)
         return 1
-    return 0
+    return 1 if unconverged else 0
 
 
 def _models(names: List[str]) -> List[Any]:

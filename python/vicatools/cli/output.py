@@ -40,7 +40,9 @@ def _fmt(x: float, s: float) -> str:
 def print_table(scan: Any) -> None:
     m = scan.molar()
     name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
-    print(f"{name} of {' + '.join(scan.models)} in {m.unit} (mean +/- standard error over runs)")
+    integrated = any(e.error_kind == "integration" for e in scan)
+    how = f"value +/- integration error estimate, {scan.method}" if integrated else "mean +/- standard error over runs"
+    print(f"{name} of {' + '.join(scan.models)} in {m.unit} ({how})")
     print(f"{'T/K':>9} {'runs':>5}  {name:>24}  {'T d' + name + '/dT':>24}  {'T^2 d2' + name + '/dT2':>24}")
     for e in m:
         print(

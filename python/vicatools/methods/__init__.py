@@ -19,8 +19,8 @@ from .walk import Walk
 _REGISTERED: List[Method] = [
     Mayer(),
     Walk(),
-    B3Cubature(),
     Cubature(),
+    B3Cubature(),
 ]
 
 _NAMED: Dict[str, List[Method]] = {}
@@ -31,6 +31,11 @@ METHODS: Dict[str, Method] = {n: ms[0] if len(ms) == 1 else by_order(ms) for n, 
 """Every method by its name (methods sharing a name, each for its own orders, as one)."""
 
 _BY_ENGINE: Dict[str, Method] = {m.engine: METHODS[m.name] for m in _REGISTERED}
+
+
+def registered() -> List[Method]:
+    """Every method as registered (methods sharing a name apart)."""
+    return list(_REGISTERED)
 
 
 def get_method(name: str) -> Method:
@@ -50,9 +55,7 @@ def method_of(engine: str) -> Method:
 
 
 AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
-    # "cubature" computes B2 but joins "auto" once curves and derived properties take
-    # a scan of one integration run per temperature (they ask for >= 2 runs)
-    "b2": ("mayer",),
+    "b2": ("cubature", "mayer"),
     "b3": ("cubature", "mayer"),
     "bn": ("multi-walk", "walk"),
 }
@@ -82,4 +85,5 @@ def choose_method(requested: str, kind: str, order: int, models: Sequence[Model]
     raise ValueError("no method can compute this: " + "; ".join(reasons))
 
 
-__all__ = ["METHODS", "Method", "RunResult", "RunTask", "ScanSettings", "choose_method", "get_method", "method_of"]
+__all__ = ["METHODS", "Method", "RunResult", "RunTask", "ScanSettings", "choose_method", "get_method", "method_of",
+           "registered"]

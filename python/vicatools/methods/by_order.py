@@ -23,6 +23,8 @@ def by_order(members: Sequence[Method]) -> Method:
         orders: ClassVar[Tuple[int, int]] = (min(m.orders[0] for m in parts), max(m.orders[1] for m in parts))
         serves_many: ClassVar[bool] = any(m.serves_many for m in parts)
         members: ClassVar[List[Method]] = parts
+        # a new revision of any member is a new revision of the whole
+        revision: ClassVar[int] = sum(m.revision for m in parts)
 
         def member(self, order: int) -> Optional[Method]:
             return next((m for m in parts if m.orders[0] <= order <= m.orders[1]), None)

@@ -224,10 +224,15 @@ def _net_charge_refusal(models: Sequence[Model]) -> Optional[str]:
 class Cubature(Method):
     """B2 by integration: one run per scan serves every temperature (its error is an
     integration error estimate).  The relative precision asked is the settings'
-    ``dev_tol``; a run that cannot meet it says so (``converged=False`` and a note)."""
+    ``dev_tol`` or `DEFAULT_RTOL`, whichever is smaller (so the sampling default of 1e-3
+    still gives six digits); a run that cannot meet it says so (``converged=False`` and a note)."""
 
     name: ClassVar[str] = "cubature"
     engine: ClassVar[str] = "cubature"
+    # Bump the revision whenever the numbers of the integration change; the fingerprint is that of
+    # the runs of tests/test_tools_revisions.py at this revision.
+    revision: ClassVar[int] = 1
+    fingerprint: ClassVar[str] = "cb0522d0a15011eb"
     error: ClassVar[str] = "integration"
     orders: ClassVar[Tuple[int, int]] = (2, 2)
     # one pass serves any number of temperatures, and one temperature is no worse
@@ -250,7 +255,8 @@ class Cubature(Method):
     def run(self, task: RunTask) -> Tuple[RunResult, ...]:
         a, b = task.models[0], task.models[1]
         ts = task.all_temperatures
-        out, cpu = _integrate(a, b, task.mixing, task.core, ts, task.u_min, task.order_max, task.dev_tol, 0.0,
+        rtol = min(float(task.dev_tol), DEFAULT_RTOL)
+        out, cpu = _integrate(a, b, task.mixing, task.core, ts, task.u_min, task.order_max, rtol, 0.0,
                               DEFAULT_MAX_EVALUATIONS, (), ())
         share = cpu / len(ts)
         results = []

@@ -287,9 +287,7 @@ class VirialScan:
         Needs at least two temperatures and ``order_max`` of at least 2."""
         if self.order_max < 2:
             raise ValueError("the curve needs T^2 d2X/dT2 at every temperature: scan with order_max of at least 2")
-        return Curve(
-            self.temperatures, [[thermo.derived(r, self.order) for r in e.runs] for e in self.estimates], self.unit
-        )
+        return Curve(self.temperatures, [_curve_nodes(e) for e in self.estimates], self.unit)
 
     @overload
     def curve(self, t_kelvin: float) -> CurvePoint: ...
@@ -361,6 +359,17 @@ class VirialScan:
 
         cols = list(csv_columns(self.order))
         return pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)
+
+
+def _curve_nodes(e: VirialEstimate) -> List[Tuple[float, float, float]]:
+    """The nodes a curve takes from an estimate: each run's (X, T dX/dT, T^2 d2X/dT2); for an
+    integration, its value shifted up and down by its error estimate (two "runs" whose mean is
+    the value and whose standard error is the error estimate)."""
+    if e.error_kind == "integration":
+        up = (e.value + e.value_stderr, e.t_dxdt + e.t_dxdt_stderr, e.t2_d2xdt2 + e.t2_d2xdt2_stderr)
+        down = (e.value - e.value_stderr, e.t_dxdt - e.t_dxdt_stderr, e.t2_d2xdt2 - e.t2_d2xdt2_stderr)
+        return [up, down]
+    return [thermo.derived(r, e.order) for r in e.runs]
 
 
 def _temperature(t: object) -> float:
