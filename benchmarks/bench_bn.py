@@ -28,9 +28,9 @@ def one_run(case: tuple) -> tuple:
     import time
 
     from vicatools import _engine
-    from vicatools.library import get_model
-    from vicatools.parallel import engine_table, redirect_fd1, reference_padding
-    from vicatools.tables import pair_table
+    from vicatools.models.library import get_model
+    from vicatools.scan.executors import engine_table, redirect_fd1, reference_padding
+    from vicatools.models.mixing import pair_table
 
     name, n, t, blocks, weight = case
     model = get_model(name)

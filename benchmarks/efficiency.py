@@ -30,7 +30,7 @@ import tempfile
 import time
 
 import vicatools as vt
-from vicatools.units import molar_factor
+from vicatools.models.units import molar_factor
 
 from honest_errors import exact
 

@@ -24,7 +24,7 @@ from scipy import stats
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 
 import vicatools as vt  # noqa: E402
-from vicatools import parallel  # noqa: E402
+from vicatools.scan import executors as parallel  # noqa: E402
 
 
 def exact(model: str, order: int, t: float) -> float:

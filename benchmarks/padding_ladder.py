@@ -17,7 +17,7 @@ import math
 import statistics
 
 import vicatools as vt
-from vicatools import parallel
+from vicatools.scan import executors as parallel
 
 
 def main() -> None:

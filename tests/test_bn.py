@@ -13,7 +13,7 @@ import pytest
 import vica
 import _vica_testing as vt_testing
 from vicatools import _engine
-from vicatools.parallel import engine_table
+from vicatools.scan.executors import engine_table
 from reference_lj_virial import LJ_REFERENCE, LJ_T_DERIVATIVE, biconnected
 from run_spread import assert_statistically_equal
 
@@ -188,8 +188,8 @@ def _turned(mol, axis_angle):
 
 
 def _mixture_b4(models, turn=False):
-    from vicatools.library import get_model
-    from vicatools.tables import pair_table
+    from vicatools.models.library import get_model
+    from vicatools.models.mixing import pair_table
 
     ms = [get_model(m) for m in models]
     mols = [_turned(m.positions, 0.9 * i) if turn else m.positions for i, m in enumerate(ms)]

@@ -12,7 +12,7 @@ import time
 
 import pytest
 
-from vicatools import parallel, store
+from vicatools.scan import executors as parallel, store
 
 psutil = pytest.importorskip("psutil")
 

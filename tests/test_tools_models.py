@@ -5,7 +5,7 @@ import math
 import pytest
 
 import vicatools as vt  # noqa: E402
-from vicatools import library, tables, umin  # noqa: E402
+from vicatools.models import floors as umin, library, mixing as tables  # noqa: E402
 from vicatools.models import ModelFileError, load_model, model_from_dict, save_model  # noqa: E402
 
 from vica import PotK  # noqa: E402

@@ -15,7 +15,7 @@ import sys
 import pytest
 
 import vicatools as vt
-from vicatools import parallel
+from vicatools.scan import executors as parallel
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from reference_b2 import TRAPPE_CO2, b2_linear_quadrature  # noqa: E402

@@ -8,7 +8,7 @@ import os
 import pytest
 
 import vicatools as vt  # noqa: E402
-from vicatools import parallel  # noqa: E402
+from vicatools.scan import executors as parallel  # noqa: E402
 
 import vica  # noqa: E402
 

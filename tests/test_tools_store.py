@@ -7,7 +7,8 @@ import math
 import pytest
 
 import vicatools as vt
-from vicatools import io, parallel, store
+from vicatools import io
+from vicatools.scan import executors as parallel, store
 
 ARGON = vt.get_model("argon")
 

@@ -19,17 +19,17 @@ import pkgutil
 # module still comes from the checkout.
 __path__ = pkgutil.extend_path(__path__, __name__)
 
-from . import properties
-from .cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
-from .curve import Curve, CurvePoint, CurveRoot
-from .estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
-from .experiment import ComparisonRow, ExperimentalSet, compare, experimental
-from .library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
-from .models import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
-from .padding import PaddingChoice, choose_padding
-from .tables import MIXING_RULES, mix, pair_table, site_potk
-from .thermo import BoyleTemperature, boyle_temperature, derived, value_at
-from .umin import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
+from .results import experiment, properties
+from .models.cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
+from .results.curve import Curve, CurvePoint, CurveRoot
+from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
+from .results.experiment import ComparisonRow, ExperimentalSet, compare, experimental
+from .models.library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
+from .models.model import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
+from .models.padding import PaddingChoice, choose_padding
+from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
+from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
+from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
 
 __all__ = [
     "CORE_DISTANCE",

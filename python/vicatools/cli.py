@@ -21,7 +21,7 @@ import signal
 import sys
 from typing import Any, Dict, List, NoReturn, Optional, Sequence
 
-from .cores import CoreRefusedError
+from .models.cores import CoreRefusedError
 
 PROG = "python -m vicatools"
 
@@ -134,7 +134,7 @@ def _build_parser() -> _Parser:
 
 
 def _print_models() -> None:
-    from .library import LIBRARY
+    from .models.library import LIBRARY
 
     width = max(len(n) for n in LIBRARY)
     for name, m in LIBRARY.items():
@@ -211,9 +211,10 @@ def _print_table(scan: Any) -> None:
 
 
 def _run(args: argparse.Namespace) -> int:
-    from . import estimate, io
-    from .library import UnknownModelError, resolve_model
-    from .models import ModelFileError
+    from .results import estimate
+    from . import io
+    from .models.library import UnknownModelError, resolve_model
+    from .models.model import ModelFileError
 
     order = {"b2": 2, "b3": 3, "b4": 4, "b5": 5}.get(args.command, getattr(args, "order", 0))
     if not 2 <= order <= 8:
@@ -297,7 +298,7 @@ def _run(args: argparse.Namespace) -> int:
             print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
         extra = dict(u_min=choice, max_blocks=args.max_blocks, block_steps=args.block_steps)
     elif order == 2:
-        from .umin import choose_u_min
+        from .models.floors import choose_u_min
 
         choice = choose_u_min(models, args.mixing, u_min)
         if choice.origin == "given":
@@ -308,7 +309,7 @@ def _run(args: argparse.Namespace) -> int:
         if not args.quiet:
             print(f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})", file=sys.stderr)
     if not engine_bn:
-        from .padding import choose_padding
+        from .models.padding import choose_padding
 
         triple = models * 3 if len(models) == 1 else models
         run_models = [models[0], models[-1]] if order == 2 else triple
@@ -327,7 +328,7 @@ def _run(args: argparse.Namespace) -> int:
     client = None
     executor = None
     if args.scheduler is not None:
-        from .parallel import dask_executor
+        from .scan.executors import dask_executor
 
         _quiet_dask_logs()
         try:
@@ -387,12 +388,12 @@ def _run(args: argparse.Namespace) -> int:
 
 def _reference(option: str, model: str, order: int) -> Any:
     """The reference values of --compare: shipped ones for "library", else a CSV file."""
-    from . import experiment
+    from .results import experiment
 
     coefficient = "B" if order == 2 else "C"
     try:
         if option == "library":
-            from .library import LIBRARY
+            from .models.library import LIBRARY
 
             name = model if model in LIBRARY else pathlib.Path(model).stem
             return experiment.experimental(name, coefficient)
@@ -402,7 +403,7 @@ def _reference(option: str, model: str, order: int) -> Any:
 
 
 def _print_comparison(scan: Any, reference: Any) -> None:
-    from .experiment import compare
+    from .results.experiment import compare
 
     rows = compare(scan, reference)
     unit = reference.unit
@@ -437,7 +438,7 @@ def _parse_core(text: str) -> Any:
 
 def _note_core(models: List[Any], args: argparse.Namespace, core: Any, what: str) -> None:
     """Refuse (status 2) a run whose bare charges need the refused core; else print the core used."""
-    from .cores import CoreRefusedError, checked_core
+    from .models.cores import CoreRefusedError, checked_core
 
     try:
         choice = checked_core(models, args.mixing, core, what)

@@ -30,12 +30,12 @@ import math
 import pathlib
 from typing import Any, Dict, List, Optional, Tuple, Union
 
-from .cores import CoreChoice
-from .padding import PaddingChoice
-from .estimate import VirialEstimate, VirialScan
-from .store import RunRecord, read_records
-from .umin import UMinChoice
-from .units import molar_unit, molecular_unit
+from .models.cores import CoreChoice
+from .models.padding import PaddingChoice
+from .results.estimate import VirialEstimate, VirialScan
+from .scan.store import RunRecord, read_records
+from .models.floors import UMinChoice
+from .models.units import molar_unit, molecular_unit
 
 CSV_COLUMNS = ("t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr")
 """Columns of the CSV file of B, in this order."""

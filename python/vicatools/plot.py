@@ -10,10 +10,10 @@ import re
 import pathlib
 from typing import TYPE_CHECKING, Any, Optional, Union
 
-from .estimate import VirialScan
+from .results.estimate import VirialScan
 
 if TYPE_CHECKING:
-    from .experiment import ExperimentalSet
+    from .results.experiment import ExperimentalSet
 
 
 def _matplotlib_figure() -> Any:

@@ -39,8 +39,8 @@ import numbers
 from dataclasses import dataclass
 from typing import Sequence, Union
 
-from .models import Model
-from .tables import mix
+from .model import Model
+from .mixing import mix
 
 MIN_PADDING = 1.0
 """Smallest padding "auto" chooses, in Å."""

@@ -30,8 +30,8 @@ import time
 from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
-from .models import Model, model_to_dict
-from .units import molecular_unit
+from ..models.model import Model, model_to_dict
+from ..models.units import molecular_unit
 
 FORMAT = "vicatools-run/1"
 """Value of the ``format`` key of every record."""
@@ -65,7 +65,7 @@ def _model_data(model: Model) -> Dict[str, Any]:
 
 
 def _model_from_data(data: Any) -> Model:
-    from .models import model_from_dict
+    from ..models.model import model_from_dict
 
     if isinstance(data, dict) and isinstance(data.get("u_min"), str):
         data = dict(data, u_min=float(data["u_min"]))

@@ -11,7 +11,7 @@ import os
 import pathlib
 from typing import Dict, List, Union
 
-from .models import Model, Site, load_model
+from .model import Model, Site, load_model
 
 _NO_FLOOR = (
     "every site has a Lennard-Jones core, so the energy is bounded below and no floor is needed"

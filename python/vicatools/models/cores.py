@@ -37,7 +37,8 @@ import math
 from dataclasses import dataclass
 from typing import List, Optional, Sequence, Tuple, Union
 
-from .models import Model
+from .mixing import core_c12, pair_coefficients
+from .model import Model
 
 class CoreRefusedError(ValueError):
     """A run that needs the core (bare attracting charges, no floor) with the core refused."""
@@ -45,12 +46,6 @@ class CoreRefusedError(ValueError):
 
 CORE_DISTANCE = 0.1
 """Default core distance d in Å (see the module doc)."""
-
-
-def core_c12(c1: float, distance: float) -> float:
-    """c12 in K·Å¹² of the core term for a pair with Coulomb coefficient `c1` (K·Å, < 0)
-    and core distance `distance` (Å): |c1| (distance / 2)^11."""
-    return abs(c1) * (0.5 * distance) ** 11
 
 
 @dataclass(frozen=True)
@@ -82,8 +77,6 @@ def bare_pairs(models: Sequence[Model], mixing: str = "lorentz-berthelot") -> Li
     """Names of the site pairs that attract by their charges and have no
     Lennard-Jones core, over every pair of distinct molecules of a run on `models`
     (two for B, three for C), each name pair listed once."""
-    from .tables import pair_coefficients
-
     out: List[Tuple[str, str]] = []
     for i in range(len(models)):
         for j in range(i + 1, len(models)):

@@ -35,8 +35,8 @@ import time
 from dataclasses import dataclass
 from typing import Any, Callable, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
-from .models import Model
-from .tables import pair_table
+from ..models.model import Model
+from ..models.mixing import pair_table
 
 _FD1_LOCK = threading.Lock()
 
@@ -145,7 +145,7 @@ def engine_table(table: Sequence[Sequence[Any]]) -> List[List[List[float]]]:
 
 def _call_bn(task: RunTask) -> List[float]:
     """One run of the B_n engine over the task's n models."""
-    from . import _engine
+    from .. import _engine
 
     m = task.models
     a = task.length_unit

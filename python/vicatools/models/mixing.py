@@ -19,8 +19,15 @@ from __future__ import annotations
 import math
 from typing import Any, List, Tuple
 
-from .models import Model, Site
+from .model import Model, Site
 from .units import COULOMB_K_ANGSTROM
+
+
+def core_c12(c1: float, distance: float) -> float:
+    """c12 in K·Å¹² of the core term for a pair with Coulomb coefficient `c1` (K·Å, < 0)
+    and core distance `distance` (Å): |c1| (distance / 2)^11."""
+    return abs(c1) * (0.5 * distance) ** 11
+
 
 MIXING_RULES = ("lorentz-berthelot", "geometric")
 """Lorentz-Berthelot: eps_ab = sqrt(eps_a eps_b), sigma_ab = (sigma_a + sigma_b) / 2.
@@ -69,8 +76,6 @@ def site_potk(
 
     c1, c6, c12 = pair_coefficients(a, b, mixing)
     if core > 0.0 and c1 < 0.0 and c12 == 0.0:
-        from .cores import core_c12
-
         c12 = core_c12(c1, core)
     if length_unit != 1.0:
         a6 = length_unit**6

@@ -28,8 +28,8 @@ import random
 from dataclasses import dataclass
 from typing import List, Optional, Sequence
 
-from .models import Model
-from .tables import can_collapse, pair_table
+from .model import Model
+from .mixing import can_collapse, pair_table
 
 FLOOR_FACTOR = 2.0
 """Multiple of the lowest dimer energy found that rule 4 takes as the floor."""

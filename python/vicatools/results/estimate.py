@@ -24,17 +24,19 @@ import sys
 from dataclasses import dataclass, replace
 from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union, overload
 
-from . import thermo, units
+from . import thermo
+
+from ..models import units
 from .curve import Curve, CurvePoint, CurveRoot, find_root
-from .cores import CoreChoice, CoreLike, checked_core
-from .library import resolve_model
-from .models import Model
-from .padding import PaddingChoice, PaddingLike, choose_padding
-from .parallel import RunFailure, RunResult, RunTask, run_each
-from .parallel import reference_padding as bn_reference_padding
-from .store import RunRecord, RunStore, ScanSettings, default_store_path, versions
-from .tables import check_mixing
-from .umin import UMinChoice, choose_u_min, lowest_dimer_energy
+from ..models.cores import CoreChoice, CoreLike, checked_core
+from ..models.library import resolve_model
+from ..models.model import Model
+from ..models.padding import PaddingChoice, PaddingLike, choose_padding
+from ..scan.executors import RunFailure, RunResult, RunTask, run_each
+from ..scan.executors import reference_padding as bn_reference_padding
+from ..scan.store import RunRecord, RunStore, ScanSettings, default_store_path, versions
+from ..models.mixing import check_mixing
+from ..models.floors import UMinChoice, choose_u_min, lowest_dimer_energy
 
 ModelLike = Union[Model, str, "os.PathLike[str]"]
 
@@ -288,7 +290,7 @@ class VirialScan:
             import pandas
         except ImportError:
             raise ImportError("to_dataframe needs pandas: pip install pandas (or vica's 'pandas' extra)") from None
-        from .io import csv_columns, estimate_row
+        from ..io import csv_columns, estimate_row
 
         cols = list(csv_columns(self.order))
         return pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)

@@ -24,7 +24,7 @@ from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple, Union
 if TYPE_CHECKING:
     from .estimate import VirialScan
 
-_DATA = pathlib.Path(__file__).resolve().parent / "data" / "experimental.json"
+_DATA = pathlib.Path(__file__).resolve().parent.parent / "data" / "experimental.json"
 _ALIASES = {"ar": "argon", "ch4": "methane", "c2h6": "ethane", "n2": "nitrogen", "co2": "carbon dioxide",
             "carbon-dioxide": "carbon dioxide", "h2o": "water"}
 

@@ -42,9 +42,9 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING, Callable, List, Optional, Sequence, Tuple
 
 from .curve import Curve, Node
-from .models import Model
+from ..models.model import Model
 from .thermo import derived
-from .units import MOLAR_GAS
+from ..models.units import MOLAR_GAS
 
 if TYPE_CHECKING:
     from .estimate import VirialScan
@@ -265,7 +265,7 @@ def acoustic_virial(b: VirialScan, t_kelvin: float, gamma0: Optional[float] = No
     if gamma0 is None:
         if len(b.models) != 1:
             raise ValueError("give gamma0 for a mixture")
-        from .library import resolve_model
+        from ..models.library import resolve_model
 
         try:
             gamma0 = ideal_gamma(resolve_model(b.models[0]))

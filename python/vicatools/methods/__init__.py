@@ -1,0 +1,1 @@
+"""Ways of computing a coefficient, one module each, behind `methods.base.Method`."""
