@@ -27,11 +27,23 @@ import vicatools as vt
 
 
 def batch(padding: object, runs: int, dev_tol: float, t: float) -> tuple:
-    s = vt.b3("trappe-co2", temperatures=[t], runs=runs, dev_tol=dev_tol, order_max=0, reference_padding=padding,
-              progress=False, results=False, workers=1)
-    e = s[0]
-    assert s.reference_padding is not None
-    return [r[0] for r in e.runs], list(e.cpu_seconds), s.reference_padding.angstrom
+    """`runs` runs of C, each in this process on a new thread (a freshly keyed generator), as the
+    scans of `vt.b3` make them in their workers."""
+    try:
+        from vicatools.scan.executors import RunTask, run_task
+    except ImportError:
+        from vicatools.parallel import RunTask, run_task  # type: ignore[no-redef]
+    m = vt.resolve_model("trappe-co2")
+    models = (m, m, m)
+    choice = vt.choose_padding(models, padding)
+    values, cpus = [], []
+    for r in range(runs):
+        task = RunTask(3, models, "lorentz-berthelot", t, -math.inf, dev_tol, 0, None, f"pad-{r}",
+                       length_unit=choice.angstrom)
+        out = run_task(task)
+        values.append(out.entries[0])
+        cpus.append(out.cpu_seconds)
+    return values, cpus, choice.angstrom
 
 
 def merit(values: list, cpus: list) -> float:

@@ -26,9 +26,7 @@ namespace {
 
 std::string pair_name(int i, int j) { return std::to_string(i + 1) + " and " + std::to_string(j + 1); }
 
-// The walk of bn_multi.h.  Per pair it keeps the energy u and, per
-// temperature k (the arrays hold K blocks of `pairs` values), -u/T_k, f and
-// whether u is above the floor.
+// The walk of bn_multi.h.
 class BnMultiWalk {
  public:
   BnMultiWalk(const BnRecord& rec, const std::vector<double>& temperatures, const BnOptions& opt, int order)
@@ -92,14 +90,13 @@ class BnMultiWalk {
     pose_.assign(n_, Pose{0.0, 0.0, 0.0, 0.0, 0.0, 0.0});
     st_.assign(n_, 1.0);
     const std::size_t all = static_cast<std::size_t>(temps_) * static_cast<std::size_t>(pairs_);
-    t_.assign(all, 0.0);
     f_.assign(all, 0.0);
-    adm_.assign(all, 0);
+    u_.assign(pairs_, 0.0);
     hs_.assign(pairs_, 0.0);
-    tt_ = t_;
     tf_ = f_;
-    tadm_ = adm_;
+    tu_ = u_;
     ths_ = hs_;
+    moved_.assign(n_ > 1 ? n_ - 1 : 0, 0);
     wt_.assign(temps_, 1.0);
     big_f_.assign(temps_, 0.0);
     tbig_f_ = big_f_;
@@ -144,9 +141,13 @@ class BnMultiWalk {
         st_[m] = turn(m, pose_[m], cur_[m]);
       }
       for (int i = 0; i < n_; ++i) {
-        for (int j = i + 1; j < n_; ++j) evaluate_pair(i, j, cur_[i], pose_[i], cur_[j], pose_[j], t_, f_, hs_, adm_);
+        for (int j = i + 1; j < n_; ++j) evaluate_pair(i, j, cur_[i], pose_[i], cur_[j], pose_[j], u_, hs_);
       }
-      for (int k = 0; k < temps_; ++k) big_f_[k] = graph_.value(f_.data() + k * pairs_);
+      for (int k = 0; k < temps_; ++k) {
+        double* f = f_.data() + static_cast<std::size_t>(k) * pairs_;
+        for (int p = 0; p < pairs_; ++p) f[p] = mayer_f(k, u_[p]);
+        big_f_[k] = graph_value_of(f);
+      }
       big_h_ = reference_sum(hs_);
       pi_ = density(big_f_, big_h_);
       if (std::fabs(pi_) > largest) largest = std::fabs(pi_);
@@ -162,19 +163,26 @@ class BnMultiWalk {
     draw_move_normals(rng, normals);
     const Pose q = trial_pose(normals, pose_[m], sigma_, scale);
     const double st = turn(m, q, trial_[m]);
-    tt_ = t_;
-    tf_ = f_;
+    tu_ = u_;
     ths_ = hs_;
-    tadm_ = adm_;
+    int changed = 0;
     for (int o = 0; o < n_; ++o) {
       if (o == m) continue;
       if (o < m) {
-        evaluate_pair(o, m, cur_[o], pose_[o], trial_[m], q, tt_, tf_, ths_, tadm_);
+        evaluate_pair(o, m, cur_[o], pose_[o], trial_[m], q, tu_, ths_);
+        moved_[changed++] = graph_.pair_index(o, m);
       } else {
-        evaluate_pair(m, o, trial_[m], q, cur_[o], pose_[o], tt_, tf_, ths_, tadm_);
+        evaluate_pair(m, o, trial_[m], q, cur_[o], pose_[o], tu_, ths_);
+        moved_[changed++] = graph_.pair_index(m, o);
       }
     }
-    for (int k = 0; k < temps_; ++k) tbig_f_[k] = graph_.value(tf_.data() + k * pairs_);
+    // f at every temperature: the unmoved pairs as they are, the moved ones from their new energies
+    tf_ = f_;
+    for (int k = 0; k < temps_; ++k) {
+      double* f = tf_.data() + static_cast<std::size_t>(k) * pairs_;
+      for (int c = 0; c < changed; ++c) f[moved_[c]] = mayer_f(k, tu_[moved_[c]]);
+      tbig_f_[k] = graph_value_of(f);
+    }
     const double big_h = reference_sum(ths_);
     const double pi = density(tbig_f_, big_h);
     const double big_u = rng.uniform01();
@@ -182,10 +190,9 @@ class BnMultiWalk {
     swap(cur_[m], trial_[m]);
     pose_[m] = q;
     st_[m] = st;
-    t_.swap(tt_);
+    u_.swap(tu_);
     f_.swap(tf_);
     hs_.swap(ths_);
-    adm_.swap(tadm_);
     big_f_.swap(tbig_f_);
     big_h_ = big_h;
     pi_ = pi;
@@ -230,15 +237,15 @@ class BnMultiWalk {
         double* c = graph_.pair_series(p);
         c[0] = f_[base + p];
         if (order_ == 0) continue;
-        if (adm_[base + p]) {
-          const double t = t_[base + p];
+        const double t = u_[p] * b_[k];
+        if (admitted(k, t)) {
           c[1] = exp_of(t) * t;
           for (int j = 2; j <= order_; ++j) c[j] = (c[j - 1] * t) / static_cast<double>(j);
         } else {
           for (int j = 1; j <= order_; ++j) c[j] = 0.0;
         }
       }
-      graph_.compute(order_, series_.data());
+      graph_series();
       for (int j = 0; j <= order_; ++j) terms_[k * k1 + j] = series_[j] / pi_;
     }
     g_ = big_h_ / pi_;
@@ -251,6 +258,79 @@ class BnMultiWalk {
     return s + w_ * std::fabs(big_h);
   }
 
+  // F of the pair values f: for two molecules f itself, for three the triangle
+  // f12 f13 f23 (their only graph), for four the rings, the rings with a chord
+  // and K4 in closed form (below), from five on the recursion over subsets.
+  // Exact products where the recursion subtracts forms of 1 + f: faster (the
+  // step's cost is mostly this, once per temperature), and no rounding of 1 + f.
+  //
+  // Four molecules, pairs p = (0,1), (0,2), (0,3), (1,2), (1,3), (2,3): with the
+  // products of opposite pairs A = f01 f23, B = f02 f13, C = f03 f12, the three
+  // rings are AB, AC, BC, the six rings with a chord AB (f03 + f12),
+  // AC (f02 + f13), BC (f01 + f23), and K4 is ABC.
+  double graph_value_of(const double* f) {
+    if (n_ == 2) return f[0];
+    if (n_ == 3) return (f[0] * f[1]) * f[2];
+    if (n_ == 4) {
+      const double a = f[0] * f[5], b = f[1] * f[4], c = f[2] * f[3];
+      const double ab = a * b, ac = a * c, bc = b * c;
+      return ((ab + ac) + bc) + ((ab * (f[2] + f[3]) + ac * (f[1] + f[4])) + bc * (f[0] + f[5])) + ab * c;
+    }
+    return graph_.value(f);
+  }
+
+  // The series of F from the pair series in graph_ into series_ (the same forms).
+  void graph_series() {
+    const int kk = order_ + 1;
+    if (n_ > 4) {
+      graph_.compute(order_, series_.data());
+      return;
+    }
+    if (n_ == 2) {
+      const double* a = graph_.pair_series(0);
+      for (int j = 0; j < kk; ++j) series_[j] = a[j];
+      return;
+    }
+    if (n_ == 3) {
+      double ab[kSeries];
+      product(graph_.pair_series(0), graph_.pair_series(1), ab, kk);
+      product(ab, graph_.pair_series(2), series_.data(), kk);
+      return;
+    }
+    const double* f[6];
+    for (int p = 0; p < 6; ++p) f[p] = graph_.pair_series(p);
+    double a[kSeries], b[kSeries], c[kSeries], ab[kSeries], ac[kSeries], bc[kSeries], s[kSeries], t[kSeries];
+    product(f[0], f[5], a, kk);
+    product(f[1], f[4], b, kk);
+    product(f[2], f[3], c, kk);
+    product(a, b, ab, kk);
+    product(a, c, ac, kk);
+    product(b, c, bc, kk);
+    double* out = series_.data();
+    for (int j = 0; j < kk; ++j) out[j] = (ab[j] + ac[j]) + bc[j];
+    double chords[kSeries];
+    for (int j = 0; j < kk; ++j) s[j] = f[2][j] + f[3][j];
+    product(ab, s, chords, kk);
+    for (int j = 0; j < kk; ++j) s[j] = f[1][j] + f[4][j];
+    product(ac, s, t, kk);
+    for (int j = 0; j < kk; ++j) chords[j] = chords[j] + t[j];
+    for (int j = 0; j < kk; ++j) s[j] = f[0][j] + f[5][j];
+    product(bc, s, t, kk);
+    for (int j = 0; j < kk; ++j) chords[j] = chords[j] + t[j];
+    product(ab, c, t, kk);
+    for (int j = 0; j < kk; ++j) out[j] = (out[j] + chords[j]) + t[j];
+  }
+
+  // out = a b truncated after kk coefficients (out apart from a and b).
+  static void product(const double* a, const double* b, double* out, int kk) {
+    for (int j = 0; j < kk; ++j) {
+      double s = 0.0;
+      for (int i = 0; i <= j; ++i) s = s + a[i] * b[j - i];
+      out[j] = s;
+    }
+  }
+  static constexpr int kSeries = 31;  // order_max <= 30
+
   double reference_sum(const std::vector<double>& hs) const { return bn_parts::reference_sum(n_, trees_, hs, graph_); }
 
   double turn(int m, const Pose& q, SiteArray& out) const {
@@ -261,33 +341,30 @@ class BnMultiWalk {
     return st;
   }
 
-  // The values of pair (i, j), i < j: its energy once, then -u/T_k, f and the
-  // floor at every temperature.
+  // Pair (i, j), i < j: its energy u (for a hard-sphere target +inf inside the
+  // target's diameter, else 0) and its hard-sphere reference value.
   void evaluate_pair(int i, int j, const SiteArray& si, const Pose& pi, const SiteArray& sj, const Pose& pj,
-                     std::vector<double>& t, std::vector<double>& f, std::vector<double>& hs,
-                     std::vector<char>& adm) const {
+                     std::vector<double>& u, std::vector<double>& hs) const {
     const int p = graph_.pair_index(i, j);
     const double dx = pj.x - pi.x, dy = pj.y - pi.y, dz = pj.z - pi.z;
     hs[p] = inside_(dx, dy, dz) ? -1.0 : 0.0;
     if (hs_target_) {
-      const double fv = inside_target_(dx, dy, dz) ? -1.0 : 0.0;
-      for (int k = 0; k < temps_; ++k) {
-        const std::size_t at = static_cast<std::size_t>(k) * pairs_ + p;
-        t[at] = 0.0;
-        f[at] = fv;
-        adm[at] = 0;
-      }
+      u[p] = inside_target_(dx, dy, dz) ? std::numeric_limits<double>::infinity() : 0.0;
       return;
     }
-    const double u = kernels_[p]->energy(si, sj, Site{dx, dy, dz});
-    for (int k = 0; k < temps_; ++k) {
-      const std::size_t at = static_cast<std::size_t>(k) * pairs_ + p;
-      const double tv = u * b_[k];
-      t[at] = tv;
-      const char a = t_lim_[k] > tv && tv >= -std::numeric_limits<double>::max();
-      adm[at] = a;
-      f[at] = a ? std::expm1(tv) : -1.0;
-    }
+    u[p] = kernels_[p]->energy(si, sj, Site{dx, dy, dz});
+  }
+
+  // Whether t = -u / T_k is above the floor and finite below (an infinite
+  // energy is an overlap: f = -1 without series).
+  bool admitted(int k, double t) const {
+    return !hs_target_ && t_lim_[k] > t && t >= -std::numeric_limits<double>::max();
+  }
+  // f of energy u at temperature k, with bn_run's arithmetic.
+  double mayer_f(int k, double u) const {
+    if (hs_target_) return u == 0.0 ? 0.0 : -1.0;
+    const double t = u * b_[k];
+    return admitted(k, t) ? std::expm1(t) : -1.0;
   }
 
   int n_;
@@ -313,8 +390,10 @@ class BnMultiWalk {
   std::vector<char> point_;
   std::vector<Pose> pose_;
   std::vector<double> st_;
-  std::vector<double> t_, f_, hs_, tt_, tf_, ths_;
-  std::vector<char> adm_, tadm_;
+  // Per pair: the energy u and the hard-sphere value; per temperature and pair
+  // (K blocks of `pairs`): f.  The t-prefixed copies hold a trial.
+  std::vector<double> u_, tu_, hs_, ths_, f_, tf_;
+  std::vector<int> moved_;  // the pairs of the moved molecule
   std::vector<double> big_f_, tbig_f_;
   std::vector<double> series_, terms_;
   double big_h_ = 0.0, pi_ = 0.0, g_ = 0.0;

@@ -1,0 +1,145 @@
+"""One walk for many temperatures (`vicatools._engine.bn_multi_run`): B_n of n rigid
+molecules, n = 2..8, at every temperature of a scan from the same samples (docs/multiwalk.md).
+
+The walk's density covers all its temperatures at once,
+pi = sum_k w_k |F(T_k)| + w_ref |F_ref|, with the weights tuned so that every
+temperature holds an equal share; every step computes the site-site energies once and
+the graph sums at every temperature from them.  A run returns one list of entries per
+temperature, in the convention of the single-temperature walk ("walk").
+
+Rules decided by measurement (benchmarks/scan_walk.py, docs/multiwalk.md):
+
+- split (`split_temperatures`): one walk serves temperatures within a factor
+  `MAX_SPAN` of its lowest one; a wider scan is cut into several walks, from the lowest
+  temperature up.
+- auto (`multi_walk_pays`): the multi-temperature walk is used for a scan of at least
+  `MIN_TEMPERATURES` temperatures; fewer go to the single-temperature methods.
+
+Runs stay independent, so the standard error over runs at each temperature is honest.
+The estimates at the temperatures of one walk share their samples and are correlated
+(`temperature_correlation`): a fit of B(T) across them should use the covariance of the
+runs, or at least not treat the points as independent.
+"""
+from __future__ import annotations
+
+import math
+from typing import Any, List, Optional, Sequence, Tuple
+
+from ..models.mixing import pair_table
+from ..models.model import Model
+
+try:  # where the single-temperature walk keeps its helpers
+    from .walk import REFERENCE_WEIGHT, engine_table, reference_padding
+except ImportError:  # before the walk method has its own module
+    from ..scan.executors import REFERENCE_WEIGHT, engine_table, reference_padding  # type: ignore[no-redef]
+
+MAX_SPAN = 2.0
+"""Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
+
+MIN_TEMPERATURES = 3
+"""Fewest temperatures of a scan for which "auto" takes the multi-temperature walk."""
+
+MAX_TEMPERATURES = 256
+"""Most temperatures one walk takes (the engine's limit)."""
+
+
+def split_temperatures(temperatures: Sequence[float], span: float = MAX_SPAN) -> List[Tuple[int, ...]]:
+    """The walks of a scan: groups of indices into `temperatures`, each group's temperatures
+    within a factor `span` of its lowest, filled from the lowest temperature up (at most
+    `MAX_TEMPERATURES` per walk).  Every index is in exactly one group; equal temperatures
+    share a group."""
+    if not span >= 1.0:
+        raise ValueError(f"span must be at least 1, got {span!r}")
+    order = sorted(range(len(temperatures)), key=lambda i: float(temperatures[i]))
+    groups: List[Tuple[int, ...]] = []
+    current: List[int] = []
+    low = 0.0
+    for i in order:
+        t = float(temperatures[i])
+        if not (t > 0.0 and math.isfinite(t)):
+            raise ValueError(f"temperatures must be finite and above 0 K, got {t!r}")
+        if current and (t > low * span or len(current) == MAX_TEMPERATURES):
+            groups.append(tuple(current))
+            current = []
+        if not current:
+            low = t
+        current.append(i)
+    if current:
+        groups.append(tuple(current))
+    return groups
+
+
+def multi_walk_pays(order: int, temperatures: Sequence[float], span: float = MAX_SPAN) -> bool:
+    """The "auto" rule: True when a scan of `temperatures` (K) for B_`order` is cheaper by
+    multi-temperature walks than by one walk per temperature, for equal worst-case error
+    per temperature.  Measured (docs/multiwalk.md): with `MIN_TEMPERATURES` or more
+    temperatures in a walk's group the shared energies win; a walk of one or two
+    temperatures costs about as much as separate walks."""
+    if not 2 <= order <= 8:
+        return False
+    groups = split_temperatures(temperatures, span)
+    return any(len(g) >= MIN_TEMPERATURES for g in groups)
+
+
+def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]]:
+    """One multi-temperature run of the B_n engine for the settings of `task` (a `RunTask`
+    of the walk: models, mixing, u_min, dev_tol, order_max, length_unit, core, block_steps,
+    max_blocks; its own temperature is not read) at each of `temperatures` (K).
+
+    Returns one list of entries per temperature, in the order given, per molecule in
+    Å^(3(n-1)): (beta^k / k!) d^k B_n / d beta^k, with Cms's convention for n = 3 (entry k
+    carries 1 / 2^(k/2)), exactly as the single-temperature walk gives them.  The run
+    stops when the stop rule holds at every temperature."""
+    from .. import _engine
+
+    ts = [float(t) for t in temperatures]
+    if not ts:
+        raise ValueError("give at least one temperature")
+    m: Sequence[Model] = task.models
+    a = float(task.length_unit)
+    n = len(m)
+    molecules = [m[i].positions if a == 1.0 else [[x / a for x in p] for p in m[i].positions] for i in range(n)]
+    tables = [engine_table(pair_table(m[i], m[j], task.mixing, a, task.core)) for i in range(n) for j in range(i + 1, n)]
+    out = _engine.bn_multi_run(
+        molecules,
+        tables,
+        [],
+        ts,
+        task.u_min,
+        task.dev_tol,
+        task.order_max,
+        task.block_steps,
+        task.max_blocks,
+        REFERENCE_WEIGHT,
+        0.0,
+        reference_padding(m) / a,
+    )
+    factor = a ** (3 * (n - 1))
+    scale = math.sqrt(0.5) if n == 3 else 1.0
+    return [[float(x) * factor * scale**k for k, x in enumerate(row)] for row in out]
+
+
+def temperature_correlation(values: Sequence[Sequence[float]]) -> List[List[Optional[float]]]:
+    """The correlation between temperatures of the runs of multi-temperature walks:
+    `values[r][k]` is run r's value at temperature k (every run serving every
+    temperature).  Entry [k][l] is the sample correlation of the runs' values at T_k and
+    T_l (None where a temperature's runs do not vary); two runs at least."""
+    runs = len(values)
+    if runs < 2:
+        raise ValueError("the correlation needs at least two runs")
+    width = len(values[0])
+    if any(len(row) != width for row in values):
+        raise ValueError("every run must have a value at every temperature")
+    means = [math.fsum(row[k] for row in values) / runs for k in range(width)]
+    dev = [[row[k] - means[k] for k in range(width)] for row in values]
+    var = [math.fsum(d[k] * d[k] for d in dev) for k in range(width)]
+    out: List[List[Optional[float]]] = []
+    for k in range(width):
+        line: List[Optional[float]] = []
+        for j in range(width):
+            if var[k] > 0.0 and var[j] > 0.0:
+                line.append(math.fsum(d[k] * d[j] for d in dev) / math.sqrt(var[k] * var[j]))
+            else:
+                line.append(None)
+        out.append(line)
+    return out
