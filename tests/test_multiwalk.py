@@ -259,11 +259,14 @@ def test_split_and_auto_rules():
     assert [sorted(ts[i] for i in g) for g in groups] == [[100.0, 120.0, 150.0, 199.0], [201.0, 300.0], [1000.0]]
     assert all(max(ts[i] for i in g) <= MAX_SPAN * min(ts[i] for i in g) for g in split_temperatures(ts))
     assert split_temperatures([300.0, 300.0]) == [(0, 1)]
+    assert len(split_temperatures([200.0, 800.0], 4.0)) == 1 and len(split_temperatures([200.0, 801.0], 4.0)) == 2
     with pytest.raises(ValueError):
         split_temperatures([300.0, -1.0])
     assert multi_walk_pays(3, [200.0 + 60.0 * k for k in range(10)])
+    assert multi_walk_pays(4, [300.0, 400.0][:MIN_TEMPERATURES])
     assert not multi_walk_pays(3, [300.0])
-    assert not multi_walk_pays(3, [100.0, 1000.0, 10000.0][:MIN_TEMPERATURES - 1])
+    assert not multi_walk_pays(3, [100.0, 1000.0, 10000.0])  # every walk of the split serves one
+    assert not multi_walk_pays(5, [300.0, 400.0]) and not multi_walk_pays(2, [300.0, 400.0])
 
 
 def test_run_multi_walk_from_a_task():

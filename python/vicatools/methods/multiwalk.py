@@ -12,8 +12,12 @@ Rules decided by measurement (benchmarks/scan_walk.py, docs/multiwalk.md):
 - split (`split_temperatures`): one walk serves temperatures within a factor
   `MAX_SPAN` of its lowest one; a wider scan is cut into several walks, from the lowest
   temperature up.
-- auto (`multi_walk_pays`): the multi-temperature walk is used for a scan of at least
-  `MIN_TEMPERATURES` temperatures; fewer go to the single-temperature methods.
+- auto (`multi_walk_pays`): the multi-temperature walk is used for B3 and B4 when some
+  walk of the split serves `MIN_TEMPERATURES` or more temperatures.  For three and four
+  molecules the graph sum has a closed form that costs little per temperature beside the
+  energies; from five molecules on the recursion over subsets at every temperature costs
+  as much as one walk per temperature (measured: ten temperatures of argon B5 cost 8.3
+  times one, before any loss of precision), and B2 has its quadrature.
 
 Runs stay independent, so the standard error over runs at each temperature is honest.
 The estimates at the temperatures of one walk share their samples and are correlated
@@ -33,11 +37,14 @@ try:  # where the single-temperature walk keeps its helpers
 except ImportError:  # before the walk method has its own module
     from ..scan.executors import REFERENCE_WEIGHT, engine_table, reference_padding  # type: ignore[no-redef]
 
-MAX_SPAN = 2.0
+MAX_SPAN = 4.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
 
-MIN_TEMPERATURES = 3
-"""Fewest temperatures of a scan for which "auto" takes the multi-temperature walk."""
+MIN_TEMPERATURES = 2
+"""Fewest temperatures of one walk for which "auto" takes the multi-temperature walk."""
+
+AUTO_ORDERS = (3, 4)
+"""The orders for which "auto" takes the multi-temperature walk."""
 
 MAX_TEMPERATURES = 256
 """Most temperatures one walk takes (the engine's limit)."""
@@ -71,11 +78,11 @@ def split_temperatures(temperatures: Sequence[float], span: float = MAX_SPAN) ->
 
 def multi_walk_pays(order: int, temperatures: Sequence[float], span: float = MAX_SPAN) -> bool:
     """The "auto" rule: True when a scan of `temperatures` (K) for B_`order` is cheaper by
-    multi-temperature walks than by one walk per temperature, for equal worst-case error
-    per temperature.  Measured (docs/multiwalk.md): with `MIN_TEMPERATURES` or more
-    temperatures in a walk's group the shared energies win; a walk of one or two
-    temperatures costs about as much as separate walks."""
-    if not 2 <= order <= 8:
+    multi-temperature walks (split by `span`) than by one walk per temperature, for an
+    error at every temperature at most that of the separate walks.  Measured
+    (docs/multiwalk.md): for B3 and B4 a walk of two temperatures already costs less than
+    two walks; for other orders the single-temperature methods are kept."""
+    if order not in AUTO_ORDERS:
         return False
     groups = split_temperatures(temperatures, span)
     return any(len(g) >= MIN_TEMPERATURES for g in groups)
