@@ -69,6 +69,9 @@ def main() -> None:
             data[key] = (data[key][0], data[key][1], a)
         done += k
         print(f"{done} runs per padding", file=sys.stderr, flush=True)
+        if args.json:  # what is done so far, for a measurement cut short
+            with open(args.json, "w") as f:
+                json.dump({key: {"values": d[0], "cpu_seconds": d[1], "padding": d[2]} for key, d in data.items()}, f)
     print(f"TraPPE CO2 C at {args.t:g} K, {args.runs} runs per padding, dev_tol {args.dev_tol:g}, A^6 per molecule")
     print(f"{'padding':>9} {'mean':>10} {'sd/run':>9} {'CPU s/run':>10} {'merit':>8} {'+/-':>6} {'max |z|':>8}")
     merits = {}

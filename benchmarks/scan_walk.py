@@ -49,10 +49,7 @@ from vicatools import _engine
 from vicatools.methods.multiwalk import run_multi_walk, split_temperatures
 from vicatools.models.mixing import pair_table
 
-try:
-    from vicatools.methods.walk import REFERENCE_WEIGHT, engine_table, reference_padding
-except ImportError:
-    from vicatools.scan.executors import REFERENCE_WEIGHT, engine_table, reference_padding
+from vicatools.methods.walk import REFERENCE_WEIGHT, engine_table, reference_padding
 
 
 def geometric(low: float, high: float, count: int) -> List[float]:

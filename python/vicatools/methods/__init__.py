@@ -11,11 +11,13 @@ from typing import Dict, List, Optional, Sequence
 from ..models.model import Model
 from .base import Method, RunResult, RunTask, ScanSettings
 from .mayer import Mayer
+from .multiwalk import MultiWalk
 from .walk import Walk
 
 _REGISTERED: List[Method] = [
     Mayer(),
     Walk(),
+    MultiWalk(),
 ]
 
 METHODS: Dict[str, Method] = {m.name: m for m in _REGISTERED}
@@ -62,7 +64,7 @@ def choose_method(requested: str, kind: str, order: int, models: Sequence[Model]
     reasons: List[str] = []
     for name in AUTO_PREFERENCE[kind]:
         candidate = METHODS.get(name)
-        if candidate is None or (candidate.serves_many and n_temperatures < 2):
+        if candidate is None or not candidate.suits(order, n_temperatures):
             continue
         reason: Optional[str] = candidate.refusal(order, models)
         if reason is None:

@@ -27,15 +27,13 @@ runs, or at least not treat the points as independent.
 from __future__ import annotations
 
 import math
-from typing import Any, List, Optional, Sequence, Tuple
+from typing import Any, Callable, ClassVar, List, Optional, Sequence, Tuple
 
 from ..models.mixing import pair_table
 from ..models.model import Model
-
-try:  # where the single-temperature walk keeps its helpers
-    from .walk import REFERENCE_WEIGHT, engine_table, reference_padding
-except ImportError:  # before the walk method has its own module
-    from ..scan.executors import REFERENCE_WEIGHT, engine_table, reference_padding  # type: ignore[no-redef]
+from .base import Method, RunResult, RunTask, ScanSettings
+from .mayer import positions_in
+from .walk import REFERENCE_WEIGHT, engine_table, reference_padding
 
 MAX_SPAN = 4.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
@@ -105,7 +103,7 @@ def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]
     m: Sequence[Model] = task.models
     a = float(task.length_unit)
     n = len(m)
-    molecules = [m[i].positions if a == 1.0 else [[x / a for x in p] for p in m[i].positions] for i in range(n)]
+    molecules = [positions_in(m[i], a) for i in range(n)]
     tables = [engine_table(pair_table(m[i], m[j], task.mixing, a, task.core)) for i in range(n) for j in range(i + 1, n)]
     out = _engine.bn_multi_run(
         molecules,
@@ -150,3 +148,37 @@ def temperature_correlation(values: Sequence[Sequence[float]]) -> List[List[Opti
                 line.append(None)
         out.append(line)
     return out
+
+
+class MultiWalk(Method):
+    """The multi-temperature walk as a method: a scan's temperatures split into walks
+    (`split_temperatures`), each run of a walk serving all of its temperatures."""
+
+    name: ClassVar[str] = "multi-walk"
+    engine: ClassVar[str] = "bn-multi"
+    orders: ClassVar[Tuple[int, int]] = (2, 8)
+    serves_many: ClassVar[bool] = True
+
+    def suits(self, order: int, n_temperatures: int) -> bool:
+        """Whether "auto" may take this method (the rule of `multi_walk_pays`, by count)."""
+        return n_temperatures >= MIN_TEMPERATURES and order in AUTO_ORDERS
+
+    def tasks(self, settings: ScanSettings, missing: Sequence[Tuple[int, float, int]],
+              log_path: Callable[[int, float, int], Optional[str]], nonce: str) -> List[Tuple[Tuple[int, ...], RunTask]]:
+        """One task per run of each walk of the split of the temperatures still missing
+        runs; run r of a walk serves the temperatures that miss more than r runs."""
+        out: List[Tuple[Tuple[int, ...], RunTask]] = []
+        for group in split_temperatures([t for _, t, _ in missing]):
+            members = [missing[j] for j in group]
+            for r in range(max(count for _, _, count in members)):
+                served = [(i, t) for i, t, count in members if count > r]
+                i0, t0 = served[0]
+                task = settings.task(t0, log_path(i0, t0, r), f"{nonce}-{i0}-{r}",
+                                     temperatures=tuple(t for _, t in served))
+                out.append((tuple(i for i, _ in served), task))
+        return out
+
+    def run(self, task: RunTask) -> List[RunResult]:
+        ts = task.all_temperatures
+        rows = run_multi_walk(task, ts)
+        return [RunResult(tuple(row), 0.0, t_kelvin=t) for t, row in zip(ts, rows)]
