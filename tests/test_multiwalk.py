@@ -282,3 +282,19 @@ def test_run_multi_walk_from_a_task():
     ts = [1.5 * eps, 3.0 * eps]
     runs = [[row[0] / sigma**6 for row in _quiet(run_multi_walk, task, ts)] for _ in range(4)]
     assert_statistically_equal(runs, [_lj_b3_reference(1.5), _lj_b3_reference(3.0)], [0.21, 0.045])
+
+
+def test_scans_by_multi_walk_and_the_choice_of_auto():
+    from vicatools.methods import choose_method
+
+    s = vt.bn("argon", 3, temperatures=[150.0, 200.0, 1000.0], method="multi-walk", runs=2, block_steps=20000,
+              max_blocks=2, progress=False, results=False, workers=1)
+    assert s.method == "multi-walk" and [e.t_kelvin for e in s] == [150.0, 200.0, 1000.0]
+    assert all(len(e.runs) == 2 and e.value_stderr > 0.0 for e in s)
+    co2 = vt.resolve_model("trappe-co2")
+    assert choose_method("auto", "bn", 4, [co2] * 4, 2).name == "multi-walk"
+    assert choose_method("auto", "bn", 4, [co2] * 4, 1).name == "walk"
+    assert choose_method("auto", "bn", 5, [co2] * 5, 10).name == "walk"
+    assert choose_method("auto", "b3", 3, [co2] * 3, 10).name == "multi-walk"
+    assert choose_method("auto", "b3", 3, [co2] * 3, 1).name == "mayer"
+    assert choose_method("multi-walk", "bn", 5, [co2] * 5, 1).name == "multi-walk"

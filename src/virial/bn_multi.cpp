@@ -477,15 +477,24 @@ std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vecto
                          hms_text(clock) + "\n");
       continue;
     }
-    // the temperature farthest from its stop rule speaks for the run
+    // Every temperature must meet the rule, relative to its own value or to the
+    // largest value of the walk (a temperature where B_n crosses zero is held to
+    // the curve's scale, not to its own vanishing value).  The temperature
+    // farthest from it speaks for the run.
+    std::vector<RingSpread> spreads(temps);
+    double scale = 0.0;
+    for (int k = 0; k < temps; ++k) {
+      double vals[10];
+      for (int s = 0; s < 10; ++s) vals[s] = ring_val[k][s];
+      spreads[k] = ring_spread(vals, ring_ref);
+      scale = std::max(scale, std::fabs(spreads[k].mean));
+    }
     bool all_converged = true;
     RingSpread worst{0.0, 0.0};
     double worst_rel = -1.0;
     for (int k = 0; k < temps; ++k) {
-      double vals[10];
-      for (int s = 0; s < 10; ++s) vals[s] = ring_val[k][s];
-      const RingSpread spread = ring_spread(vals, ring_ref);
-      all_converged = all_converged && ring_converged(spread, opt.dev_tol);
+      const RingSpread& spread = spreads[k];
+      all_converged = all_converged && (ring_converged(spread, opt.dev_tol) || opt.dev_tol * scale > spread.deviation);
       const double rel = spread.deviation / std::fabs(spread.mean);
       if (!(rel <= worst_rel)) {
         worst = spread;

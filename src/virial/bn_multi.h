@@ -19,8 +19,11 @@
 // temperatures together (as in bn.h, whose arithmetic this reproduces for
 // K = 1, so that one temperature gives bn_run's numbers bit for bit).
 //
-// Stop rule: the rule of bn.h at every temperature; the run stops when all
-// of them have met it (or after max_blocks).
+// Stop rule: the rule of bn.h at every temperature, the spread taken relative
+// to the temperature's own value or to the largest value of the walk, whichever
+// is larger (B_n crossing zero at one temperature would otherwise hold the
+// whole walk to max_blocks); the run stops when all temperatures have met it
+// (or after max_blocks).  With one temperature this is bn.h's rule.
 //
 // The estimates at the K temperatures share their samples, so they are
 // correlated; the runs stay independent of each other, so the standard error

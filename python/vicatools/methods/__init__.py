@@ -44,7 +44,7 @@ def method_of(engine: str) -> Method:
 
 AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
     "b2": ("cubature", "mayer"),
-    "b3": ("cubature", "mayer"),
+    "b3": ("cubature", "multi-walk", "mayer"),
     "bn": ("multi-walk", "walk"),
 }
 """Which methods "auto" tries, best first, for `vt.b2`, `vt.b3` and `vt.bn` (the first
