@@ -35,7 +35,7 @@ from .base import Method, RunResult, RunTask, ScanSettings
 from .mayer import positions_in
 from .walk import REFERENCE_WEIGHT, engine_table, reference_padding
 
-MAX_SPAN = 4.0
+MAX_SPAN = 2.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
 
 MIN_TEMPERATURES = 2
