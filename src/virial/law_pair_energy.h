@@ -8,6 +8,9 @@
 // is summed by the scalar path below, in pair_energy's order: the row sums
 // over j (from -0.0) of law(i, j).energy(|A_i - (B_j + o)|), the distance
 // clamped to MIN_SITE_DISTANCE, added to the total (from -0.0) row by row.
+// An exp-6 law that collapses (c6 < 0) is infinite inside its barrier's top
+// (Errington and Panagiotopoulos's form, as the one-site B3 quadrature takes
+// it): a hard core there, so it needs no floor.
 #pragma once
 
 #include <cmath>
@@ -47,7 +50,8 @@ class LawPairEnergy {
   double scalar_energy(const SiteArray& first, const SiteArray& second, Site o) const;
 
   std::unique_ptr<WalkPairEnergy> kernel_;
-  std::vector<SiteLaw> laws_;  // scalar path: n_first x n_second, by rows
+  std::vector<SiteLaw> laws_;   // scalar path: n_first x n_second, by rows
+  std::vector<double> cores_;   // per entry: u = +inf below this distance (a collapsing exp-6)
   std::size_t n_first_ = 0, n_second_ = 0;
   bool never_interacts_ = true;
 };

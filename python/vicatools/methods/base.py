@@ -17,9 +17,11 @@ import json
 import math
 from abc import ABC, abstractmethod
 from dataclasses import dataclass, field
-from typing import Any, Callable, ClassVar, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Callable, ClassVar, Dict, FrozenSet, List, Optional, Sequence, Tuple
 
-from ..models.model import Model, model_to_dict
+from ..models.mixing import LAW_METHODS
+from ..models.files import model_to_dict
+from ..models.model import Model
 
 
 def canonical_json(data: Any) -> str:
@@ -40,6 +42,7 @@ def json_number(x: float) -> Any:
 def model_data(model: Model) -> Dict[str, Any]:
     """A model as stored: `model_to_dict` with a non-finite floor as a string."""
     data = model_to_dict(model)
+    data.pop("description", None)  # a listing's text, not part of what runs
     if "u_min" in data:
         data["u_min"] = json_number(data["u_min"])  # -inf (no floor) as a string
     return data
@@ -68,6 +71,9 @@ class ScanSettings:
         engine: the method's tag in the store (`Method.engine`): "vica" for Mayer sampling
             through Bms / Cms, "bn" for the B_n engine's walk, ...
         block_steps, max_blocks: block length and the most blocks of a B_n engine run.
+        revision: the revision of the method's numbers (`Method.revision`); runs of another
+            revision have another key, so they are never reused.  0 for records written
+            before revisions were kept, whose key leaves it out.
     """
 
     order: int
@@ -81,9 +87,10 @@ class ScanSettings:
     engine: str = "vica"
     block_steps: int = 1000000
     max_blocks: int = 1000
+    revision: int = 0
 
     def key_data(self) -> Dict[str, Any]:
-        return {
+        data: Dict[str, Any] = {
             "order": self.order,
             "models_hash": models_hash(self.models),
             "mixing": self.mixing,
@@ -96,6 +103,9 @@ class ScanSettings:
             "block_steps": self.block_steps,
             "max_blocks": self.max_blocks,
         }
+        if self.revision:
+            data["revision"] = self.revision
+        return data
 
     @property
     def key(self) -> str:
@@ -202,6 +212,13 @@ class Method(ABC):
             their standard error of the mean) or "integration" (one run, its error estimate).
         orders: the lowest and highest order it computes.
         serves_many: True when one run serves every temperature of a scan.
+        revision: the revision of its numbers, part of every stored run's settings key:
+            bump it whenever a change (to the engine, the tools' conversions or the
+            estimator) changes the numbers its runs give, so that runs made before are
+            made again rather than reused.  `fingerprint` is the hash of the numbers of a
+            few fixed-seed runs at this revision (tests/test_tools_revisions.py computes it
+            and fails when the numbers changed but the revision did not).
+        laws: the site laws it runs (`vicatools.models.model.LAWS`; ``Model.laws``).
     """
 
     name: ClassVar[str]
@@ -209,12 +226,23 @@ class Method(ABC):
     error: ClassVar[str] = "statistical"
     orders: ClassVar[Tuple[int, int]] = (2, 3)
     serves_many: ClassVar[bool] = False
+    revision: ClassVar[int] = 1
+    fingerprint: ClassVar[str] = ""
+    laws: ClassVar[FrozenSet[str]] = frozenset({"lj"})
 
     def refusal(self, order: int, models: Sequence[Model]) -> Optional[str]:
         """Why this method cannot compute `order` for `models` (one line), or None."""
         low, high = self.orders
         if not low <= order <= high:
             return f"method {self.name!r} computes orders {low} to {high}, not {order}"
+        for m in models:
+            other = m.laws - self.laws
+            if other:
+                elsewhere = " or ".join(f"'{n}'" for n in LAW_METHODS if n != self.name)
+                return (
+                    f"method {self.name!r} runs the {', '.join(sorted(self.laws))} law only, and model {m.name!r} "
+                    f"uses {', '.join(sorted(other))}: use method={elsewhere}"
+                )
         return None
 
     def suits(self, order: int, n_temperatures: int) -> bool:

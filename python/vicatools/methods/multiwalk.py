@@ -27,13 +27,13 @@ runs, or at least not treat the points as independent.
 from __future__ import annotations
 
 import math
-from typing import Any, Callable, ClassVar, List, Optional, Sequence, Tuple
+from typing import Any, Callable, ClassVar, FrozenSet, List, Optional, Sequence, Tuple
 
-from ..models.mixing import pair_table
-from ..models.model import Model
+from ..models.mixing import law_entries
+from ..models.model import LAWS, Model
 from .base import Method, RunResult, RunTask, ScanSettings
 from .mayer import positions_in
-from .walk import REFERENCE_WEIGHT, engine_table, reference_padding
+from .walk import REFERENCE_WEIGHT, reference_padding
 
 MAX_SPAN = 2.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
@@ -86,6 +86,29 @@ def multi_walk_pays(order: int, temperatures: Sequence[float], span: float = MAX
     return any(len(g) >= MIN_TEMPERATURES for g in groups)
 
 
+def engine_laws(models: Sequence[Model], mixing: str, length_unit: float = 1.0,
+                core: float = 0.0) -> Tuple[List[List[List[List[float]]]], List[List[List[float]]]]:
+    """The site-pair tables of the pairs (0,1), (0,2), ..., (n-2,n-1) of `models` as flat
+    site-law entries (`vicatools.models.mixing.law_entries`; Lennard-Jones and charges as
+    PotK's kinds, Mie, exp-6 and tables as their own), distances in units of
+    `length_unit` Å, and the (r, u) tables they name, as points, indices into one list."""
+    n = len(models)
+    tables: List[List[List[List[float]]]] = []
+    curves: List[Tuple[List[float], List[float]]] = []
+    for i in range(n):
+        for j in range(i + 1, n):
+            rows, own = law_entries(models[i], models[j], mixing, length_unit, core)
+            for row in rows:
+                for k, e in enumerate(row):
+                    if int(e[0]) == 6:
+                        curve = own[int(e[1])]
+                        if curve not in curves:
+                            curves.append(curve)
+                        row[k] = [6.0, float(curves.index(curve))]
+            tables.append([[list(map(float, e)) for e in row] for row in rows])
+    return tables, [[[r, u] for r, u in zip(*c)] for c in curves]
+
+
 def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]]:
     """One multi-temperature run of the B_n engine for the settings of `task` (a `RunTask`
     of the walk: models, mixing, u_min, dev_tol, order_max, length_unit, core, block_steps,
@@ -104,11 +127,11 @@ def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]
     a = float(task.length_unit)
     n = len(m)
     molecules = [positions_in(m[i], a) for i in range(n)]
-    tables = [engine_table(pair_table(m[i], m[j], task.mixing, a, task.core)) for i in range(n) for j in range(i + 1, n)]
+    tables, curves = engine_laws(m, task.mixing, a, task.core)
     out = _engine.bn_multi_run(
         molecules,
         tables,
-        [],
+        curves,
         ts,
         task.u_min,
         task.dev_tol,
@@ -158,6 +181,11 @@ class MultiWalk(Method):
     engine: ClassVar[str] = "bn-multi"
     orders: ClassVar[Tuple[int, int]] = (2, 8)
     serves_many: ClassVar[bool] = True
+    laws: ClassVar[FrozenSet[str]] = frozenset(LAWS)
+    # Bump the revision whenever the numbers of its runs change; the fingerprint is that of
+    # fixed-seed runs at this revision (tests/test_tools_revisions.py).
+    revision: ClassVar[int] = 1
+    fingerprint: ClassVar[str] = "ad986629da1cc6f7"
 
     def suits(self, order: int, n_temperatures: int) -> bool:
         """Whether "auto" may take this method (the rule of `multi_walk_pays`, by count)."""
@@ -178,7 +206,7 @@ class MultiWalk(Method):
                 out.append((tuple(i for i, _ in served), task))
         return out
 
-    def run(self, task: RunTask) -> List[RunResult]:
+    def run(self, task: RunTask) -> Tuple[RunResult, ...]:
         ts = task.all_temperatures
         rows = run_multi_walk(task, ts)
-        return [RunResult(tuple(row), 0.0, t_kelvin=t) for t, row in zip(ts, rows)]
+        return tuple(RunResult(tuple(row), 0.0, t_kelvin=t) for t, row in zip(ts, rows))

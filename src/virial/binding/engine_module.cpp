@@ -26,7 +26,8 @@
 #include "virial/bn.h"
 
 namespace vica::py {
-
+extern PyMethodDef bn_run_keyed_def;
+extern PyMethodDef b3_quadrature_def;  // b3_quadrature_binding.cpp
 // bn_multi_run (bn_multi_binding.cpp): 0, or -1 with the error set.
 int add_bn_multi_run(PyObject* module, PyObject* module_name);
 
@@ -90,6 +91,10 @@ int exec_engine(PyObject* module) {
     PyRef fn(PyCMethod_New(&bn_run_def, nullptr, name.get(), nullptr));
     if (!fn) throw PythonErrorSet{};
     if (PyObject_SetAttrString(module, "bn_run", fn.get()) < 0) throw PythonErrorSet{};
+    PyRef keyed(PyCMethod_New(&bn_run_keyed_def, nullptr, name.get(), nullptr));  // bn_keyed_binding.cpp
+    if (!keyed || PyObject_SetAttrString(module, "bn_run_keyed", keyed.get()) < 0) throw PythonErrorSet{};
+    PyRef b3q(PyCMethod_New(&b3_quadrature_def, nullptr, name.get(), nullptr));
+    if (!b3q || PyObject_SetAttrString(module, "b3_quadrature", b3q.get()) < 0) throw PythonErrorSet{};
     if (add_bn_multi_run(module, name.get()) < 0) throw PythonErrorSet{};
     return 0;
   });
