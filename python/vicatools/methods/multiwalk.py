@@ -29,11 +29,10 @@ from __future__ import annotations
 import math
 from typing import Any, Callable, ClassVar, FrozenSet, List, Optional, Sequence, Tuple
 
-from ..models.mixing import law_entries
 from ..models.model import LAWS, Model
 from .base import Method, RunResult, RunTask, ScanSettings
 from .mayer import positions_in
-from .walk import REFERENCE_WEIGHT, reference_padding
+from .walk import REFERENCE_WEIGHT, engine_laws, reference_padding
 
 MAX_SPAN = 2.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
@@ -84,29 +83,6 @@ def multi_walk_pays(order: int, temperatures: Sequence[float], span: float = MAX
         return False
     groups = split_temperatures(temperatures, span)
     return any(len(g) >= MIN_TEMPERATURES for g in groups)
-
-
-def engine_laws(models: Sequence[Model], mixing: str, length_unit: float = 1.0,
-                core: float = 0.0) -> Tuple[List[List[List[List[float]]]], List[List[List[float]]]]:
-    """The site-pair tables of the pairs (0,1), (0,2), ..., (n-2,n-1) of `models` as flat
-    site-law entries (`vicatools.models.mixing.law_entries`; Lennard-Jones and charges as
-    PotK's kinds, Mie, exp-6 and tables as their own), distances in units of
-    `length_unit` Å, and the (r, u) tables they name, as points, indices into one list."""
-    n = len(models)
-    tables: List[List[List[List[float]]]] = []
-    curves: List[Tuple[List[float], List[float]]] = []
-    for i in range(n):
-        for j in range(i + 1, n):
-            rows, own = law_entries(models[i], models[j], mixing, length_unit, core)
-            for row in rows:
-                for k, e in enumerate(row):
-                    if int(e[0]) == 6:
-                        curve = own[int(e[1])]
-                        if curve not in curves:
-                            curves.append(curve)
-                        row[k] = [6.0, float(curves.index(curve))]
-            tables.append([[list(map(float, e)) for e in row] for row in rows])
-    return tables, [[[r, u] for r, u in zip(*c)] for c in curves]
 
 
 def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]]:
