@@ -305,3 +305,16 @@ def test_scans_by_multi_walk_and_the_choice_of_auto():
     assert choose_method("auto", "b3", 3, [co2] * 3, 10).name == "multi-walk"
     assert choose_method("auto", "b3", 3, [co2] * 3, 1).name == "mayer"
     assert choose_method("multi-walk", "bn", 5, [co2] * 5, 1).name == "multi-walk"
+
+
+def test_an_exp6_model_against_its_quadrature():
+    # The library's exp-6 methane (one site, infinite inside its barrier): C at three
+    # temperatures from multi-temperature walks through the tools' path (the site law as a
+    # flat entry, the padding from its contact distance) against the one-site quadrature.
+    # sd_run over 12 runs (211, 104, 64 A^6), rounded up by half.
+    ts = [250.0, 350.0, 500.0]
+    s = vt.bn("exp6-methane", 3, temperatures=ts, runs=6, block_steps=50000, max_blocks=4, method="multi-walk",
+              progress=False, results=False, workers=1)
+    ref = vt.b3("exp6-methane", temperatures=ts, method="cubature", progress=False, results=False)
+    runs = [[e.runs[r][0] for e in s] for r in range(6)]
+    assert_statistically_equal(runs, [e.value for e in ref], [320.0, 160.0, 97.0])

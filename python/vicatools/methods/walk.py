@@ -10,6 +10,7 @@ from __future__ import annotations
 import math
 from typing import Any, ClassVar, FrozenSet, List, Sequence, Tuple
 
+from ..models.laws import contact_distance, mixed_law
 from ..models.mixing import law_entries
 from ..models.model import LAWS, Model
 from .base import Method, RunTask
@@ -24,7 +25,14 @@ def reference_padding(models: Sequence[Model]) -> float:
     """The B_n engine's reference padding in Å: the largest Lennard-Jones diameter of
     the models' sites (1 Å when no site has a core), so that the hard-sphere reference
     covers the configurations where the molecules' cores overlap."""
-    sigmas = [s.sigma for m in models for s in m.sites if s.sigma > 0.0]
+    sigmas = [s.sigma for m in models for s in m.sites if s.law in ("lj", "mie") and s.sigma > 0.0]
+    # other laws (exp-6, tables): the contact distance of the site with itself
+    for m in models:
+        for s in m.sites:
+            if s.law not in ("lj", "mie") and s.has_core:
+                law = mixed_law(s, s, "lorentz-berthelot")
+                if law is not None:
+                    sigmas.append(contact_distance(law))
     return max(sigmas) if sigmas else 1.0
 
 
