@@ -51,6 +51,7 @@ def _keyed(monkeypatch):
     monkeypatch.setattr(vica, "Bms", _KeyedBms)
     monkeypatch.setattr(vica, "Cms", _KeyedCms)
     monkeypatch.setattr(_engine, "bn_run", lambda *args: _engine.bn_run_keyed(SEED, *args))
+    monkeypatch.setattr(_engine, "bn_multi_run", lambda *args: _engine.bn_multi_run_keyed(SEED, *args))
 
 
 def _tasks(method):

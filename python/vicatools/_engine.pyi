@@ -13,7 +13,23 @@ def bn_run(
     reference_weight: float,
     hard_sphere_diameter: float,
     reference_padding: float,
+    law_tables: Sequence[Sequence[Sequence[float]]] = ...,
 ) -> List[float]: ...
+
+def bn_multi_run(
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    law_tables: Sequence[Sequence[Sequence[float]]],
+    temperatures: Sequence[float],
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+) -> List[List[float]]: ...
 
 def bn_run_keyed(
     seed: int,

@@ -1,6 +1,8 @@
 #include "virial/bn.h"
+#include "virial/bn_parts.h"
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,6 +16,7 @@
 #include "uij/step_trig.h"
 #include "virial/graph_sum.h"
 #include "virial/hard_sphere_virial.h"
+#include "virial/law_pair_energy.h"
 
 namespace vica {
 
@@ -25,9 +28,116 @@ BnRecord make_bn(std::vector<Molecule> molecules, std::vector<SitePairTable> tab
   return rec;
 }
 
-namespace {
+BnRecord make_bn(std::vector<Molecule> molecules, std::vector<SiteLawTable> laws) {
+  BnRecord rec;
+  rec.molecules.reserve(molecules.size());
+  for (const Molecule& m : molecules) rec.molecules.push_back(center_molecule(m));
+  rec.laws = std::move(laws);
+  return rec;
+}
+
+namespace bn_parts {
 
 constexpr int kMaxOrder = 30;
+
+long long spanning_trees(int n, const std::vector<double>& hs, const BiconnectedSum& graph) {
+  const int m = n - 1;
+  long long a[kMaxBodies][kMaxBodies] = {};
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      if (hs[graph.pair_index(i, j)] == 0.0) continue;
+      if (i < m) ++a[i][i];
+      if (j < m) ++a[j][j];
+      if (j < m) {
+        --a[i][j];
+        --a[j][i];
+      }
+    }
+  }
+  long long sign = 1, previous = 1;
+  for (int k = 0; k < m - 1; ++k) {
+    if (a[k][k] == 0) {
+      int r = k + 1;
+      while (r < m && a[r][k] == 0) ++r;
+      if (r == m) return 0;
+      for (int c = 0; c < m; ++c) std::swap(a[k][c], a[r][c]);
+      sign = -sign;
+    }
+    for (int i = k + 1; i < m; ++i) {
+      for (int j = k + 1; j < m; ++j) a[i][j] = (a[i][j] * a[k][k] - a[i][k] * a[k][j]) / previous;
+    }
+    previous = a[k][k];
+  }
+  return sign * a[m - 1][m - 1];
+}
+
+double reference_sum(int n, bool trees, const std::vector<double>& hs, const BiconnectedSum& graph) {
+  if (trees) {
+    const long long count = spanning_trees(n, hs, graph);
+    return static_cast<double>((n - 1) % 2 == 0 ? count : -count);
+  }
+  double v = 1.0;
+  for (double h : hs) v = v * h;
+  return v;
+}
+
+void check_record_and_options(const BnRecord& rec, const BnOptions& opt) {
+  const std::size_t n = rec.molecules.size();
+  if (n < 2 || n > static_cast<std::size_t>(kMaxBodies)) {
+    throw ValueError("Bn.run(): the number of molecules must be between 2 and " + std::to_string(kMaxBodies) +
+                     ", got " + std::to_string(n));
+  }
+  const std::size_t given = rec.laws.empty() ? rec.tables.size() : rec.laws.size();
+  if (given != n * (n - 1) / 2) {
+    throw ValueError("Bn.run(): " + std::to_string(n) + " molecules need " + std::to_string(n * (n - 1) / 2) +
+                     " pair tables, got " + std::to_string(given));
+  }
+  if (opt.order_max > static_cast<std::uint64_t>(kMaxOrder)) {
+    throw ValueError("Bn.run(): order_max must be at most " + std::to_string(kMaxOrder) + ", got " +
+                     std::to_string(opt.order_max));
+  }
+  if (std::isnan(opt.u_min)) throw ValueError("Bn.run(): u_min must not be NaN");
+  if (std::isnan(opt.dev_tol)) throw ValueError("Bn.run(): dev_tol must not be NaN");
+  if (opt.block_steps < 1000 || opt.block_steps > 10000000000ULL) {
+    throw ValueError("Bn.run(): block_steps must be between 1000 and 1e10, got " + std::to_string(opt.block_steps));
+  }
+  if (opt.max_blocks < 1 || opt.max_blocks > 1000000) {
+    throw ValueError("Bn.run(): max_blocks must be between 1 and 1000000, got " + std::to_string(opt.max_blocks));
+  }
+  if (std::isnan(opt.reference_weight) || std::isinf(opt.reference_weight)) {
+    throw ValueError("Bn.run(): reference_weight must be finite (negative: tuned), got " +
+                     fmt_debug(opt.reference_weight));
+  }
+  if (!(opt.reference_padding > 0.0) || std::isinf(opt.reference_padding)) {
+    throw ValueError("Bn.run(): reference_padding must be a finite number > 0, got " +
+                     fmt_debug(opt.reference_padding));
+  }
+  if (!(opt.hard_sphere_diameter >= 0.0) || std::isinf(opt.hard_sphere_diameter)) {
+    throw ValueError("Bn.run(): hard_sphere_diameter must be a finite number >= 0, got " +
+                     fmt_debug(opt.hard_sphere_diameter));
+  }
+}
+
+[[noreturn]] void stop_non_finite(const char* phase, std::uint64_t number, double big_f, const double* sums,
+                                  std::size_t n, double q) {
+  std::string what = "graph sum F = " + fmt_debug(big_f) + ", reference sum = " + fmt_debug(q);
+  for (std::size_t k = 0; k < n; ++k) {
+    if (!std::isfinite(sums[k])) {
+      what += ", term sum " + std::to_string(k) + " = " + fmt_debug(sums[k]);
+      break;
+    }
+  }
+  throw FloatingPointError(
+      "Bn.run(): non-finite values at the end of " + std::string(phase) + " " + std::to_string(number) + " (" +
+      what +
+      "): the estimate cannot become finite again. Likely cause: energies too large for t_kelvin, so that "
+      "exp(-u/T) overflows (a t_kelvin far below the depth of the potential's well, energies not in kelvin, or "
+      "bare charges without an energy floor u_min)");
+}
+
+}  // namespace bn_parts
+
+namespace {
 
 std::string pair_name(int i, int j) { return std::to_string(i + 1) + " and " + std::to_string(j + 1); }
 
@@ -51,15 +161,20 @@ class BnWalk {
     if (!hs_target_) {
       for (int i = 0; i < n_; ++i) {
         for (int j = i + 1; j < n_; ++j) {
-          const SitePairTable& table = rec.tables[graph_.pair_index(i, j)];
+          const int p = graph_.pair_index(i, j);
           const std::size_t ni = rec.molecules[i].size(), nj = rec.molecules[j].size();
-          bool fits = table.size() >= ni;
-          for (std::size_t a = 0; fits && a < ni; ++a) fits = table[a].size() >= nj;
+          const bool laws = !rec.laws.empty();
+          bool fits = (laws ? rec.laws[p].size() : rec.tables[p].size()) >= ni;
+          for (std::size_t a = 0; fits && a < ni; ++a) fits = (laws ? rec.laws[p][a].size() : rec.tables[p][a].size()) >= nj;
           if (!fits) {
             throw ValueError("Bn.run(): the table of molecules " + pair_name(i, j) + " is smaller than " +
                              std::to_string(ni) + " rows of " + std::to_string(nj) + " entries");
           }
-          kernels_.push_back(std::make_unique<WalkPairEnergy>(table, ni, nj));
+          if (laws) {
+            kernels_.push_back(std::make_unique<LawPairEnergy>(rec.laws[p], ni, nj));
+          } else {
+            kernels_.push_back(std::make_unique<LawPairEnergy>(rec.tables[p], ni, nj));
+          }
           if (kernels_.back()->never_interacts()) {
             throw ValueError("Bn.run(): molecules " + pair_name(i, j) +
                              " cannot interact (a molecule without sites, or every entry of their table is R0), "
@@ -209,52 +324,7 @@ class BnWalk {
   }
 
  private:
-  // F_ref of the pair values hs (-1 or 0): for two or three molecules their
-  // hard-sphere graph sum, the product over all pairs (the bond, the
-  // triangle); from four on the sum over the trees (see trees_).
-  double reference_sum(const std::vector<double>& hs) const {
-    if (trees_) {
-      const long long count = spanning_trees(hs);
-      return static_cast<double>((n_ - 1) % 2 == 0 ? count : -count);
-    }
-    double v = 1.0;
-    for (double h : hs) v = v * h;
-    return v;
-  }
-
-  // The number of spanning trees of the graph whose edges are the pairs with
-  // hs = -1: the determinant of its Laplacian less one row and column
-  // (Kirchhoff), by fraction-free elimination in exact integers (Bareiss).
-  long long spanning_trees(const std::vector<double>& hs) const {
-    const int m = n_ - 1;
-    long long a[kMaxBodies][kMaxBodies] = {};
-    for (int i = 0; i < n_; ++i) {
-      for (int j = i + 1; j < n_; ++j) {
-        if (hs[graph_.pair_index(i, j)] == 0.0) continue;
-        if (i < m) ++a[i][i];
-        if (j < m) ++a[j][j];
-        if (j < m) {
-          --a[i][j];
-          --a[j][i];
-        }
-      }
-    }
-    long long sign = 1, previous = 1;
-    for (int k = 0; k < m - 1; ++k) {
-      if (a[k][k] == 0) {
-        int r = k + 1;
-        while (r < m && a[r][k] == 0) ++r;
-        if (r == m) return 0;
-        for (int c = 0; c < m; ++c) std::swap(a[k][c], a[r][c]);
-        sign = -sign;
-      }
-      for (int i = k + 1; i < m; ++i) {
-        for (int j = k + 1; j < m; ++j) a[i][j] = (a[i][j] * a[k][k] - a[i][k] * a[k][j]) / previous;
-      }
-      previous = a[k][k];
-    }
-    return sign * a[m - 1][m - 1];
-  }
+  double reference_sum(const std::vector<double>& hs) const { return bn_parts::reference_sum(n_, trees_, hs, graph_); }
 
   // Turns molecule m into `out` for pose q and returns sin(theta).
   double turn(int m, const Pose& q, SiteArray& out) const {
@@ -280,7 +350,8 @@ class BnWalk {
     }
     const double tv = kernels_[p]->energy(si, sj, Site{dx, dy, dz}) * b_;
     t[p] = tv;
-    adm[p] = t_lim_ > tv;
+    // an infinite energy (a table's hard core) is an overlap: f = -1, no series
+    adm[p] = t_lim_ > tv && tv >= -std::numeric_limits<double>::max();
     f[p] = adm[p] ? std::expm1(tv) : -1.0;
   }
 
@@ -306,7 +377,7 @@ class BnWalk {
   double t_lim_ = 0.0;
   WithinRadius inside_{1.0};
   WithinRadius inside_target_{1.0};
-  std::vector<std::unique_ptr<WalkPairEnergy>> kernels_;  // one per pair, pair order
+  std::vector<std::unique_ptr<LawPairEnergy>> kernels_;  // one per pair, pair order
   std::vector<SiteArray> src_, cur_, trial_;
   std::vector<char> point_;
   std::vector<Pose> pose_;
@@ -320,62 +391,9 @@ class BnWalk {
   double sum_f_ = 0.0, sum_h_ = 0.0;
 };
 
-void check_options(const BnRecord& rec, const BnOptions& opt) {
-  const std::size_t n = rec.molecules.size();
-  if (n < 2 || n > static_cast<std::size_t>(kMaxBodies)) {
-    throw ValueError("Bn.run(): the number of molecules must be between 2 and " + std::to_string(kMaxBodies) +
-                     ", got " + std::to_string(n));
-  }
-  if (rec.tables.size() != n * (n - 1) / 2) {
-    throw ValueError("Bn.run(): " + std::to_string(n) + " molecules need " + std::to_string(n * (n - 1) / 2) +
-                     " pair tables, got " + std::to_string(rec.tables.size()));
-  }
-  negative_inverse_temperature("Bn", opt.t_kelvin);
-  if (opt.order_max > static_cast<std::uint64_t>(kMaxOrder)) {
-    throw ValueError("Bn.run(): order_max must be at most " + std::to_string(kMaxOrder) + ", got " +
-                     std::to_string(opt.order_max));
-  }
-  if (std::isnan(opt.u_min)) throw ValueError("Bn.run(): u_min must not be NaN");
-  if (std::isnan(opt.dev_tol)) throw ValueError("Bn.run(): dev_tol must not be NaN");
-  if (opt.block_steps < 1000 || opt.block_steps > 10000000000ULL) {
-    throw ValueError("Bn.run(): block_steps must be between 1000 and 1e10, got " + std::to_string(opt.block_steps));
-  }
-  if (opt.max_blocks < 1 || opt.max_blocks > 1000000) {
-    throw ValueError("Bn.run(): max_blocks must be between 1 and 1000000, got " + std::to_string(opt.max_blocks));
-  }
-  if (std::isnan(opt.reference_weight) || std::isinf(opt.reference_weight)) {
-    throw ValueError("Bn.run(): reference_weight must be finite (negative: tuned), got " +
-                     fmt_debug(opt.reference_weight));
-  }
-  if (!(opt.reference_padding > 0.0) || std::isinf(opt.reference_padding)) {
-    throw ValueError("Bn.run(): reference_padding must be a finite number > 0, got " +
-                     fmt_debug(opt.reference_padding));
-  }
-  if (!(opt.hard_sphere_diameter >= 0.0) || std::isinf(opt.hard_sphere_diameter)) {
-    throw ValueError("Bn.run(): hard_sphere_diameter must be a finite number >= 0, got " +
-                     fmt_debug(opt.hard_sphere_diameter));
-  }
-}
-
-[[noreturn]] void stop_non_finite(const char* phase, std::uint64_t number, double big_f, const double* sums,
-                                  std::size_t n, double q) {
-  std::string what = "graph sum F = " + fmt_debug(big_f) + ", reference sum = " + fmt_debug(q);
-  for (std::size_t k = 0; k < n; ++k) {
-    if (!std::isfinite(sums[k])) {
-      what += ", term sum " + std::to_string(k) + " = " + fmt_debug(sums[k]);
-      break;
-    }
-  }
-  throw FloatingPointError(
-      "Bn.run(): non-finite values at the end of " + std::string(phase) + " " + std::to_string(number) + " (" +
-      what +
-      "): the estimate cannot become finite again. Likely cause: energies too large for t_kelvin, so that "
-      "exp(-u/T) overflows (a t_kelvin far below the depth of the potential's well, energies not in kelvin, or "
-      "bare charges without an energy floor u_min)");
-}
-
 std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSource* given) {
-  check_options(rec, opt);
+  negative_inverse_temperature("Bn", opt.t_kelvin);
+  bn_parts::check_record_and_options(rec, opt);
   const int order = static_cast<int>(opt.order_max);
   const std::size_t n_terms = static_cast<std::size_t>(order) + 1;
   BnWalk walk(rec, opt, order);
@@ -404,7 +422,7 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
     const double rate = static_cast<double>(count) / cycle_d;
     ProgressLog::print(tag + "opt] scale=" + fmt_fixed(scale, 6) + ",acceptance=" + fmt_fixed(rate, 4) +
                        ",weight=" + fmt_fixed(walk.weight(), 6) + "," + hms_text(clock) + "\n");
-    if (!std::isfinite(walk.graph_value())) stop_non_finite("tuning cycle", c, walk.graph_value(), nullptr, 0, 0.0);
+    if (!std::isfinite(walk.graph_value())) bn_parts::stop_non_finite("tuning cycle", c, walk.graph_value(), nullptr, 0, 0.0);
     double excess = rate - 0.5;
     if (excess < -0.2) excess = -0.2;
     if (excess > 0.2) excess = 0.2;
@@ -425,7 +443,7 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
     }
     bool finite = std::isfinite(q) && std::isfinite(walk.graph_value());
     for (std::size_t k = 0; k < n_terms; ++k) finite = finite && std::isfinite(sums[k]);
-    if (!finite) stop_non_finite("production block", block, walk.graph_value(), sums.data(), n_terms, q);
+    if (!finite) bn_parts::stop_non_finite("production block", block, walk.graph_value(), sums.data(), n_terms, q);
     const double steps = static_cast<double>(block) * static_cast<double>(opt.block_steps);
     ring_ref[block % 10] = q / steps;
     ring_val[block % 10] = sums[0] / steps;

@@ -39,15 +39,20 @@
 
 #include "runtime/random_source.h"
 #include "uij/molecule.h"
+#include "virial/site_law.h"
 
 namespace vica {
 
 // n molecules (centred on their centroids) and the tables of the pairs
 // (0,1), (0,2), ..., (0,n-1), (1,2), ..., (n-2,n-1): row a for site a of the
-// lower-numbered molecule of the pair.
+// lower-numbered molecule of the pair.  A record made from site laws holds
+// `laws` (same layout) instead of `tables`: pairs of PotK's laws run on the
+// same kernels as `tables` (the same bits), others on a scalar path
+// (virial/law_pair_energy.h).
 struct BnRecord {
   std::vector<Molecule> molecules;
   std::vector<SitePairTable> tables;
+  std::vector<SiteLawTable> laws;
 };
 
 struct BnOptions {
@@ -75,6 +80,7 @@ struct BnOptions {
 // out of range; a start search that fails for 10,000,000 draws throws
 // RuntimeError, a run whose sums become non-finite FloatingPointError.
 BnRecord make_bn(std::vector<Molecule> molecules, std::vector<SitePairTable> tables);
+BnRecord make_bn(std::vector<Molecule> molecules, std::vector<SiteLawTable> laws);
 std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt);
 std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt, RandomSource& rng);
 

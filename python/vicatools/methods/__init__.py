@@ -14,6 +14,7 @@ from .base import Method, RunResult, RunTask, ScanSettings
 from .by_order import by_order
 from .cubature import Cubature
 from .mayer import Mayer
+from .multiwalk import MultiWalk
 from .walk import Walk
 
 _REGISTERED: List[Method] = [
@@ -21,6 +22,7 @@ _REGISTERED: List[Method] = [
     Walk(),
     Cubature(),
     B3Cubature(),
+    MultiWalk(),
 ]
 
 _NAMED: Dict[str, List[Method]] = {}
@@ -56,7 +58,7 @@ def method_of(engine: str) -> Method:
 
 AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
     "b2": ("cubature", "mayer"),
-    "b3": ("cubature", "mayer"),
+    "b3": ("cubature", "multi-walk", "mayer"),
     "bn": ("multi-walk", "walk"),
 }
 """Which methods "auto" tries, best first, for `vt.b2`, `vt.b3` and `vt.bn` (the first
@@ -76,7 +78,7 @@ def choose_method(requested: str, kind: str, order: int, models: Sequence[Model]
     reasons: List[str] = []
     for name in AUTO_PREFERENCE[kind]:
         candidate = METHODS.get(name)
-        if candidate is None or (candidate.serves_many and n_temperatures < 2):
+        if candidate is None or not candidate.suits(order, n_temperatures):
             continue
         reason: Optional[str] = candidate.refusal(order, models)
         if reason is None:

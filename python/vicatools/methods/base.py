@@ -245,6 +245,11 @@ class Method(ABC):
                 )
         return None
 
+    def suits(self, order: int, n_temperatures: int) -> bool:
+        """Whether "auto" may take this method for `order` in a scan of `n_temperatures`
+        (a method that serves many temperatures: from two on)."""
+        return not self.serves_many or n_temperatures >= 2
+
     def runs_per_temperature(self, runs: int) -> int:
         """How many runs a temperature needs when `runs` are asked (1 for an integration)."""
         return 1 if self.error == "integration" else runs

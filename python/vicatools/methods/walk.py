@@ -8,10 +8,11 @@ method made them.
 from __future__ import annotations
 
 import math
-from typing import Any, ClassVar, List, Sequence, Tuple
+from typing import Any, ClassVar, FrozenSet, List, Sequence, Tuple
 
-from ..models.mixing import pair_table
-from ..models.model import Model
+from ..models.laws import contact_distance, mixed_law
+from ..models.mixing import law_entries
+from ..models.model import LAWS, Model
 from .base import Method, RunTask
 from .mayer import positions_in
 
@@ -24,7 +25,14 @@ def reference_padding(models: Sequence[Model]) -> float:
     """The B_n engine's reference padding in Å: the largest Lennard-Jones diameter of
     the models' sites (1 Å when no site has a core), so that the hard-sphere reference
     covers the configurations where the molecules' cores overlap."""
-    sigmas = [s.sigma for m in models for s in m.sites if s.sigma > 0.0]
+    sigmas = [s.sigma for m in models for s in m.sites if s.law in ("lj", "mie") and s.sigma > 0.0]
+    # other laws (exp-6, tables): the contact distance of the site with itself
+    for m in models:
+        for s in m.sites:
+            if s.law not in ("lj", "mie") and s.has_core:
+                law = mixed_law(s, s, "lorentz-berthelot")
+                if law is not None:
+                    sigmas.append(contact_distance(law))
     return max(sigmas) if sigmas else 1.0
 
 
@@ -44,6 +52,31 @@ def engine_table(table: Sequence[Sequence[Any]]) -> List[List[List[float]]]:
     return rows
 
 
+def engine_laws(models: Sequence[Model], mixing: str, length_unit: float = 1.0,
+                core: float = 0.0) -> Tuple[List[List[List[List[float]]]], List[List[List[float]]]]:
+    """The site-pair tables of the pairs (0,1), (0,2), ..., (n-2,n-1) of `models` as flat
+    site-law entries (`vicatools.models.mixing.law_entries`; Lennard-Jones and charges as
+    PotK's kinds, Mie, exp-6 and tables as their own), distances in units of
+    `length_unit` Å, and the (r, u) tables they name, as points, indices into one list."""
+    n = len(models)
+    tables: List[List[List[List[float]]]] = []
+    curves: List[Tuple[List[float], List[float]]] = []
+    for i in range(n):
+        for j in range(i + 1, n):
+            rows, own = law_entries(models[i], models[j], mixing, length_unit, core)
+            for row in rows:
+                for k, e in enumerate(row):
+                    if int(e[0]) == 6:
+                        curve = own[int(e[1])]
+                        if curve not in curves:
+                            curves.append(curve)
+                        row[k] = [6.0, float(curves.index(curve))]
+            # PotK's kinds as (tag, p0, p1, p2), the form every binding of the walk reads
+            tables.append([[[float(x) for x in e] + [0.0] * (4 - len(e) if e[0] <= 3 else 0) for e in row]
+                           for row in rows])
+    return tables, [[[r, u] for r, u in zip(*c)] for c in curves]
+
+
 class Walk(Method):
     name: ClassVar[str] = "walk"
     engine: ClassVar[str] = "bn"
@@ -53,6 +86,7 @@ class Walk(Method):
     # is that of fixed-seed runs at this revision (tests/test_tools_revisions.py).
     revision: ClassVar[int] = 1
     fingerprint: ClassVar[str] = "99aff8d09a2fe70f"
+    laws: ClassVar[FrozenSet[str]] = frozenset(LAWS)
 
     def run(self, task: RunTask) -> List[float]:
         from .. import _engine
@@ -61,8 +95,9 @@ class Walk(Method):
         a = task.length_unit
         n = len(m)
         molecules = [positions_in(m[i], a) for i in range(n)]
-        tables = [engine_table(pair_table(m[i], m[j], task.mixing, a, task.core))
-                  for i in range(n) for j in range(i + 1, n)]
+        tables, curves = engine_laws(m, task.mixing, a, task.core)
+        # the (r, u) tables that entries name, an argument only when there are any
+        more = [curves] if curves else []
         out = _engine.bn_run(
             molecules,
             tables,
@@ -75,6 +110,7 @@ class Walk(Method):
             REFERENCE_WEIGHT,
             0.0,
             reference_padding(m) / a,
+            *more,
         )
         factor = a ** (3 * (n - 1))
         scale = math.sqrt(0.5) if n == 3 else 1.0

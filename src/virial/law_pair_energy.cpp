@@ -1,0 +1,104 @@
+#include "virial/law_pair_energy.h"
+
+#include <cmath>
+#include <limits>
+
+namespace vica {
+
+bool potk_form(const SiteLaw& law, PotK& out) {
+  if (law.is_potk()) {
+    out = law.potk;
+    return true;
+  }
+  if (law.kind == 4 && law.la == 6.0 && law.lr == 12.0) {
+    out = law.c1 == 0.0 ? PotK::r6r12(law.ca, law.cr) : PotK::r1r6r12(law.c1, law.ca, law.cr);
+    return true;
+  }
+  return false;
+}
+
+LawPairEnergy::LawPairEnergy(const SitePairTable& table, std::size_t n_first, std::size_t n_second)
+    : kernel_(std::make_unique<WalkPairEnergy>(table, n_first, n_second)), n_first_(n_first), n_second_(n_second) {
+  never_interacts_ = kernel_->never_interacts();
+}
+
+namespace {
+
+// The top of the barrier inside which an exp-6 law with c6 < 0 collapses: the
+// first maximum of u met going inwards once u is positive (the rule of the
+// one-site B3 quadrature, b3_quadrature.cpp); 0 when there is none.
+double collapse_barrier(const SiteLaw& law) {
+  if (law.kind != 5 || law.bounded_below()) return 0.0;
+  double prev_r = 1e6, prev_u = law.energy(prev_r);
+  for (double r = 1e6 / 1.01; r > 1e-4; r /= 1.01) {
+    const double u = law.energy(r);
+    if (prev_u > 0.0 && u < prev_u) {
+      double a = r, b = prev_r * 1.01;
+      for (int i = 0; i < 100; ++i) {
+        const double m1 = a + (b - a) * 0.381966011250105, m2 = a + (b - a) * 0.618033988749895;
+        if (law.energy(m1) < law.energy(m2)) {
+          a = m1;
+        } else {
+          b = m2;
+        }
+      }
+      return 0.5 * (a + b);
+    }
+    prev_r = r;
+    prev_u = u;
+  }
+  return 0.0;
+}
+
+}  // namespace
+
+LawPairEnergy::LawPairEnergy(const SiteLawTable& laws, std::size_t n_first, std::size_t n_second)
+    : n_first_(n_first), n_second_(n_second) {
+  SitePairTable table(n_first);
+  bool all_potk = true;
+  for (std::size_t i = 0; i < n_first && all_potk; ++i) {
+    table[i].resize(n_second);
+    for (std::size_t j = 0; j < n_second && all_potk; ++j) all_potk = potk_form(laws[i][j], table[i][j]);
+  }
+  if (all_potk) {
+    kernel_ = std::make_unique<WalkPairEnergy>(table, n_first, n_second);
+    never_interacts_ = kernel_->never_interacts();
+    return;
+  }
+  laws_.reserve(n_first * n_second);
+  cores_.reserve(n_first * n_second);
+  for (std::size_t i = 0; i < n_first; ++i) {
+    for (std::size_t j = 0; j < n_second; ++j) {
+      laws_.push_back(laws[i][j]);
+      cores_.push_back(collapse_barrier(laws[i][j]));
+      if (laws[i][j].kind != 0) never_interacts_ = false;
+    }
+  }
+}
+
+double LawPairEnergy::scalar_energy(const SiteArray& first, const SiteArray& second, Site o) const {
+  double total = -0.0;
+  const double* ax = first.x();
+  const double* ay = first.y();
+  const double* az = first.z();
+  const double* bx = second.x();
+  const double* by = second.y();
+  const double* bz = second.z();
+  const SiteLaw* law = laws_.data();
+  const double* core = cores_.data();
+  for (std::size_t i = 0; i < n_first_; ++i) {
+    double row = -0.0;
+    for (std::size_t j = 0; j < n_second_; ++j, ++law, ++core) {
+      const double dx = ax[i] - (bx[j] + o.x);
+      const double dy = ay[i] - (by[j] + o.y);
+      const double dz = az[i] - (bz[j] + o.z);
+      double r = std::sqrt((dx * dx + dy * dy) + dz * dz);
+      if (!(r > MIN_SITE_DISTANCE)) r = MIN_SITE_DISTANCE;
+      row = row + (r < *core ? std::numeric_limits<double>::infinity() : law->energy(r));
+    }
+    total = total + row;
+  }
+  return total;
+}
+
+}  // namespace vica
