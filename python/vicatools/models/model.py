@@ -21,9 +21,11 @@ Model files are JSON or TOML (chosen by the suffix ``.json`` / ``.toml``)::
     epsilon = 27.0
     sigma = 2.80
     charge = 0.70
+    mass = 12.011            # optional, in u (default: from the name, see vicatools.models.masses)
 
-Every site needs all five fields; unknown fields are refused so that a typo
-does not pass silently.  Models are saved in K and Å.
+Every site needs the five fields name, position, epsilon, sigma, charge; unknown
+fields are refused so that a typo does not pass silently.  Models are saved in K
+and Å (with every site's mass in u, when it has one).
 """
 from __future__ import annotations
 
@@ -35,6 +37,7 @@ from dataclasses import dataclass
 from typing import Any, Mapping, Optional, Sequence, Tuple, Union
 
 from . import units
+from .masses import Inertia, default_mass, inertia
 
 PathLike = Union[str, "pathlib.Path"]
 
@@ -53,6 +56,9 @@ class Site:
         epsilon: Lennard-Jones well depth epsilon/k_B in K (0: no core).
         sigma: Lennard-Jones diameter in Å (0: no core).
         charge: point charge in elementary charges e.
+        mass: mass in u; left out (None), it follows from the name (an element,
+            a united-atom group, 0 for a virtual site: `vicatools.models.masses`)
+            and stays None when the name says nothing.
     """
 
     name: str
@@ -60,6 +66,7 @@ class Site:
     epsilon: float = 0.0
     sigma: float = 0.0
     charge: float = 0.0
+    mass: Optional[float] = None
 
     def __post_init__(self) -> None:
         pos = tuple(float(x) for x in self.position)
@@ -73,6 +80,13 @@ class Site:
             if attr != "charge" and value < 0.0:
                 raise ValueError(f"site {self.name!r}: {attr} must not be negative, got {value!r}")
             object.__setattr__(self, attr, value)
+        if self.mass is None:
+            object.__setattr__(self, "mass", default_mass(self.name))
+        else:
+            mass = float(self.mass)
+            if not (math.isfinite(mass) and mass >= 0.0):
+                raise ValueError(f"site {self.name!r}: mass must be a finite number of at least 0 u, got {self.mass!r}")
+            object.__setattr__(self, "mass", mass)
 
     @property
     def has_core(self) -> bool:
@@ -122,8 +136,14 @@ class Model:
         c = [math.fsum(s.position[k] for s in self.sites) / n for k in range(3)]
         return [[s.position[k] - c[k] for k in range(3)] for s in self.sites]
 
+    def inertia(self) -> Inertia:
+        """Total mass (u), centre of mass (Å) and principal moments (u·Å²) and axes
+        (`vicatools.models.masses.Inertia`); raises `MassError` when a site has no mass."""
+        return inertia(self)
+
 
 _SITE_FIELDS = ("name", "position", "epsilon", "sigma", "charge")
+_OPTIONAL_SITE_FIELDS = ("mass",)
 _MODEL_FIELDS = ("name", "source", "u_min", "u_min_reason", "units", "sites")
 
 
@@ -191,8 +211,9 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
         if not isinstance(raw, Mapping):
             raise ModelFileError(f"field {where!r} must be a table with fields {', '.join(_SITE_FIELDS)}")
         for key in raw:
-            if key not in _SITE_FIELDS:
-                raise ModelFileError(f"unknown field '{where}.{key}' (fields: {', '.join(_SITE_FIELDS)})")
+            if key not in _SITE_FIELDS + _OPTIONAL_SITE_FIELDS:
+                fields = ", ".join(_SITE_FIELDS + _OPTIONAL_SITE_FIELDS)
+                raise ModelFileError(f"unknown field '{where}.{key}' (fields: {fields})")
         for key in _SITE_FIELDS:
             if key not in raw:
                 raise ModelFileError(f"field '{where}.{key}' is missing")
@@ -202,7 +223,8 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
         position = tuple(_number(x, f"{where}.position") * l_factor for x in pos)
         epsilon = _number(raw["epsilon"], f"{where}.epsilon") * e_factor
         sigma = _number(raw["sigma"], f"{where}.sigma") * l_factor
-        for key, value in (("epsilon", epsilon), ("sigma", sigma)):
+        mass = _number(raw["mass"], f"{where}.mass") if "mass" in raw else None
+        for key, value in (("epsilon", epsilon), ("sigma", sigma), ("mass", mass or 0.0)):
             if value < 0.0:
                 raise ModelFileError(f"field '{where}.{key}' must not be negative, got {raw[key]!r}")
         sites.append(
@@ -212,6 +234,7 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
                 epsilon=epsilon,
                 sigma=sigma,
                 charge=_number(raw["charge"], f"{where}.charge"),
+                mass=mass,
             )
         )
     return Model(name=name, sites=tuple(sites), source=source, u_min=u_min, u_min_reason=reason)
@@ -226,6 +249,7 @@ def model_to_dict(model: Model) -> dict[str, Any]:
     out["units"] = {"energy": "K", "length": "angstrom"}
     out["sites"] = [
         {"name": s.name, "position": list(s.position), "epsilon": s.epsilon, "sigma": s.sigma, "charge": s.charge}
+        | ({} if s.mass is None else {"mass": s.mass})
         for s in model.sites
     ]
     return out
@@ -287,5 +311,5 @@ def save_model(model: Model, path: PathLike) -> None:
             lines.append(f"{key} = {_toml_value(data[key])}")
     lines += ["", "[units]", 'energy = "K"', 'length = "angstrom"']
     for site in data["sites"]:
-        lines += ["", "[[sites]]"] + [f"{k} = {_toml_value(site[k])}" for k in _SITE_FIELDS]
+        lines += ["", "[[sites]]"] + [f"{k} = {_toml_value(site[k])}" for k in _SITE_FIELDS + _OPTIONAL_SITE_FIELDS if k in site]
     p.write_text("\n".join(lines) + "\n", encoding="utf-8")
