@@ -1,5 +1,5 @@
 """A PNG of a scan: the coefficient against temperature with error bars, the smooth
-curve through the points (`vicatools.curve`) and, if given, reference values.
+curve through the points (`vicatools.results.curve`) and, if given, reference values.
 
 Needs matplotlib (``pip install ".[plot]"`` from the source tree), imported only when a plot is made.
 """
