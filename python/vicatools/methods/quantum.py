@@ -106,8 +106,8 @@ def _series_polynomials(order_max: int) -> List[List[float]]:
 def _level(level: int) -> Tuple[int, int, int, int]:
     """(n_cos, n_periodic, radial panels, tail nodes) of refinement `level`."""
     g = 1.5**level
-    n_cos = int(round(6 * g))
-    n_per = 2 * int(round(4 * g))
+    n_cos = int(round(6 * g))  # the polar angles need refining most (water: measured)
+    n_per = 2 * int(round(4 * 1.25**level))
     return n_cos, n_per, int(round(8 * g)), int(round(10 * g))
 
 
@@ -143,12 +143,15 @@ def _integrate_level(
     u_min: float,
     order_max: int,
     level: int,
+    r_lo: float,
     r_far: float,
-) -> Tuple[Any, Any, int]:
-    """Entries (n_T, order_max + 1) and the (translational, rotational) parts (n_T, 2)."""
+) -> Tuple[Any, Any, int, float]:
+    """Entries (n_T, order_max + 1), the (translational, rotational) parts (n_T, 2), the
+    evaluations and the smallest r (Å) at which some node counted."""
     n_cos, n_per, n_panels, n_tail = _level(level)
     rot1, rot2, w_or = rule.orientation_nodes(b1, b2, n_cos, n_per)
-    r, w_r = rule.radial_nodes(r_far, n_panels, 8, n_tail)
+    r, w_r = rule.radial_nodes(r_lo, r_far, n_panels, 8, n_tail)
+    first_live = math.inf
     x1 = np.einsum("nij,aj->ani", rot1, b1.body)
     y2 = np.einsum("nij,aj->ani", rot2, b2.body)
     poly = _series_polynomials(order_max)
@@ -165,6 +168,9 @@ def _integrate_level(
             for it, beta in enumerate(betas):
                 e = np.where(keep, np.exp(-beta * u), 0.0)
                 live = e > 0.0
+                rows = np.flatnonzero(live.any(axis=1))
+                if rows.size:
+                    first_live = min(first_live, float(rr[rows[0]]))
                 wt = np.where(live, e * trans, 0.0)
                 wrot = np.where(live, e * rot, 0.0)
                 y = np.where(live, beta * u, 0.0)
@@ -179,7 +185,7 @@ def _integrate_level(
                 for k, c in enumerate(poly):
                     entries[it, k] += sum(ck * sums[m] for m, ck in enumerate(c))
     scale = math.pi * HBAR_SQUARED / 12.0 * betas**3
-    return entries * scale[:, None], parts * scale[:, None], len(w_or) * len(r)
+    return entries * scale[:, None], parts * scale[:, None], len(w_or) * len(r), first_live
 
 
 def first_order_b2(
@@ -211,10 +217,11 @@ def first_order_b2(
     laws = rule.pair_laws(first, second, mixing, core)
     betas = 1.0 / np.array(temps, dtype=float)
     r_far = 2.0 * _length_scale(first, second, laws)
-    previous, _, _ = _integrate_level(b1, b2, laws, betas, u_min, order_max, 0, r_far)
+    previous, _, _, first_live = _integrate_level(b1, b2, laws, betas, u_min, order_max, 0, 0.0, r_far)
+    r_lo = 0.7 * first_live if first_live < r_far else 0.0
     level, message = 1, ""
     while True:
-        entries, parts, nodes = _integrate_level(b1, b2, laws, betas, u_min, order_max, level, r_far)
+        entries, parts, nodes, _ = _integrate_level(b1, b2, laws, betas, u_min, order_max, level, r_lo, r_far)
         errors = np.abs(entries - previous)
         ok = bool(np.all(errors[:, 0] <= rtol * np.abs(entries[:, 0]) + atol)) and bool(np.all(np.isfinite(entries)))
         if ok:

@@ -12,9 +12,13 @@ single point, molecule 2 does).  Rules:
 * alpha, gamma: the trapezoid rule over one period, which converges
   geometrically for smooth periodic integrands; gamma runs over 2 pi / k when a
   k-fold axis (k = 2: the C2 axis of water) is chosen as the body z axis; for
-  two linear molecules alpha of molecule 2 runs over [0, pi] only (the mirror
-  image through the xz plane has the same energy, forces and torques);
-* r: Gauss-Legendre panels on [0, r_far] and, beyond, Gauss-Legendre in x = 1/r
+  two molecules that each have a mirror plane through their body z axis
+  (linear molecules, water) alpha of molecule 2 runs over [0, pi] only: the
+  mirror image of the pair through the xz plane, the same pair turned by
+  (alpha, gamma) -> (-alpha, -gamma), has the same energy and squared forces
+  and torques;
+* r: Gauss-Legendre panels on [r_lo, r_far] (r_lo = 0 at the coarsest level,
+  then 0.7 times the smallest r at which it found a configuration that counts) and, beyond, Gauss-Legendre in x = 1/r
   on [0, 1/r_far] (r^2 dr = x^-4 dx), which reaches r = infinity with no cutoff.
 
 The kernel returns, at every node, the pair energy U (K), the squared total
@@ -46,7 +50,9 @@ class RigidBody:
     moment 0), "linear" or "nonlinear"; body: site positions (n, 3) in Å;
     inverse_moments: 1/I for each body axis in 1/(u·Å²) (0 where I = 0);
     gamma_fold: k of the k-fold axis taken as body z (1: none);
-    centrosymmetric: a linear molecule that inversion maps onto itself."""
+    centrosymmetric: a linear molecule that inversion maps onto itself;
+    mirror: a mirror plane holds the body z axis (body xz or yz plane): the
+    molecule's mirror image is itself turned about z."""
 
     kind: str
     mass: float
@@ -54,6 +60,7 @@ class RigidBody:
     inverse_moments: Tuple[float, float, float]
     gamma_fold: int
     centrosymmetric: bool
+    mirror: bool = False
 
 
 def _site_key(model: Model, i: int) -> Tuple[float, ...]:
@@ -79,7 +86,7 @@ def rigid_body(model: Model) -> RigidBody:
     moments = info.moments
     spread = float(np.max(np.linalg.norm(x, axis=1))) if len(x) else 0.0
     if moments[2] == 0.0 and spread <= _SYMMETRY_TOL:
-        return RigidBody("point", info.mass, body * 0.0, (0.0, 0.0, 0.0), 1, False)
+        return RigidBody("point", info.mass, body * 0.0, (0.0, 0.0, 0.0), 1, False, True)
     if info.linear:
         off = np.linalg.norm(body[:, 1:], axis=1)
         if float(np.max(off)) > _SYMMETRY_TOL:
@@ -92,7 +99,7 @@ def rigid_body(model: Model) -> RigidBody:
         on_axis[:, 2] = body[:, 0]
         inv = 1.0 / moments[1]
         centro = _maps_onto_itself(model, -on_axis, on_axis)
-        return RigidBody("linear", info.mass, on_axis, (inv, inv, 0.0), 1, centro)
+        return RigidBody("linear", info.mass, on_axis, (inv, inv, 0.0), 1, centro, True)
     inv_m = [1.0 / m for m in moments]
     # body z: a principal axis about which a half turn maps the molecule onto itself
     for k in (2, 0, 1):
@@ -102,8 +109,13 @@ def rigid_body(model: Model) -> RigidBody:
             frame[:, 0] = -frame[:, 0]
         half_turn = frame * np.array([-1.0, -1.0, 1.0])
         if _maps_onto_itself(model, half_turn, frame):
-            return RigidBody("nonlinear", info.mass, frame, tuple(inv_m[a] for a in order), 2, False)  # type: ignore[arg-type]
-    return RigidBody("nonlinear", info.mass, body, (inv_m[0], inv_m[1], inv_m[2]), 1, False)
+            inv3 = (inv_m[order[0]], inv_m[order[1]], inv_m[order[2]])
+            return RigidBody("nonlinear", info.mass, frame, inv3, 2, False, _has_mirror(model, frame))
+    return RigidBody("nonlinear", info.mass, body, (inv_m[0], inv_m[1], inv_m[2]), 1, False, _has_mirror(model, body))
+
+
+def _has_mirror(model: Model, frame: Any) -> bool:
+    return any(_maps_onto_itself(model, frame * np.array(s), frame) for s in ((1.0, -1.0, 1.0), (-1.0, 1.0, 1.0)))
 
 
 def _gauss(n: int, a: float, b: float) -> Tuple[Any, Any]:
@@ -157,7 +169,7 @@ def _axis_nodes(body: RigidBody, n_cos: int, n_per: int, free_alpha: bool, mirro
 def orientation_nodes(b1: RigidBody, b2: RigidBody, n_cos: int, n_per: int) -> Tuple[Any, Any, Any]:
     """Rotations of molecule 1 and 2 (each (n, 3, 3)) and weights (summing to 1)."""
     fixed_first = b1.kind != "point"
-    mirror = b1.kind in ("point", "linear") and b2.kind == "linear"
+    mirror = b1.mirror and b2.mirror and b2.kind != "point"
     per1 = _axis_nodes(b1, n_cos, n_per, False, False)
     per2 = _axis_nodes(b2, n_cos, n_per, fixed_first, mirror and fixed_first)
     grids = np.meshgrid(*(p[0] for p in per1 + per2), indexing="ij")
@@ -170,10 +182,10 @@ def orientation_nodes(b1: RigidBody, b2: RigidBody, n_cos: int, n_per: int) -> T
     return _rotations(g[0], g[1], g[2]), _rotations(g[3], g[4], g[5]), weights.ravel()
 
 
-def radial_nodes(r_far: float, n_panels: int, n_per_panel: int, n_tail: int) -> Tuple[Any, Any]:
-    """Nodes r (Å) and weights of int_0^inf r^2 h(r) dr (the factor r^2 included)."""
+def radial_nodes(r_lo: float, r_far: float, n_panels: int, n_per_panel: int, n_tail: int) -> Tuple[Any, Any]:
+    """Nodes r (Å) and weights of int_{r_lo}^inf r^2 h(r) dr (the factor r^2 included)."""
     rs, ws = [], []
-    edges = np.linspace(0.0, r_far, n_panels + 1)
+    edges = np.linspace(r_lo, r_far, n_panels + 1)
     for a, b in zip(edges[:-1], edges[1:]):
         x, w = _gauss(n_per_panel, float(a), float(b))
         rs.append(x)

@@ -136,6 +136,12 @@ class Model:
         c = [math.fsum(s.position[k] for s in self.sites) / n for k in range(3)]
         return [[s.position[k] - c[k] for k in range(3)] for s in self.sites]
 
+    @property
+    def masses(self) -> Optional[Tuple[float, ...]]:
+        """The mass of every site in u, or None when some site has none."""
+        found = [s.mass for s in self.sites]
+        return None if any(m is None for m in found) else tuple(float(m) for m in found if m is not None)
+
     def inertia(self) -> Inertia:
         """Total mass (u), centre of mass (Å) and principal moments (u·Å²) and axes
         (`vicatools.models.masses.Inertia`); raises `MassError` when a site has no mass."""
