@@ -255,3 +255,49 @@ def first_order_b2(
             )
         )
     return out
+
+
+def correction_terms(
+    first: Model,
+    second: Model,
+    temperatures: Sequence[float],
+    *,
+    mixing: str,
+    u_min: float,
+    core: float,
+    order_max: int,
+    rtol: float = DEFAULT_RTOL,
+    atol: float = 0.0,
+) -> Tuple[str, List[QuantumTerm]]:
+    """(what computed it, one `QuantumTerm` per temperature): the B2 integrator of
+    `vicatools.methods.cubature` when it is there and computes the correction (same
+    nodes, forces and torques as its B2), else `first_order_b2`."""
+    integrate = _integrator_with_correction()
+    if integrate is None:
+        terms = first_order_b2(first, second, temperatures, mixing=mixing, u_min=u_min, core=core,
+                               order_max=order_max, rtol=rtol, atol=atol)
+        return "product rule (vicatools.methods.quantum)", terms
+    records = integrate(first, second, temperatures=list(temperatures), mixing=mixing, u_min=u_min,
+                        core=core if core > 0.0 else None, order_max=order_max, quantum=True)
+    out = []
+    for rec in records:
+        trans, rot = tuple(rec.translational), tuple(rec.rotational)
+        entries = tuple(a + b for a, b in zip(trans, rot))
+        out.append(QuantumTerm(rec.t_kelvin, entries, tuple(rec.quantum_errors), trans[0], rot[0], rec.converged,
+                               rec.message, rec.evaluations, rec.cpu_seconds))
+    return "B2 integrator (vicatools.methods.cubature)", out
+
+
+def _integrator_with_correction() -> Any:
+    """`integrate_b2` of the cubature method if it takes ``quantum``, else None."""
+    import importlib
+    import inspect
+
+    try:
+        module = importlib.import_module(f"{__package__}.cubature")
+    except ImportError:
+        return None
+    integrate = getattr(module, "integrate_b2", None)
+    if integrate is None or "quantum" not in inspect.signature(integrate).parameters:
+        return None
+    return integrate
