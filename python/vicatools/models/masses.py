@@ -24,10 +24,9 @@ from __future__ import annotations
 import math
 import re
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Dict, Optional, Sequence, Tuple
+from typing import Any, Dict, Optional, Sequence, Tuple
 
-if TYPE_CHECKING:  # pragma: no cover
-    from .model import Model
+Model = Any  # a `vicatools.models.model.Model` (not imported: model.py imports this module)
 
 HBAR_SQUARED = (6.62607015e-34 / (2.0 * math.pi)) ** 2 / (1.380649e-23 * 1.66053906660e-27 * 1e-20)
 """ħ² / k_B in K·u·Å² (about 48.508): ħ² β F² / m is dimensionless with β in 1/K, F in K/Å
@@ -102,7 +101,7 @@ class Inertia:
     linear: bool
 
 
-def site_masses(model: "Model") -> Tuple[float, ...]:
+def site_masses(model: Model) -> Tuple[float, ...]:
     """The mass of every site in u; raises `MassError` naming the sites without one."""
     missing = [f"{i} ({s.name!r})" for i, s in enumerate(model.sites) if s.mass is None]
     if missing:
@@ -116,11 +115,11 @@ def site_masses(model: "Model") -> Tuple[float, ...]:
     return masses
 
 
-def _positions(model: "Model") -> Sequence[Tuple[float, float, float]]:
+def _positions(model: Model) -> Sequence[Tuple[float, float, float]]:
     return [s.position for s in model.sites]
 
 
-def inertia(model: "Model") -> Inertia:
+def inertia(model: Model) -> Inertia:
     """Total mass, centre of mass and principal moments and axes of `model`.
 
     Raises `MassError` when a site has no mass or all masses are 0."""
