@@ -197,7 +197,15 @@ def radial_nodes(r_lo: float, r_far: float, n_panels: int, n_per_panel: int, n_t
 
 
 def pair_laws(first: Model, second: Model, mixing: str, core: float) -> List[Tuple[int, int, float, float, float]]:
-    """(a, b, c1, c6, c12) for every site pair with a non-zero law."""
+    """(a, b, c1, c6, c12) for every site pair with a non-zero law; ValueError for a
+    site law other than Lennard-Jones (with Coulomb)."""
+    for s in first.sites + second.sites:
+        law = getattr(s, "law", "lj")
+        if law != "lj":
+            raise ValueError(
+                f"site {s.name!r} has the law {law!r}: the product rule of the quantum correction takes "
+                "Lennard-Jones and Coulomb sites only"
+            )
     out = []
     for a, sa in enumerate(first.sites):
         for b, sb in enumerate(second.sites):
