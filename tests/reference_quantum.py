@@ -253,3 +253,13 @@ def rigid_first_order(mol1, mol2, t_kelvin, linear1, linear2, n_cos, n_angle, ra
             classical += w_r[s : s + chunk] @ (np.expm1(-beta * U) @ w_or)
     factor = 4 * math.pi * HBAR_SQUARED / 48
     return factor * beta**3 * torque, factor * beta**2 * lapl, -2 * math.pi * classical
+
+
+def lj_feynman_hibbs_b2(t_kelvin, eps, sigma, mass):
+    """B2 in A^3 of Lennard-Jones atoms with the quadratic Feynman-Hibbs potential
+    u + (beta hbar^2 / 24 mu) (u'' + 2 u'/r), mu = m/2, by scipy quadrature."""
+    u, du, d2u = _lj(eps, sigma)
+    beta = 1.0 / t_kelvin
+    c = beta * HBAR_SQUARED / (24 * mass / 2)
+    f = lambda r: math.expm1(-beta * (u(r) + c * (d2u(r) + 2 * du(r) / r))) * r * r  # noqa: E731
+    return -2 * math.pi * (_quad(f, sigma) + integrate.quad(f, 0.0, 0.3 * sigma)[0])

@@ -146,3 +146,18 @@ def test_nonlinear_molecule_rotational_term_two_ways_and_the_rule():
                                   for n, p, (e, s, q), m in zip("SOO", pos, laws, masses)))
     (term,) = first_order_b2(model, temperatures=[1000.0], rtol=1e-3)
     assert term.value == pytest.approx(laplacian, rel=5e-4)
+
+
+def test_feynman_hibbs_for_atoms_checks_the_first_order_term():
+    from vicatools.methods.quantum import feynman_hibbs_b2
+
+    neon = vt.Model("lj-neon", (vt.Site("Ne", (0.0, 0.0, 0.0), 35.6, 2.749, 0.0),))  # mass 20.180 from the name
+    temps = [20.0, 40.0, 80.0, 160.0, 320.0]
+    gaps = []
+    for t, (classical, fh, err) in zip(temps, feynman_hibbs_b2(neon, temps)):
+        assert fh == pytest.approx(ref.lj_feynman_hibbs_b2(t, 35.6, 2.749, 20.180), rel=1e-8)
+        assert err < 1e-8 * abs(fh)
+        first = ref.lj_first_order(t, 35.6, 2.749, 20.180)
+        gaps.append(abs((fh - classical) / first - 1.0))
+    # the two agree to first order: their gap is of the next order in hbar^2 / T
+    assert gaps == sorted(gaps, reverse=True) and gaps[-1] < 0.02 and gaps[0] > 5 * gaps[-1]

@@ -301,3 +301,44 @@ def _integrator_with_correction() -> Any:
     if integrate is None or "quantum" not in inspect.signature(integrate).parameters:
         return None
     return integrate
+
+
+def feynman_hibbs_b2(first: Model, temperatures: Sequence[float], second: Optional[Model] = None,
+                     *, nodes: int = 400) -> List[Tuple[float, float, float]]:
+    """(classical B2, B2 with the quadratic Feynman–Hibbs potential, error estimate of the
+    latter), in Å³ per molecule, at each temperature (K), for one-site Lennard-Jones models:
+    u_FH(r) = u + (β ħ² / 24μ) (u'' + 2u'/r) with μ the reduced mass (R. P. Feynman,
+    A. R. Hibbs, Quantum Mechanics and Path Integrals, 1965).  Its first-order expansion
+    is the Wigner–Kirkwood correction; beyond, it is a check of that term at low T.
+    The error estimate compares `nodes` and `nodes` / 2 radial nodes."""
+    second = first if second is None else second
+    for m in (first, second):
+        if len(m.sites) != 1:
+            raise ValueError(f"model {m.name!r}: the Feynman-Hibbs potential here is for one-site models")
+    (a,), (b,) = first.sites, second.sites
+    ma, mb = a.mass, b.mass
+    if ma is None or mb is None or not (ma > 0.0 and mb > 0.0):
+        raise ValueError("the Feynman-Hibbs potential needs a mass above 0 u on both sites")
+    laws = rule.pair_laws(first, second, "lorentz-berthelot", 0.0)
+    if not laws or laws[0][2] != 0.0:
+        raise ValueError("the Feynman-Hibbs potential here is for neutral Lennard-Jones sites")
+    _, _, _, c6, c12 = laws[0]
+    mu = ma * mb / (ma + mb)
+    sigma = (c12 / -c6) ** (1.0 / 6.0) if c6 < 0.0 else 1.0
+
+    def b2(beta: float, n: int, fh: bool) -> float:
+        r, w = rule.radial_nodes(0.0, 3.0 * sigma, n // 8, 8, n // 4)
+        inv6 = r**-6
+        u = (c6 + c12 * inv6) * inv6
+        if fh:
+            lap = (30.0 * c6 + 132.0 * c12 * inv6) * inv6 / (r * r)  # u'' + 2u'/r
+            u = u + beta * HBAR_SQUARED / (24.0 * mu) * lap
+        with np.errstate(over="ignore"):
+            return float(-2.0 * math.pi * (w @ np.expm1(-beta * u)))
+
+    out = []
+    for t in temperatures:
+        beta = 1.0 / float(t)
+        fine = b2(beta, nodes, True)
+        out.append((b2(beta, nodes, False), fine, abs(fine - b2(beta, nodes // 2, True))))
+    return out
