@@ -31,6 +31,7 @@ from .models.model import Model, ModelFileError, Site, load_model, model_from_di
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
+from .results.quantum import QuantumWarning
 from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
 
 __all__ = [
@@ -51,6 +52,7 @@ __all__ = [
     "Model",
     "ModelFileError",
     "PaddingChoice",
+    "QuantumWarning",
     "ScanError",
     "ScanFailure",
     "Site",

@@ -367,9 +367,9 @@ class VirialScan:
             import pandas
         except ImportError:
             raise ImportError("to_dataframe needs pandas: pip install pandas (or vica's 'pandas' extra)") from None
-        from .rows import csv_columns, estimate_row
+        from .rows import QUANTUM_COLUMNS, csv_columns, estimate_row
 
-        cols = list(csv_columns(self.order))
+        cols = list(csv_columns(self.order)) + (list(QUANTUM_COLUMNS) if self.quantum != "none" else [])
         return pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)
 
 
