@@ -74,6 +74,7 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
         if e.quantum != "none":
+            item["notes"] = list(e.notes)
             item["quantum_entries"] = [_finite(x) for x in e.quantum_entries]
             item["quantum_errors"] = [_finite(x) for x in e.quantum_errors]
         row.pop("t_kelvin")
