@@ -24,11 +24,13 @@ def run_command(args: argparse.Namespace) -> int:
         raise _UsageError(f"--order must be from 2 to 8, got {order}")
     walk = args.command in ("b4", "b5", "bn")
     allowed = (1, 2) if order == 2 else (1, order)
-    if len(args.models) not in allowed:
-        raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {len(args.models)}")
+    read = _read_model_file(args)
+    count = len(args.models) + (read is not None)
+    if count not in allowed:
+        raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {count}")
     reference = None
     if getattr(args, "compare", None) is not None:
-        if len(set(args.models)) != 1:
+        if read is not None or len(set(args.models)) != 1:
             raise _UsageError("--compare needs one model (reference values are of pure gases)")
         reference = _reference(args.compare, args.models[0], order)
     if args.temperatures is None:
@@ -38,7 +40,7 @@ def run_command(args: argparse.Namespace) -> int:
     check_numbers(args, walk)
     core = parse_core(getattr(args, "core", "default"))
     check_paths(args)
-    models = _models(args.models)
+    models = _models(args.models) + ([read] if read is not None else [])
     extra = _walk_settings(args, models, order) if walk else _mayer_settings(args, models, order, core)
     scan, failure = _compute(args, models, order, walk, extra)
     if scan is not None:
@@ -69,6 +71,24 @@ def _models(names: List[str]) -> List[Any]:
     try:
         return [resolve_model(m) for m in names]
     except (UnknownModelError, ModelFileError) as exc:
+        raise _UsageError(str(exc)) from None
+    except OSError as exc:
+        raise _UsageError(f"cannot read model file: {exc}") from None
+
+
+def _read_model_file(args: argparse.Namespace) -> Any:
+    """The model of --model-file (with --coordinates, --molecule, --parameters), or None."""
+    from ..models.model import ModelFileError
+    from ..models.readers import load_model
+
+    if args.model_file is None:
+        if args.coordinates is not None or args.molecule is not None or args.parameters:
+            raise _UsageError("--coordinates, --molecule and --parameters go with --model-file")
+        return None
+    options = {"parameters": args.parameters} if args.parameters else {}
+    try:
+        return load_model(args.model_file, coordinates=args.coordinates, molecule=args.molecule, **options)
+    except ModelFileError as exc:
         raise _UsageError(str(exc)) from None
     except OSError as exc:
         raise _UsageError(f"cannot read model file: {exc}") from None

@@ -199,17 +199,17 @@ def radial_nodes(r_lo: float, r_far: float, n_panels: int, n_per_panel: int, n_t
 def pair_laws(first: Model, second: Model, mixing: str, core: float) -> List[Tuple[int, int, float, float, float]]:
     """(a, b, c1, c6, c12) for every site pair with a non-zero law; ValueError for a
     site law other than Lennard-Jones (with Coulomb)."""
-    for s in first.sites + second.sites:
-        law = getattr(s, "law", "lj")
-        if law != "lj":
+    for m in (first, second):
+        if m.laws != {"lj"}:
             raise ValueError(
-                f"site {s.name!r} has the law {law!r}: the product rule of the quantum correction takes "
-                "Lennard-Jones and Coulomb sites only"
+                f"model {m.name!r} uses the law(s) {', '.join(sorted(m.laws))}: the product rule of the quantum "
+                "correction takes Lennard-Jones and Coulomb sites only"
             )
+    pairs = first.pairs + tuple(p for p in second.pairs if not any(q.names(p.a, p.b) for q in first.pairs))
     out = []
     for a, sa in enumerate(first.sites):
         for b, sb in enumerate(second.sites):
-            c1, c6, c12 = pair_coefficients(sa, sb, mixing)
+            c1, c6, c12 = pair_coefficients(sa, sb, mixing, pairs)
             if core > 0.0 and c1 < 0.0 and c12 == 0.0:
                 c12 = core_c12(c1, core)
             if c1 != 0.0 or c6 != 0.0 or c12 != 0.0:

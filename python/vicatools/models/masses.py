@@ -9,10 +9,14 @@ A site that names no mass gets one from its name:
   ``CH3_1``): the sum of its atoms' standard atomic weights;
 * a charge-only or virtual site (``M``, ``MW``, ``COM``, ``X``, ``EP``, ``LP``,
   ``L``, ``D``, ``DUM``, ``VS``, with or without digits): mass 0;
+* a whole molecule as one site, by its formula (``N2`` 28.014, ``O2``,
+  ``CO2`` 44.009, ``H2O``, ``NH3``, ``SF6``, ...);
 * an element symbol, as written in force-field files: the whole name
-  (``Ar``, ``NE``, ``Cl``), else its leading element letters (``OW`` and ``O1``
-  are oxygen, ``HW2`` hydrogen, ``Cl3`` chlorine): the conventional standard
-  atomic weight (IUPAC, Pure Appl. Chem. 94, 573 (2022), abridged values);
+  (``Ar``, ``Cl``; in upper case only the noble gases and common ions ``NE``,
+  ``CL``, ``NA``, ...), else its leading element letters, digits being an index
+  (``OW`` and ``O1`` are oxygen, ``HW2`` hydrogen, ``Cl3`` chlorine, ``CA`` carbon):
+  the conventional standard atomic weight (IUPAC, Pure Appl. Chem. 94, 573
+  (2022), abridged values);
 * anything else: no mass (None).  Classical coefficients do not need one; the
   quantum corrections refuse such a model and ask for a ``mass`` in the model file.
 
@@ -45,6 +49,16 @@ GROUP_MASSES: Dict[str, float] = {
 }
 """United-atom groups: the sum of their atoms' weights in u."""
 
+MOLECULE_MASSES: Dict[str, float] = {
+    "H2": 2.016, "N2": 28.014, "O2": 31.998, "F2": 37.996, "Cl2": 70.90, "CO2": 44.009, "H2O": 18.015,
+    "NH3": 17.031, "SF6": 146.05,
+}
+"""Whole molecules as one site (a one-site N2 or CO2 model), by formula (also all upper case)."""
+
+_UPPER_ELEMENTS = ("HE", "NE", "AR", "KR", "XE", "CL", "BR", "NA", "MG")
+"""Two-letter element symbols that force-field files write in upper case (ions, noble
+gases); other upper-case pairs are an element and a label (CA: a carbon, not calcium)."""
+
 VIRTUAL_NAMES = ("M", "MW", "COM", "X", "EP", "LP", "L", "D", "DUM", "VS", "Q")
 """Names (before any digits) of massless sites: charge-only and virtual sites."""
 
@@ -59,6 +73,9 @@ def default_mass(name: str) -> Optional[float]:
     group = _GROUP.match(text)
     if group:
         return GROUP_MASSES[group.group(1)]
+    for formula, mass in MOLECULE_MASSES.items():
+        if text in (formula, formula.upper()):
+            return mass
     match = _SPLIT.match(text)
     letters = match.group(1) if match else ""
     if not letters:
@@ -66,7 +83,8 @@ def default_mass(name: str) -> Optional[float]:
     if letters.upper() in VIRTUAL_NAMES:
         return 0.0
     whole = letters[0].upper() + letters[1:].lower()
-    if whole in ELEMENT_MASSES:
+    if whole in ELEMENT_MASSES and (letters == whole or letters.upper() == letters and
+                                    (len(letters) == 1 or letters in _UPPER_ELEMENTS)):
         return ELEMENT_MASSES[whole]
     two = letters[:2]
     if len(two) == 2 and two[0].isupper() and two[1].islower() and two in ELEMENT_MASSES:
