@@ -161,3 +161,12 @@ def test_feynman_hibbs_for_atoms_checks_the_first_order_term():
         gaps.append(abs((fh - classical) / first - 1.0))
     # the two agree to first order: their gap is of the next order in hbar^2 / T
     assert gaps == sorted(gaps, reverse=True) and gaps[-1] < 0.02 and gaps[0] > 5 * gaps[-1]
+
+
+def test_readers_give_the_topology_masses(tmp_path):
+    pytest.importorskip("openmm")
+    from test_models_files import _gromacs
+
+    top, gro = _gromacs(tmp_path, vt.get_model("tip4p-2005"))
+    got = vt.load_model(top, coordinates=gro, molecule="SOL")
+    assert got.masses == pytest.approx((15.9994, 1.008, 1.008, 0.0), abs=1e-12)  # M: a virtual site, mass 0
