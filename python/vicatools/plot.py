@@ -89,5 +89,9 @@ def plot_scan(
     ax.set_title(f"{name} of {' + '.join(scan.models)}, {m[0].n_runs} runs per point, error bars {sigmas:g} s.e.")
     ax.legend()
     if path is not None:
-        (fig if fig is not None else ax.figure).savefig(path, dpi=120)
+        from .io import replaced
+
+        suffix = pathlib.Path(path).suffix.lower().lstrip(".") or "png"
+        with replaced(path, "wb") as f:  # whole or not at all
+            (fig if fig is not None else ax.figure).savefig(f, dpi=120, format=suffix)
     return ax
