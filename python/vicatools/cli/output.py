@@ -91,7 +91,7 @@ def _print_quantum_table(m: Any, name: str) -> None:
         )
     for e in m:
         for note in e.notes:
-            print(f"note: {note}")
+            print(f"note at {e.t_kelvin:g} K: {note}")
 
 
 def _print_quantum_comparison(scan: Any, reference: Any) -> None:
