@@ -10,6 +10,7 @@ import re
 import pathlib
 from typing import TYPE_CHECKING, Any, Optional, Union
 
+from .results.display import register_plotter
 from .results.estimate import VirialScan
 
 if TYPE_CHECKING:
@@ -95,3 +96,7 @@ def plot_scan(
         with replaced(path, "wb") as f:  # whole or not at all
             (fig if fig is not None else ax.figure).savefig(f, dpi=120, format=suffix)
     return ax
+
+
+# ``VirialScan.plot()`` draws this figure (the results layer holds only the hook).
+register_plotter(plot_scan)

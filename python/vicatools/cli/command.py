@@ -148,6 +148,7 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
              extra: Dict[str, Any]) -> Tuple[Optional[Any], Optional[Any]]:
     """The scan (or what of it could be made) and the failure, if runs failed."""
     from .. import api
+    from ..scan.pools import pool_for_one_worker
 
     client = None
     executor = None
@@ -170,11 +171,13 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
 
     warnings.simplefilter("ignore", QuantumWarning)  # the table prints the same as a note
     try:
-        if walk:
-            return api.bn(models[0] if len(models) == 1 else models, order, **common), None
-        if order == 2:
-            return api.b2(*models, quantum=getattr(args, "quantum", "none"), **common), None
-        return api.b3(*models, **common), None
+        # --workers 1 keeps a worker process, so that a signal stops the run at once
+        with pool_for_one_worker():
+            if walk:
+                return api.bn(models[0] if len(models) == 1 else models, order, **common), None
+            if order == 2:
+                return api.b2(*models, quantum=getattr(args, "quantum", "none"), **common), None
+            return api.b3(*models, **common), None
     except api.ScanError as exc:
         return exc.scan, exc
     except ValueError as exc:
