@@ -87,3 +87,15 @@ def test_command_line_says_first_order_and_compares_classical_and_corrected(tmp_
         {"name": "A", "position": [0, 0, 0], "epsilon": 100.0, "sigma": 3.4, "charge": 0.0}]}))
     bad = _cli("b2", str(model), "-t", "300", "--quantum", "first-order", "-q")
     assert bad.returncode == 2 and bad.stderr.count("\n") == 1 and "mass" in bad.stderr
+
+
+def test_near_the_boyle_temperature_a_small_correction_is_not_flagged():
+    from dataclasses import replace
+
+    from vicatools.results.quantum import corrected, validity_note
+
+    # B = -3, T dB/dT = 56 (N2 near 300 K): a correction of 0.3 is 10 % of |B| but small
+    base = vt.VirialEstimate.from_integral(2, 300.0, (-3.0, -56.0, 0.0), (0.01, 0.01, 0.01), "angstrom^3")
+    assert validity_note(corrected(base, (0.3, 0.0, 0.0), (1e-6,) * 3)) == ""
+    far = replace(base, t_dxdt=1.0)
+    assert "higher orders" in validity_note(corrected(far, (0.5, 0.0, 0.0), (1e-6,) * 3))

@@ -13,8 +13,8 @@ classical standard error and the correction's integration error in quadrature
 the correction is computed to a tenth of it).
 
 The first-order term is the start of a series in ħ²/(m k T σ²) and ħ²/(I k T): when
-it is more than `HIGHER_ORDERS_FRACTION` (10 %) of |B|, the next orders are not
-small either, and the estimate says so in its notes (and a `QuantumWarning` is
+it is more than `HIGHER_ORDERS_FRACTION` (10 %) of |B| (near the Boyle temperature,
+of a tenth of |T dB/dT|: `validity_note`), the next orders are not small either, and the estimate says so in its notes (and a `QuantumWarning` is
 issued): higher orders or path-integral methods are needed there.
 """
 from __future__ import annotations
@@ -114,9 +114,14 @@ def classical(estimate: VirialEstimate) -> VirialEstimate:
 
 
 def validity_note(estimate: VirialEstimate) -> str:
-    """A note when the correction exceeds `HIGHER_ORDERS_FRACTION` of |B|, else ""."""
+    """A note when the correction exceeds `HIGHER_ORDERS_FRACTION` of |B|, else "".
+
+    Near the Boyle temperature B passes through zero while its attractive and repulsive
+    parts, and the correction, stay finite: there |B| is replaced by a tenth of
+    |T dB/dT| (the change of B over a tenth of T) when that is larger."""
     c, b = estimate.quantum_correction, estimate.value
-    if estimate.quantum == "none" or not abs(c) > HIGHER_ORDERS_FRACTION * abs(b):
+    scale = max(abs(b), 0.1 * abs(estimate.t_dxdt)) if math.isfinite(estimate.t_dxdt) else abs(b)
+    if estimate.quantum == "none" or not abs(c) > HIGHER_ORDERS_FRACTION * scale:
         return ""
     share = abs(c) / abs(b) if b != 0.0 else math.inf
     return (
