@@ -170,3 +170,19 @@ def test_readers_give_the_topology_masses(tmp_path):
     top, gro = _gromacs(tmp_path, vt.get_model("tip4p-2005"))
     got = vt.load_model(top, coordinates=gro, molecule="SOL")
     assert got.masses == pytest.approx((15.9994, 1.008, 1.008, 0.0), abs=1e-12)  # M: a virtual site, mass 0
+
+
+def test_the_integrators_correction_agrees_with_the_product_rule():
+    from vicatools.methods.quantum import _integrator_with_correction, correction_terms
+
+    if _integrator_with_correction() is None:
+        pytest.skip("no B2 integrator with the quantum correction in this build")
+    n2 = vt.get_model("trappe-n2")
+    how, terms = correction_terms(n2, n2, [150.0, 300.0], mixing="lorentz-berthelot", u_min=-2000.0, core=0.0,
+                                  order_max=2)
+    assert "integrator" in how
+    rule = first_order_b2(n2, temperatures=[150.0, 300.0], u_min=-2000.0, rtol=1e-6)
+    for a, b in zip(terms, rule):
+        assert a.converged and b.converged
+        assert a.entries == pytest.approx(b.entries, rel=1e-6)
+        assert (a.translational, a.rotational) == pytest.approx((b.translational, b.rotational), rel=1e-6)
