@@ -33,6 +33,7 @@ from .models.readers import load_model
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
+from .results.quantum import QuantumWarning
 from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
 from . import plot as _plot  # noqa: F401 - gives VirialScan.plot() its figure
 
@@ -54,6 +55,7 @@ __all__ = [
     "Model",
     "ModelFileError",
     "PaddingChoice",
+    "QuantumWarning",
     "ScanError",
     "ScanFailure",
     "PairLaw",

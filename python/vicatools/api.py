@@ -24,6 +24,7 @@ from .models.model import Model
 from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
+from .results import quantum as quantum_results
 from .scan.pools import refuse_reimported_main
 from .scan.driver import ResultsArg, make_runs
 
@@ -121,6 +122,7 @@ def b2(
     reference_padding: PaddingLike = "auto",
     results: ResultsArg = None,
     method: str = "auto",
+    quantum: str = "none",
 ) -> VirialScan:
     """Second virial coefficient B of `model` (or the cross coefficient B12 of `model` and
     `model2`) at each of `temperatures`, with its temperature derivatives and error bars.
@@ -171,6 +173,12 @@ def b2(
         How (`vicatools.methods`): "auto" (default) takes the best registered method that can
         compute B for these models, "mayer" Mayer sampling through `vica.Bms`, "walk" the B_n
         engine; the result's ``method`` says which.
+    quantum : str
+        "none" (default: classical B) or "first-order": B with its first-order (Wigner–Kirkwood,
+        ħ²) quantum correction, translational and rotational, from the site masses
+        (`vicatools.results.quantum`).  The estimates then carry ``classical_value``,
+        ``quantum_correction`` (with their errors) and ``value`` their sum, and a
+        `QuantumWarning` is issued where the correction exceeds 10 % of |B|.
 
     Returns
     -------
@@ -197,8 +205,13 @@ def b2(
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
+    quantum_results.check_quantum(quantum)
     first = resolve_model(model)
     second = first if model2 is None else resolve_model(model2)
+    if quantum != "none":
+        from .models.masses import site_masses
+
+        site_masses(first), site_masses(second)  # MassError (a ValueError) before any run
     chosen = choose_method(method, "b2", 2, [first, second], len(ts))
     padding = choose_padding([first, second], reference_padding, mixing)
     choice = u_min if isinstance(u_min, UMinChoice) else choose_u_min([first, second], mixing, u_min)
@@ -207,10 +220,32 @@ def b2(
         core_used = checked_core([first, second], mixing, core, "B without an energy floor (u_min = -inf)")
     if choice.origin == "given":
         check_floors([first, second], mixing, choice.value)
-    return _scan(
-        2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, core_used, workers, executor,
-        progress, log_dir, results, chosen,
+    try:
+        scan = _scan(
+            2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, core_used, workers, executor,
+            progress, log_dir, results, chosen,
+        )
+    except ScanError as exc:
+        if quantum != "none" and exc.scan is not None:
+            exc.scan = _with_quantum(exc.scan, first, second)
+        raise
+    return _with_quantum(scan, first, second) if quantum != "none" else scan
+
+
+def _with_quantum(scan: VirialScan, first: Model, second: Model) -> VirialScan:
+    """`scan` with the first-order quantum correction at each of its temperatures, computed
+    to a tenth of the classical standard error (and 1e-4 of itself)."""
+    from .methods.quantum import correction_terms
+
+    errors = [e.value_stderr for e in scan.estimates if e.value_stderr > 0.0]
+    core = scan.core.distance if scan.core is not None and scan.core.applied else 0.0
+    how, terms = correction_terms(
+        first, second, scan.temperatures, mixing=scan.mixing,
+        u_min=scan.u_min.value if scan.u_min is not None else -math.inf, core=core, order_max=scan.order_max,
+        atol=0.1 * min(errors) if errors else 0.0,
     )
+    notes = [() if t.converged else (f"{t.message} ({how})",) for t in terms]
+    return quantum_results.apply(scan, [(t.entries, t.errors, n) for t, n in zip(terms, notes)])
 
 
 def b3(

@@ -20,6 +20,13 @@ finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
 "reason": ...}`` (`vicatools.models.cores`).  `read_json` gives the scan back from the
 runs' entries.
 
+With the first-order quantum correction (``quantum`` "first-order"), B is the corrected
+value, the CSV and each temperature of the JSON add the columns ``quantum``,
+``b_classical``, ``b_classical_stderr``, ``b_quantum_correction`` and
+``b_quantum_correction_stderr``, the JSON's runs hold the corrected entries, and
+``quantum_entries`` / ``quantum_errors`` the correction's entries (per molecule) with
+their error estimates.
+
 `read_store` reads a results store (`vicatools.scan.store`) back into a `VirialScan`.
 """
 from __future__ import annotations
@@ -37,7 +44,8 @@ from typing import IO, Any, Dict, Iterator, List, Optional, Tuple, Union
 from .models.cores import CoreChoice
 from .models.padding import PaddingChoice
 from .results.estimate import VirialEstimate, VirialScan
-from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, csv_columns, estimate_row
+from .results.quantum import corrected
+from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, QUANTUM_COLUMNS, csv_columns, estimate_row
 from .scan.store import RunRecord, trusted_records, warn_skipped
 from .models.floors import UMinChoice
 from .models.units import molar_unit, molecular_unit
@@ -91,11 +99,11 @@ def write_csv(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
     """Write the scan as CSV (see the module doc), whole or not at all (`replaced`)."""
     with replaced(path, "w", newline="", encoding="utf-8") as f:
         w = csv.writer(f)
-        columns = csv_columns(scan.order)
+        columns = csv_columns(scan.order) + (QUANTUM_COLUMNS if scan.quantum != "none" else ())
         w.writerow(columns)
         for e in scan:
             row = estimate_row(e)
-            w.writerow([row[c] if c == "runs" else repr(float(row[c])) for c in columns])
+            w.writerow([row[c] if c in ("runs", "quantum") else repr(float(row[c])) for c in columns])
 
 
 def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
@@ -110,8 +118,12 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         }
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
+        if e.quantum != "none":
+            item["notes"] = list(e.notes)
+            item["quantum_entries"] = [_finite(x) for x in e.quantum_entries]
+            item["quantum_errors"] = [_finite(x) for x in e.quantum_errors]
         row.pop("t_kelvin")
-        item.update({k: _finite(v) for k, v in row.items()})
+        item.update({k: v if isinstance(v, str) else _finite(v) for k, v in row.items()})
         temps.append(item)
     out: Dict[str, Any] = {
         "model": " + ".join(scan.models),
@@ -139,6 +151,8 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         },
         "temperatures": temps,
     }
+    if scan.quantum != "none":
+        out["quantum"] = scan.quantum
     if scan.results is not None:
         out["results"] = scan.results
     return out
@@ -161,11 +175,15 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
         order = int(coefficient[1])
         unit = molecular_unit(order)
         estimates = []
+        quantum = data.get("quantum", "none")
         for item in data["temperatures"]:
             runs = [[float(x) for x in r] for r in item["runs"]]
-            estimates.append(
-                VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
-            )
+            q = [float(x) for x in item["quantum_entries"]] if quantum != "none" else []
+            runs = [[x - y for x, y in zip(r, q)] for r in runs] if q else runs  # the classical runs
+            e = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
+            if q:
+                e = corrected(e, q, [float(x) for x in item["quantum_errors"]])
+            estimates.append(e)
         if not estimates:
             raise ValueError("no temperature in the file")
         u = data.get("u_min")

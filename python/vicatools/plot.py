@@ -32,6 +32,19 @@ def require_matplotlib() -> None:
     _matplotlib_figure()
 
 
+def _plot_series(ax: Any, m: VirialScan, label: str, marker: str, sigmas: float) -> None:
+    ts = m.temperatures
+    smooth = len(set(ts)) >= 2 and m.order_max >= 2
+    bars = ax.errorbar(ts, [e.value for e in m], yerr=[sigmas * e.value_stderr for e in m],
+                       fmt=marker if smooth else marker + "-", capsize=3, label=label)
+    if smooth:
+        curve = m.interpolant()
+        n = 200
+        grid = [1.0 / (1.0 / curve.t_min + (1.0 / curve.t_max - 1.0 / curve.t_min) * k / n) for k in range(n + 1)]
+        grid[-1] = curve.t_max
+        ax.plot(grid, [curve.evaluate(t)[0] for t in grid], "-", color=bars[0].get_color(), linewidth=1.2)
+
+
 def plot_scan(
     scan: VirialScan,
     path: Optional[Union[str, pathlib.Path]] = None,
@@ -42,29 +55,22 @@ def plot_scan(
     """Plot the molar coefficient of `scan` against T with error bars of `sigmas`
     standard errors and the scan's curve between them (when it has two or more
     temperatures and ``order_max`` >= 2), with `reference` values and their
-    uncertainties overlaid, on `ax` (a matplotlib Axes) or a new figure; save it to
+    uncertainties overlaid (a scan with the first-order quantum correction shows the
+    classical and the corrected values side by side), on `ax` (a matplotlib Axes) or a new figure; save it to
     `path` (PNG by its suffix) when given.  Returns the Axes."""
     fig = None
     if ax is None:
         fig = _matplotlib_figure()(figsize=(6.0, 4.0), layout="constrained")
         ax = fig.add_subplot()
     m = scan.molar()
-    ts = m.temperatures
-    smooth = len(set(ts)) >= 2 and scan.order_max >= 2
-    bars = ax.errorbar(
-        ts,
-        [e.value for e in m],
-        yerr=[sigmas * e.value_stderr for e in m],
-        fmt="o" if smooth else "o-",
-        capsize=3,
-        label=" + ".join(scan.models),
-    )
-    if smooth:
-        curve = m.interpolant()
-        n = 200
-        grid = [1.0 / (1.0 / curve.t_min + (1.0 / curve.t_max - 1.0 / curve.t_min) * k / n) for k in range(n + 1)]
-        grid[-1] = curve.t_max
-        ax.plot(grid, [curve.evaluate(t)[0] for t in grid], "-", color=bars[0].get_color(), linewidth=1.2)
+    series = [(m, " + ".join(scan.models), "o")]
+    if scan.quantum != "none":
+        from .results.quantum import classical_scan
+
+        series = [(classical_scan(m), f"{' + '.join(scan.models)}, classical", "^"),
+                  (m, f"{' + '.join(scan.models)}, first-order quantum corrected", "o")]
+    for part, label, marker in series:
+        _plot_series(ax, part, label, marker, sigmas)
     if reference is not None:
         ax.errorbar(
             reference.temperatures,

@@ -169,19 +169,26 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
         mixing=args.mixing, workers=args.workers, executor=executor, progress=not args.quiet,
         log_dir=args.log_dir, results=args.results, method=args.method, **extra,
     )
+    import warnings
+
+    from ..results.quantum import QuantumWarning
+
+    warnings.simplefilter("ignore", QuantumWarning)  # the table prints the same as a note
     try:
         # --workers 1 keeps a worker process, so that a signal stops the run at once
         with pool_for_one_worker():
             if walk:
                 return api.bn(models[0] if len(models) == 1 else models, order, **common), None
             if order == 2:
-                return api.b2(*models, **common), None
+                return api.b2(*models, quantum=getattr(args, "quantum", "none"), **common), None
             return api.b3(*models, **common), None
     except api.ScanError as exc:
         return exc.scan, exc
     except ValueError as exc:
         if "method" in str(exc):
             raise _UsageError(f"--method: {exc}") from None
+        if getattr(args, "quantum", "none") != "none" and ("mass" in str(exc) or "net charge" in str(exc)):
+            raise _UsageError(f"--quantum: {exc}") from None
         raise
     finally:
         if client is not None:

@@ -40,6 +40,9 @@ def _fmt(x: float, s: float) -> str:
 def print_table(scan: Any) -> None:
     m = scan.molar()
     name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
+    if scan.quantum != "none":
+        _print_quantum_table(m, name)
+        return
     integrated = any(e.error_kind == "integration" for e in scan)
     how = f"value +/- integration error estimate, {scan.method}" if integrated else "mean +/- standard error over runs"
     print(f"{name} of {' + '.join(scan.models)} in {m.unit} ({how})")
@@ -54,6 +57,9 @@ def print_table(scan: Any) -> None:
 def print_comparison(scan: Any, reference: Any) -> None:
     from ..results.experiment import compare
 
+    if scan.quantum != "none":
+        _print_quantum_comparison(scan, reference)
+        return
     rows = compare(scan, reference)
     unit = reference.unit
     name = reference.coefficient
@@ -70,3 +76,44 @@ def print_comparison(scan: Any, reference: Any) -> None:
             f"{r.t_kelvin:>9.6g}  {_fmt(r.model, model_unc)}  {_fmt(r.experiment, r.experiment_uncertainty)}  "
             f"{_fmt(r.deviation, r.uncertainty)}  {z:>7.2f}"
         )
+
+
+def _print_quantum_table(m: Any, name: str) -> None:
+    from ..results.quantum import LABEL
+
+    print(f"{name} of {' + '.join(m.models)} in {m.unit}, {LABEL}: classical + correction = {name} "
+          "(mean +/- standard error; the correction's error is its integration error)")
+    print(f"{'T/K':>9} {'runs':>5}  {name + ' classical':>24}  {'quantum correction':>24}  "
+          f"{name + ' (1st-order corrected)':>24}  {'T d' + name + '/dT':>24}  {'T^2 d2' + name + '/dT2':>24}")
+    for e in m:
+        print(
+            f"{e.t_kelvin:>9.6g} {e.n_runs:>5}  {_fmt(e.classical_value, e.classical_value_stderr)}  "
+            f"{_fmt(e.quantum_correction, e.quantum_correction_stderr)}  {_fmt(e.value, e.value_stderr)}  "
+            f"{_fmt(e.t_dxdt, e.t_dxdt_stderr)}  {_fmt(e.t2_d2xdt2, e.t2_d2xdt2_stderr)}"
+        )
+    for e in m:
+        for note in e.notes:
+            print(f"note at {e.t_kelvin:g} K: {note}")
+
+
+def _print_quantum_comparison(scan: Any, reference: Any) -> None:
+    from ..results.experiment import compare
+    from ..results.quantum import classical_scan
+
+    corrected = {r.t_kelvin: r for r in compare(scan, reference)}
+    rows = [(r, corrected[r.t_kelvin]) for r in compare(classical_scan(scan), reference) if r.t_kelvin in corrected]
+    name = reference.coefficient
+    print()
+    print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {reference.unit}: {reference.source}")
+    print("classical and first-order quantum corrected; dev/unc = (model - experiment) / combined uncertainty")
+    if not rows:
+        print("  no reference temperature inside the scan")
+        return
+    print(f"{'T/K':>9}  {'classical':>24}  {'dev/unc':>7}  {'1st-order corrected':>24}  {'dev/unc':>7}  "
+          f"{'experiment':>24}")
+    for c, q in rows:
+        cells = []
+        for r in (c, q):
+            z = r.deviation / r.uncertainty if r.uncertainty > 0 else math.nan
+            cells.append(f"{_fmt(r.model, math.hypot(r.model_stderr, r.model_interpolation_error))}  {z:>7.2f}")
+        print(f"{c.t_kelvin:>9.6g}  {cells[0]}  {cells[1]}  {_fmt(c.experiment, c.experiment_uncertainty)}")

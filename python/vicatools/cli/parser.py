@@ -103,6 +103,10 @@ def build_parser() -> _Parser:
         p.add_argument("--method", choices=("auto", *METHODS), default="auto",
                        help="how to compute it: 'auto' (default) takes the best method that can, "
                             "'mayer' Mayer sampling through vica (B, C), 'walk' the B_n engine")
+        if name == "b2":
+            p.add_argument("--quantum", choices=("none", "first-order"), default="none",
+                           help="'first-order' adds the first-order (Wigner-Kirkwood) quantum correction, "
+                                "translational and rotational, from the site masses (default none: classical)")
         p.add_argument("--mixing", choices=("lorentz-berthelot", "geometric"), default="lorentz-berthelot",
                        help="mixing rule for unlike sites (default lorentz-berthelot)")
         p.add_argument("--workers", type=_positive_int, default=None, metavar="W",

@@ -14,6 +14,7 @@
     name = "C"
     position = [0.0, 0.0, 0.0]
     charge = 0.70
+    mass = 12.011            # optional, in u (default: from the name, vicatools.models.masses)
     law = "lj"               # optional, "lj" by default
     epsilon = 27.0
     sigma = 2.80
@@ -56,7 +57,7 @@ _LAW_FIELDS: Dict[str, Tuple[str, ...]] = {
     "exp6": ("A", "B", "C6", "epsilon", "r_min", "alpha"),
     "table": ("r", "u"),
 }
-_SITE_FIELDS = ("name", "position", "charge", "law")
+_SITE_FIELDS = ("name", "position", "charge", "law", "mass")
 _PAIR_FIELDS = ("sites", "law")
 _MODEL_FIELDS = ("name", "source", "description", "u_min", "u_min_reason", "units", "sites", "pairs")
 
@@ -200,6 +201,7 @@ def model_from_dict(data: Mapping[str, Any]) -> Model:
                     _text(raw["name"], f"{where}.name"),
                     (position[0], position[1], position[2]),
                     charge=_number(raw["charge"], f"{where}.charge"),
+                    mass=_number(raw["mass"], f"{where}.mass") if "mass" in raw else None,
                     **law,
                 )
             )
@@ -254,7 +256,9 @@ def model_to_dict(model: Model) -> Dict[str, Any]:
         out["u_min_reason"] = model.u_min_reason
     out["units"] = {"energy": "K", "length": "angstrom"}
     out["sites"] = [
-        {"name": s.name, "position": list(s.position), "charge": s.charge, **_law_dict(s)} for s in model.sites
+        {"name": s.name, "position": list(s.position), "charge": s.charge, **_law_dict(s),
+         **({} if s.mass is None else {"mass": s.mass})}
+        for s in model.sites
     ]
     if model.pairs:
         out["pairs"] = [{"sites": [p.a, p.b], **_law_dict(p)} for p in model.pairs]

@@ -34,6 +34,8 @@ import pathlib
 from dataclasses import dataclass, field
 from typing import Any, FrozenSet, Mapping, Optional, Sequence, Tuple, Union
 
+from .masses import Inertia, default_mass, inertia
+
 PathLike = Union[str, "pathlib.Path"]
 
 LAWS = ("lj", "mie", "exp6", "table")
@@ -116,6 +118,9 @@ class Site:
         lambda_r, lambda_a: the Mie exponents (12 and 6: Lennard-Jones).
         exp6: (A in K, B in 1/Å, C6 in K·Å⁶) of the "exp6" law.
         table: (r in Å, u in K) of the "table" law.
+        mass: mass in u; left out (None), it follows from the name (an element,
+            a united-atom group, 0 for a virtual site: `vicatools.models.masses`)
+            and stays None when the name says nothing.
     """
 
     name: str
@@ -128,6 +133,7 @@ class Site:
     lambda_a: float = 6.0
     exp6: Tuple[float, float, float] = (0.0, 0.0, 0.0)
     table: Table = ((), ())
+    mass: Optional[float] = None
 
     def __post_init__(self) -> None:
         pos = tuple(float(x) for x in self.position)
@@ -140,6 +146,8 @@ class Site:
             raise ValueError(
                 f"site {self.name!r}: a table is the whole pair energy, so a site with a table carries no charge"
             )
+        mass = default_mass(self.name) if self.mass is None else _finite(f"site {self.name!r}", "mass", self.mass)
+        object.__setattr__(self, "mass", mass)
 
     @property
     def has_core(self) -> bool:
@@ -247,6 +255,17 @@ class Model:
         whether it runs the model.  A model of bare charges only gives {"lj"}."""
         out = {s.law_name for s in self.sites if s.has_core} | {p.law_name for p in self.pairs if p.has_core}
         return frozenset(out or {"lj"})
+
+    @property
+    def masses(self) -> Optional[Tuple[float, ...]]:
+        """The mass of every site in u, or None when some site has none."""
+        found = [s.mass for s in self.sites]
+        return None if any(m is None for m in found) else tuple(float(m) for m in found if m is not None)
+
+    def inertia(self) -> Inertia:
+        """Total mass (u), centre of mass (Å) and principal moments (u·Å²) and axes
+        (`vicatools.models.masses.Inertia`); raises `MassError` when a site has no mass."""
+        return inertia(self)
 
     def centred(self) -> list[list[float]]:
         """Site positions in Å relative to the unweighted centroid of the sites."""

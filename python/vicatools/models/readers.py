@@ -356,7 +356,8 @@ def _models(path: pathlib.Path, fmt: str, topology: Any, system: Any, positions:
             c6, c12 = _lj_of_pair(nb, custom, i, i, where)
             eps, sigma = _eps_sigma(c6, c12, digits)
             xyz = tuple(_round(x * NM_TO_ANGSTROM) for x in pos[i])
-            sites.append(Site(atoms[i].name, (xyz[0], xyz[1], xyz[2]), eps, sigma, _round(q)))
+            mass = float(system.getParticleMass(i)._value)  # u; 0 for virtual sites (TIP4P's M)
+            sites.append(Site(atoms[i].name, (xyz[0], xyz[1], xyz[2]), eps, sigma, _round(q), mass=mass))
         pairs = _explicit_pairs(nb, custom, members, sites, digits, where)
         if _flexible(system, members):
             warnings.warn(

@@ -67,6 +67,11 @@ class VirialEstimate:
         converged: False when an integration could not meet its tolerance: its value
             is then no better than its error says, and may be worse.
         notes: what is worth knowing about how the runs ended (one line each).
+        quantum: "none" (classical), or "first-order": the values, derivatives, entries
+            and runs then include the first-order quantum correction (`vicatools.results.quantum`).
+        classical_value, classical_value_stderr: X without the correction.
+        quantum_correction, quantum_correction_stderr: the correction (0 for "none");
+            quantum_entries, quantum_errors: its entries and their error estimates.
     """
 
     order: int
@@ -86,6 +91,18 @@ class VirialEstimate:
     error_kind: str = "statistical"
     converged: bool = True
     notes: Tuple[str, ...] = ()
+    quantum: str = "none"
+    classical_value: float = math.nan
+    classical_value_stderr: float = math.nan
+    quantum_correction: float = 0.0
+    quantum_correction_stderr: float = 0.0
+    quantum_entries: Tuple[float, ...] = ()
+    quantum_errors: Tuple[float, ...] = ()
+
+    def __post_init__(self) -> None:
+        if self.quantum == "none" and math.isnan(self.classical_value):
+            object.__setattr__(self, "classical_value", self.value)
+            object.__setattr__(self, "classical_value_stderr", self.value_stderr)
 
     @classmethod
     def from_runs(
@@ -205,6 +222,12 @@ class VirialEstimate:
             entries_mean=tuple(x * f for x in self.entries_mean),
             entries_stderr=tuple(x * f for x in self.entries_stderr),
             runs=tuple(tuple(x * f for x in r) for r in self.runs),
+            classical_value=self.classical_value * f,
+            classical_value_stderr=self.classical_value_stderr * f,
+            quantum_correction=self.quantum_correction * f,
+            quantum_correction_stderr=self.quantum_correction_stderr * f,
+            quantum_entries=tuple(x * f for x in self.quantum_entries),
+            quantum_errors=tuple(x * f for x in self.quantum_errors),
         )
 
     def at(self, t_prime: float, max_epsilon: float = thermo.MAX_EPSILON) -> Tuple[float, float]:
@@ -272,6 +295,11 @@ class VirialScan:
     def temperatures(self) -> List[float]:
         """Temperatures in K."""
         return [e.t_kelvin for e in self.estimates]
+
+    @property
+    def quantum(self) -> str:
+        """"none", or "first-order" when the values include the first-order quantum correction."""
+        return self.estimates[0].quantum if self.estimates else "none"
 
     @property
     def unit(self) -> str:
@@ -355,9 +383,9 @@ class VirialScan:
             import pandas
         except ImportError:
             raise ImportError("to_dataframe needs pandas: pip install pandas (or vica's 'pandas' extra)") from None
-        from .rows import csv_columns, estimate_row
+        from .rows import QUANTUM_COLUMNS, csv_columns, estimate_row
 
-        cols = list(csv_columns(self.order))
+        cols = list(csv_columns(self.order)) + (list(QUANTUM_COLUMNS) if self.quantum != "none" else [])
         return pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)
 
 

@@ -10,6 +10,11 @@ CSV_COLUMNS_C = ("t_kelvin", "runs", "c", "c_stderr", "t_dcdt", "t_dcdt_stderr",
 """Columns of the CSV file of C, in this order."""
 
 
+QUANTUM_COLUMNS = ("quantum", "b_classical", "b_classical_stderr", "b_quantum_correction", "b_quantum_correction_stderr")
+"""Columns added to those of B when it carries a quantum correction: the order ("first-order"),
+the classical B and the correction, with their errors (b is then their sum)."""
+
+
 def csv_columns(order: int) -> Tuple[str, ...]:
     """The CSV columns of B (order 2), C (order 3) or B_n (``b4``, ``b4_stderr``, ``t_db4dt``, ...)."""
     x = "b" if order == 2 else "c" if order == 3 else f"b{order}"
@@ -21,4 +26,8 @@ def estimate_row(e: Any) -> Dict[str, Any]:
     m = e.molar()
     values = (m.t_kelvin, m.n_runs, m.value, m.value_stderr, m.t_dxdt, m.t_dxdt_stderr, m.t2_d2xdt2,
               m.t2_d2xdt2_stderr)
-    return dict(zip(csv_columns(e.order), values))
+    row = dict(zip(csv_columns(e.order), values))
+    if e.quantum != "none":
+        row.update(zip(QUANTUM_COLUMNS, (m.quantum, m.classical_value, m.classical_value_stderr, m.quantum_correction,
+                                         m.quantum_correction_stderr)))
+    return row
