@@ -23,7 +23,7 @@ from .results import experiment, properties
 from .models.cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
 from .results.curve import Curve, CurvePoint, CurveRoot
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
-from .results.experiment import ComparisonRow, ExperimentalSet, compare, experimental
+from .results.experiment import ComparisonRow, ExperimentalSet, ReferencePoint, compare, experimental
 from .models.library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models.model import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
 from .models.padding import PaddingChoice, choose_padding
@@ -40,6 +40,7 @@ __all__ = [
     "CurvePoint",
     "CurveRoot",
     "ExperimentalSet",
+    "ReferencePoint",
     "compare",
     "experimental",
     "properties",
