@@ -28,6 +28,7 @@ from .models.library import LIBRARY, UnknownModelError, get_model, model_names, 
 from .models.model import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
+from .results.fit import BFit, fit_b
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
 from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
 
@@ -43,9 +44,11 @@ __all__ = [
     "ReferencePoint",
     "compare",
     "experimental",
+    "fit_b",
     "properties",
     "LIBRARY",
     "MIXING_RULES",
+    "BFit",
     "BoyleTemperature",
     "Model",
     "ModelFileError",
