@@ -44,11 +44,12 @@ def test_measured_sets_agree_with_the_reference_equations():
 A3 = 0.6022140857  # cm^3/mol per angstrom^3 per molecule
 
 
-def scan_of(values_molar, spread=0.05):
-    """A B scan with the given molar values at their temperatures, four runs each."""
+def scan_of(values_molar, spread=0.05, a=0.0):
+    """A B scan with the given molar values at their temperatures, four runs each; the runs'
+    T dB/dT is a/T (as of B = b - a/T, whose T^2 d2B/dT2 = -2a/T makes the third entry 0)."""
     ests = []
     for t, v in values_molar.items():
-        runs = [[(v + d * spread) / A3, 0.0, 0.0] for d in (-1.5, -0.5, 0.5, 1.5)]
+        runs = [[(v + d * spread) / A3, -a / t / A3, 0.0] for d in (-1.5, -0.5, 0.5, 1.5)]
         ests.append(vt.VirialEstimate.from_runs(2, t, runs, "angstrom^3"))
     return vt.VirialScan(2, ("trappe-n2",), tuple(ests), 1e-3, 2, "lorentz-berthelot")
 
@@ -63,3 +64,25 @@ def test_comparison_rows_carry_the_kind_and_trappe_n2_reads_as_measured():
     assert 13.0 < row.z < 15.0
     (eq,) = vt.compare(scan, vt.experimental("nitrogen", source="equation"))
     assert eq.kind == "equation" and eq.uncertainty_basis == "estimated" and eq.z < 3.0
+
+
+def test_figure_names_sources_marks_boyle_and_shows_residuals(tmp_path):
+    pytest.importorskip("matplotlib")
+    from vicatools.plot import plot_scan
+
+    # B = b - a/T with b = 40 and a = 16400 cm^3 mol^-1 K: Boyle temperature 410 K
+    scan = scan_of({t: 40.0 - 16400.0 / t for t in (200.0, 300.0, 400.0, 500.0, 700.0)}, 0.3, 16400.0)
+    ref = vt.experimental("argon", source=["estrada-alexanders-1996", "tegeler-1999"])
+    for style in ("screen", "paper", "talk"):
+        ax = plot_scan(scan, tmp_path / f"b_{style}.png", reference=ref, style=style)
+        assert (tmp_path / f"b_{style}.png").stat().st_size > 10000
+    labels = [t.get_text() for t in ax.get_legend().get_texts()]
+    assert any("measured: Estrada-Alexanders & Trusler 1996" in x for x in labels)
+    assert any("Tegeler et al. 1999 (u estimated)" in x for x in labels)
+    boyle = next(x for x in labels if x.startswith("Boyle"))
+    assert "410.0" in boyle
+    fig = ax.figure
+    assert len(fig.axes) == 2 and fig.axes[1].get_ylabel().startswith("model")
+    assert "\u03b5/k = 36 K" in plot_scan(scan, reference=None).figure.get_supxlabel()
+    with pytest.raises(ValueError, match="style"):
+        plot_scan(scan, style="poster")

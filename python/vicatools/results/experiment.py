@@ -29,6 +29,7 @@ import csv
 import json
 import math
 import pathlib
+import re
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple, Union
 
@@ -137,6 +138,28 @@ class ComparisonRow:
     def z(self) -> float:
         """deviation / uncertainty (NaN when the uncertainty is 0)."""
         return self.deviation / self.uncertainty if self.uncertainty > 0.0 else math.nan
+
+
+_AUTHOR = re.compile(r"^(?:[A-Z][a-z]?\.[ -]?)+\s*[A-Z][^\s,;:()0-9]+(?: [A-Z][^\s,;:()0-9]+)*$")
+
+
+def short_source(citation: str) -> str:
+    """A short label of a citation: "Ewing & Trusler 1992", "Tegeler et al. 1999", or the
+    name before a colon ("IAPWS-95"); the citation itself when it has no such form."""
+    first = citation.split(";")[0].strip()
+    if ":" in first.split(",")[0]:
+        return first.split(":")[0].strip()
+    parts = [p.strip() for p in first.split(",")]
+    authors = []
+    for part in parts:
+        if not _AUTHOR.match(part):
+            break
+        authors.append(part.split()[-1])
+    years = re.findall(r"\((\d{4})\)", first)
+    if not authors or not years:
+        return first
+    names = authors[0] if len(authors) == 1 else " & ".join(authors) if len(authors) == 2 else f"{authors[0]} et al."
+    return f"{names} {years[-1]}"
 
 
 def _load() -> Dict[str, Any]:
