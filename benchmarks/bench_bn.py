@@ -29,7 +29,8 @@ def one_run(case: tuple) -> tuple:
 
     from vicatools import _engine
     from vicatools.models.library import get_model
-    from vicatools.scan.executors import engine_table, redirect_fd1, reference_padding
+    from vicatools.methods.walk import engine_table, reference_padding
+    from vicatools.scan.executors import redirect_fd1
     from vicatools.models.mixing import pair_table
 
     name, n, t, blocks, weight = case

@@ -13,7 +13,7 @@ import pytest
 import vica
 import _vica_testing as vt_testing
 from vicatools import _engine
-from vicatools.scan.executors import engine_table
+from vicatools.methods.walk import engine_table
 from reference_lj_virial import LJ_REFERENCE, LJ_T_DERIVATIVE, biconnected
 from run_spread import assert_statistically_equal
 

@@ -22,7 +22,9 @@ __path__ = pkgutil.extend_path(__path__, __name__)
 from .results import experiment, properties
 from .models.cores import CORE_DISTANCE, CoreChoice, CoreRefusedError
 from .results.curve import Curve, CurvePoint, CurveRoot
-from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, b2, b3, b4, b5, bn, mean_and_stderr
+from .api import b2, b3, b4, b5, bn
+from .methods import METHODS
+from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, mean_and_stderr
 from .results.experiment import ComparisonRow, ExperimentalSet, ReferencePoint, compare, experimental
 from .models.library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models.model import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model

@@ -17,10 +17,10 @@ keys of a temperature are those of the CSV row, in ``unit``; ``results`` (when t
 were stored) is the path of the results store.  Values that are not
 finite (a derivative beyond ``order_max``, u_min = -inf: no floor) are null.
 ``core`` is null or ``{"angstrom": d, "pairs": [[site, site], ...], "origin": ...,
-"reason": ...}`` (`vicatools.cores`).  `read_json` gives the scan back from the
+"reason": ...}`` (`vicatools.models.cores`).  `read_json` gives the scan back from the
 runs' entries.
 
-`read_store` reads a results store (`vicatools.store`) back into a `VirialScan`.
+`read_store` reads a results store (`vicatools.scan.store`) back into a `VirialScan`.
 """
 from __future__ import annotations
 
@@ -33,33 +33,13 @@ from typing import Any, Dict, List, Optional, Tuple, Union
 from .models.cores import CoreChoice
 from .models.padding import PaddingChoice
 from .results.estimate import VirialEstimate, VirialScan
+from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, csv_columns, estimate_row
 from .scan.store import RunRecord, read_records
 from .models.floors import UMinChoice
 from .models.units import molar_unit, molecular_unit
 
-CSV_COLUMNS = ("t_kelvin", "runs", "b", "b_stderr", "t_dbdt", "t_dbdt_stderr", "t2_d2bdt2", "t2_d2bdt2_stderr")
-"""Columns of the CSV file of B, in this order."""
-
-CSV_COLUMNS_C = ("t_kelvin", "runs", "c", "c_stderr", "t_dcdt", "t_dcdt_stderr", "t2_d2cdt2", "t2_d2cdt2_stderr")
-"""Columns of the CSV file of C, in this order."""
-
-
-def csv_columns(order: int) -> Tuple[str, ...]:
-    """The CSV columns of B (order 2), C (order 3) or B_n (``b4``, ``b4_stderr``, ``t_db4dt``, ...)."""
-    x = "b" if order == 2 else "c" if order == 3 else f"b{order}"
-    return ("t_kelvin", "runs", x, f"{x}_stderr", f"t_d{x}dt", f"t_d{x}dt_stderr", f"t2_d2{x}dt2", f"t2_d2{x}dt2_stderr")
-
-
 def _finite(x: float) -> Optional[float]:
     return x if math.isfinite(x) else None
-
-
-def estimate_row(e: VirialEstimate) -> Dict[str, Any]:
-    """The CSV row of an estimate (molar units) as a dictionary, keyed by `csv_columns`."""
-    m = e.molar()
-    values = (m.t_kelvin, m.n_runs, m.value, m.value_stderr, m.t_dxdt, m.t_dxdt_stderr, m.t2_d2xdt2,
-              m.t2_d2xdt2_stderr)
-    return dict(zip(csv_columns(e.order), values))
 
 
 def write_csv(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
@@ -176,7 +156,7 @@ def read_json(path: Union[str, pathlib.Path]) -> VirialScan:
     """The scan written by `write_json` to `path`."""
     return scan_from_dict(json.loads(pathlib.Path(path).read_text(encoding="utf-8")))
 def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = None) -> VirialScan:
-    """The scan held by a results store (`vicatools.store`): one estimate per temperature
+    """The scan held by a results store (`vicatools.scan.store`): one estimate per temperature
     with at least 2 successful runs, in the order the temperatures first appear, from all
     its successful runs (failed runs are left out).
 

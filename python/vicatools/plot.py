@@ -1,5 +1,5 @@
 """A figure of a scan: the coefficient against temperature with error bars, the smooth
-curve through the points (`vicatools.curve`) and, if given, reference values with their
+curve through the points (`vicatools.results.curve`) and, if given, reference values with their
 source; below them a residual panel (model - reference, with the combined uncertainty);
 the Boyle and Joule-Thomson inversion temperatures marked where B crosses them; and a
 caption line with the models' site parameters and the scan's settings.

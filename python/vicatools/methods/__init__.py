@@ -1,1 +1,74 @@
-"""Ways of computing a coefficient, one module each, behind `methods.base.Method`."""
+"""Ways of computing a coefficient, one module each, behind `methods.base.Method`.
+
+The registry below finds a method by the name users give (``method="mayer"``) or by
+the tag its runs carry in the results store (``engine``).  A new method is one module
+of this package and one line in `_REGISTERED`.
+"""
+from __future__ import annotations
+
+from typing import Dict, List, Optional, Sequence
+
+from ..models.model import Model
+from .base import Method, RunResult, RunTask, ScanSettings
+from .mayer import Mayer
+from .walk import Walk
+
+_REGISTERED: List[Method] = [
+    Mayer(),
+    Walk(),
+]
+
+METHODS: Dict[str, Method] = {m.name: m for m in _REGISTERED}
+"""Every method by its name."""
+
+_BY_ENGINE: Dict[str, Method] = {m.engine: m for m in _REGISTERED}
+
+
+def get_method(name: str) -> Method:
+    """The method called `name`; ValueError naming the known ones otherwise."""
+    try:
+        return METHODS[name]
+    except (KeyError, TypeError):
+        raise ValueError(f"unknown method {name!r} (use one of: auto, {', '.join(METHODS)})") from None
+
+
+def method_of(engine: str) -> Method:
+    """The method whose runs carry the store tag `engine`."""
+    try:
+        return _BY_ENGINE[engine]
+    except KeyError:
+        raise ValueError(f"no method makes runs tagged {engine!r} (known: {', '.join(_BY_ENGINE)})") from None
+
+
+AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
+    "b2": ("cubature", "mayer"),
+    "b3": ("cubature", "mayer"),
+    "bn": ("multi-walk", "walk"),
+}
+"""Which methods "auto" tries, best first, for `vt.b2`, `vt.b3` and `vt.bn` (the first
+that can compute the coefficient for the models is taken)."""
+
+
+def choose_method(requested: str, kind: str, order: int, models: Sequence[Model], n_temperatures: int = 1) -> Method:
+    """The method to use: `requested` by name (ValueError with its reason when it cannot
+    compute `order` for `models`), or for "auto" the first of `AUTO_PREFERENCE[kind]`
+    that is registered and can."""
+    if requested != "auto":
+        method = get_method(requested)
+        refused = method.refusal(order, models)
+        if refused is not None:
+            raise ValueError(refused)
+        return method
+    reasons: List[str] = []
+    for name in AUTO_PREFERENCE[kind]:
+        candidate = METHODS.get(name)
+        if candidate is None or (candidate.serves_many and n_temperatures < 2):
+            continue
+        reason: Optional[str] = candidate.refusal(order, models)
+        if reason is None:
+            return candidate
+        reasons.append(reason)
+    raise ValueError("no method can compute this: " + "; ".join(reasons))
+
+
+__all__ = ["METHODS", "Method", "RunResult", "RunTask", "ScanSettings", "choose_method", "get_method", "method_of"]

@@ -71,7 +71,7 @@ def site_potk(
     With `length_unit` a (in Å) the coefficients are those of the same law for
     distances measured in units of a: c1 / a, c6 / a^6, c12 / a^12 (energies stay in K).
     With `core` d > 0 (Å), a pair that attracts by its charges and has no
-    Lennard-Jones core gets the r^-12 core term of `vicatools.cores`."""
+    Lennard-Jones core gets the r^-12 core term of `vicatools.models.cores`."""
     from vica import PotK
 
     c1, c6, c12 = pair_coefficients(a, b, mixing)

@@ -89,7 +89,7 @@ class Model:
         sites: the sites, in order.
         source: citation of the parameters.
         u_min: recommended energy floor for `vica.Bms` in K, or None when the
-            model carries none (then `vicatools.umin.choose_u_min` derives one).
+            model carries none (then `vicatools.models.floors.choose_u_min` derives one).
         u_min_reason: why that floor.
     """
 

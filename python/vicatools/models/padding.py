@@ -5,7 +5,7 @@ diameter is the molecules' radii (largest site distances from their centroids)
 plus one unit of length: B2 uses r1 + r2 + 1, C uses 1 + 2/3 (r1 + r2 + r3).
 The unit of length is the caller's, so vicatools runs each scan in a unit of
 a Å of its choosing (positions / a, site-site laws rescaled, B x a^3 and
-C x a^6 on the way back; `vicatools.parallel`): the padding is a Å.  The result
+C x a^6 on the way back; `vicatools.scan.executors`): the padding is a Å.  The result
 does not depend on a, but the error of a run of a given length does.
 
 The walk spends its time where |f| is large: in the overlapping cores and, at

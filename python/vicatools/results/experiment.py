@@ -18,7 +18,7 @@ uncertainty is stated or estimated, and its citation.  Users can bring their own
 values as a CSV file of (T in K, value, uncertainty) rows.
 
 `compare` puts a scan beside such a set: at each experimental temperature
-inside the scan, the model's value (from the scan's curve, `vicatools.curve`,
+inside the scan, the model's value (from the scan's curve, `vicatools.results.curve`,
 or from the runs at a scan temperature), the experiment, and the deviation
 model - experiment with the combined uncertainty (model standard error,
 interpolation error and experimental uncertainty, in quadrature).

@@ -28,7 +28,7 @@ otherwise (no vibrational heat capacity).
 Units: T in K, p in Pa; Z and phi dimensionless; H_res in J/mol; S_res and
 Cp_res in J/(mol K); mu_JT in K/MPa; beta_a in cm³/mol.
 
-Values come from the scans' curves (`vicatools.curve`) at any temperature
+Values come from the scans' curves (`vicatools.results.curve`) at any temperature
 inside the scan, or from the runs at a scan temperature.  Standard errors are
 first-order propagation from the runs: each run of each temperature of each
 scan in turn replaces its temperature's mean, and the variances add (B and C

@@ -20,7 +20,6 @@ adding temperatures to it, finds the runs already made.
 """
 from __future__ import annotations
 
-import hashlib
 import json
 import math
 import os
@@ -30,8 +29,11 @@ import time
 from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
-from ..models.model import Model, model_to_dict
+from ..methods.base import ScanSettings, json_number as _number, model_data as _model_data, models_hash
+from ..models.model import Model, model_from_dict
 from ..models.units import molecular_unit
+
+__all__ = ["RunRecord", "RunStore", "ScanSettings", "default_store_path", "models_hash", "read_records", "versions"]
 
 FORMAT = "vicatools-run/1"
 """Value of the ``format`` key of every record."""
@@ -39,92 +41,14 @@ FORMAT = "vicatools-run/1"
 PathLike = Union[str, "os.PathLike[str]"]
 
 
-def _canonical(data: Any) -> str:
-    return json.dumps(data, sort_keys=True, separators=(",", ":"), allow_nan=True)
-
-
-def _hash(data: Any) -> str:
-    return hashlib.sha256(_canonical(data).encode("utf-8")).hexdigest()[:16]
-
-
-def _number(x: float) -> Any:
-    """A float in JSON: finite values as numbers, others as the strings "inf", "-inf", "nan"."""
-    x = float(x)
-    return x if math.isfinite(x) else repr(x)
-
-
 def _float(x: Any) -> float:
     return float(x)  # float("inf") / float("-inf") / float("nan") read the strings back
 
 
-def _model_data(model: Model) -> Dict[str, Any]:
-    data = model_to_dict(model)
-    if "u_min" in data:
-        data["u_min"] = _number(data["u_min"])  # -inf (no floor) as a string
-    return data
-
-
 def _model_from_data(data: Any) -> Model:
-    from ..models.model import model_from_dict
-
     if isinstance(data, dict) and isinstance(data.get("u_min"), str):
         data = dict(data, u_min=float(data["u_min"]))
     return model_from_dict(data)
-
-
-def models_hash(models: Sequence[Model]) -> str:
-    """Hash of the models' full definitions (sites, units converted, floor)."""
-    return _hash([_model_data(m) for m in models])
-
-
-@dataclass(frozen=True)
-class ScanSettings:
-    """Everything that makes runs of a scan interchangeable, except the temperature.
-
-    Attributes:
-        order: 2 for B, 3 for C.
-        models: two models for B, three for C.
-        mixing: mixing rule of the site-pair tables.
-        u_min: energy floor in K (-inf for none; -inf for C).
-        dev_tol: the runs' relative stop tolerance.
-        order_max: highest derivative order of the entries.
-        length_unit: the runs' unit of length in Å (the reference padding).
-        core: distance in Å of the r^-12 core on bare attracting site pairs (0 for none).
-        engine: "vica" (Bms, Cms) or "bn" (the B_n engine).
-        block_steps, max_blocks: block length and the most blocks of a B_n engine run.
-    """
-
-    order: int
-    models: Tuple[Model, ...]
-    mixing: str
-    u_min: float
-    dev_tol: float
-    order_max: int
-    length_unit: float = 1.0
-    core: float = 0.0
-    engine: str = "vica"
-    block_steps: int = 1000000
-    max_blocks: int = 1000
-
-    def key_data(self) -> Dict[str, Any]:
-        return {
-            "order": self.order,
-            "models_hash": models_hash(self.models),
-            "mixing": self.mixing,
-            "u_min": _number(self.u_min),
-            "dev_tol": _number(self.dev_tol),
-            "order_max": self.order_max,
-            "length_unit": _number(self.length_unit),
-            "core": _number(self.core),
-            "engine": self.engine,
-            "block_steps": self.block_steps,
-            "max_blocks": self.max_blocks,
-        }
-
-    @property
-    def key(self) -> str:
-        """16 hex digits identifying these settings."""
-        return _hash(self.key_data())
 
 
 def versions() -> Dict[str, str]:
@@ -152,6 +76,9 @@ class RunRecord:
         versions: versions of the software that made it.
         written: Unix time of the record.
         settings_key: the settings key read from the file ("": that of `settings`).
+        errors: an integration's error estimate of each entry (empty for sampled runs).
+        converged: False when an integration could not meet its tolerance.
+        note: why the run stopped where it did, when that is worth saying.
     """
 
     settings: ScanSettings
@@ -163,6 +90,9 @@ class RunRecord:
     versions: Dict[str, str] = field(default_factory=dict)
     written: float = 0.0
     settings_key: str = ""
+    errors: Tuple[float, ...] = ()
+    converged: bool = True
+    note: str = ""
 
     @property
     def ok(self) -> bool:
@@ -200,6 +130,12 @@ class RunRecord:
             "versions": self.versions or versions(),
             "written": self.written or time.time(),
         }
+        if self.errors:
+            data["errors"] = [_number(x) for x in self.errors]
+        if not self.converged:
+            data["converged"] = False
+        if self.note:
+            data["note"] = self.note
         return json.dumps(data, allow_nan=False)
 
     @classmethod
@@ -232,6 +168,9 @@ class RunRecord:
                 reason=str(data.get("reason", "")),
                 versions=dict(data.get("versions", {})),
                 written=float(data.get("written", 0.0)),
+                errors=tuple(_float(x) for x in data.get("errors", ())),
+                converged=bool(data.get("converged", True)),
+                note=str(data.get("note", "")),
             )
         except (KeyError, TypeError) as exc:
             raise ValueError(f"incomplete run record: {exc}") from None

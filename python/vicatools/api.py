@@ -1,0 +1,363 @@
+"""The public entry points: `b2`, `b3`, `bn` (and `b4`, `b5`).
+
+Each checks its arguments before any run, resolves the models, chooses the method
+(`vicatools.methods`: by name, or "auto"), the floor, the core and the reference
+padding, has the runs made (`vicatools.scan.driver.make_runs`: the results store,
+executors, failures) and summarises them as a `VirialScan`.
+"""
+from __future__ import annotations
+
+import concurrent.futures as cf
+import math
+import os
+from typing import Any, Iterable, List, Optional, Sequence, Union
+
+from .methods import choose_method
+from .methods.base import Method, ScanSettings
+from .methods.walk import reference_padding as bn_reference_padding
+from .models.cores import CoreChoice, CoreLike, checked_core
+from .models.floors import UMinChoice, choose_u_min, lowest_dimer_energy
+from .models.library import resolve_model
+from .models.mixing import check_mixing
+from .models.model import Model
+from .models.padding import PaddingChoice, PaddingLike, choose_padding
+from .models import units
+from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
+from .scan.driver import ResultsArg, make_runs
+
+__all__ = ["MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4", "b5", "bn", "bn_u_min",
+           "check_floor"]
+
+ModelLike = Union[Model, str, "os.PathLike[str]"]
+
+DEFAULT_RUNS = 8
+DEFAULT_DEV_TOL = 1e-3
+DEFAULT_ORDER_MAX = 2
+
+MAX_ORDER_MAX = 169
+"""Highest ``order_max`` the runs can hold: from order 170 on, the k! of the entries
+overflows a double and a run fails after its first production block."""
+
+MAX_RUNS = 100_000
+"""Most runs per temperature (a bound against typing mistakes such as ``runs=10**9``)."""
+
+
+
+def _check_common(runs: int, dev_tol: float, order_max: int) -> None:
+    if isinstance(runs, bool) or not isinstance(runs, int) or runs < 2:
+        raise ValueError(f"runs must be an integer of at least 2 (no error bar from one run), got {runs!r}")
+    if runs > MAX_RUNS:
+        raise ValueError(f"runs must be at most {MAX_RUNS} per temperature, got {runs}")
+    if isinstance(dev_tol, bool) or not (dev_tol > 0.0) or math.isnan(dev_tol):
+        raise ValueError(f"dev_tol must be above 0, got {dev_tol!r}")
+    if isinstance(order_max, bool) or not isinstance(order_max, int) or order_max < 0:
+        raise ValueError(f"order_max must be an integer of at least 0, got {order_max!r}")
+    if order_max > MAX_ORDER_MAX:
+        raise ValueError(
+            f"order_max must be at most {MAX_ORDER_MAX} (from 170 on, k! overflows a double and "
+            f"the runs fail), got {order_max}"
+        )
+
+
+def check_floor(first: Model, second: Model, mixing: str, u_min: float) -> None:
+    """Refuse a floor above the lowest pair energy of the two models (found by
+    `vicatools.models.floors.lowest_dimer_energy`): every configuration at or below the floor
+    counts as a full overlap, so such a floor would cut into the attractive well."""
+    if not math.isfinite(u_min):
+        return
+    e_min = lowest_dimer_energy(first, second, mixing)
+    if u_min > e_min:
+        pair = first.name if first is second or first == second else f"{first.name} + {second.name}"
+        raise ValueError(
+            f"u_min = {u_min:g} K is above the lowest pair energy of {pair} ({e_min:.4g} K): every "
+            f"configuration at or below the floor counts as a full overlap (f = -1), so this floor "
+            f"would cut off part of the attractive well and give a wrong B; give a floor below "
+            f"{e_min:.4g} K, or none"
+        )
+
+
+def b2(
+    model: ModelLike,
+    model2: Optional[ModelLike] = None,
+    *,
+    temperatures: Union[float, Iterable[float]],
+    runs: int = DEFAULT_RUNS,
+    dev_tol: float = DEFAULT_DEV_TOL,
+    order_max: int = DEFAULT_ORDER_MAX,
+    u_min: Optional[Union[float, UMinChoice]] = None,
+    core: CoreLike = "default",
+    mixing: str = "lorentz-berthelot",
+    workers: Optional[int] = None,
+    executor: Optional[cf.Executor] = None,
+    progress: bool = True,
+    log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
+    reference_padding: PaddingLike = "auto",
+    results: ResultsArg = None,
+    method: str = "auto",
+) -> VirialScan:
+    """Second virial coefficient B of `model` (or the cross coefficient B12 of
+    `model` and `model2`) at each of `temperatures` (K), from `runs` independent
+    `vica.Bms` runs per temperature.
+
+    Models are `Model` objects, library names or model-file paths.  `u_min`
+    (K) defaults to the rule of `vicatools.models.floors.choose_u_min`; the floor used is
+    in the result's ``u_min``.  A run without floor (``u_min=-inf``) of models whose
+    bare charges can collapse takes the core of `vicatools.models.cores` (`core`: "default"
+    for 0.1 Å, a distance in Å, or None to refuse it, which makes such a run an
+    error); the core used is in the result's ``core``.  `dev_tol` and `order_max` go to every run.  Runs go
+    to `executor` if given, else to a process pool of `workers` processes (all
+    cores by default).  `progress` shows a tqdm bar over runs on standard error;
+    `log_dir` keeps each run's progress lines in its own file there (else they are
+    discarded).  `reference_padding` is "auto" (default) or a length in Å: the runs'
+    hard-sphere reference diameter is the molecules' radii plus this padding
+    (`vicatools.models.padding`; 1 gives runs made in Å); the padding used is in the
+    result's ``reference_padding``.  It changes the error bars, not the values.
+    Values are per molecule in Å³; ``.molar()`` gives cm³/mol.
+
+    Every run is stored as it finishes in the results store `results` (a JSON Lines
+    file, `vicatools.scan.store`): by default a file in the user's data directory named
+    after the scan's settings, ``False`` for none.  Runs already in the store with
+    the same settings and temperature count, so repeating a call makes only the
+    runs missing.  A floor given above the models' lowest pair energy is refused
+    (ValueError).  When any run fails (a non-finite result, a refused setting, a
+    worker that died three times, a lost cluster) the others go on, and at the end
+    `ScanError` is raised, carrying the estimates that could be made (``.scan``) and
+    one `ScanFailure` per temperature and reason (``.failures``).
+
+    `method` chooses how (`vicatools.methods`): "auto" (default) takes the best
+    registered method that can compute B for these models, "mayer" Mayer sampling
+    through `vica.Bms`, "walk" the B_n engine; the result's ``method`` says which.
+    """
+    ts = _temperatures(temperatures)
+    _check_common(runs, dev_tol, order_max)
+    check_mixing(mixing)
+    first = resolve_model(model)
+    second = first if model2 is None else resolve_model(model2)
+    chosen = choose_method(method, "b2", 2, [first, second], len(ts))
+    padding = choose_padding([first, second], reference_padding, mixing)
+    choice = u_min if isinstance(u_min, UMinChoice) else choose_u_min([first, second], mixing, u_min)
+    core_used: Optional[CoreChoice] = None
+    if choice.value == -math.inf:
+        core_used = checked_core([first, second], mixing, core, "B without an energy floor (u_min = -inf)")
+    if choice.origin == "given":
+        check_floor(first, second, mixing, choice.value)
+    return _scan(
+        2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, core_used, workers, executor,
+        progress, log_dir, results, chosen,
+    )
+
+
+def b3(
+    model: ModelLike,
+    model2: Optional[ModelLike] = None,
+    model3: Optional[ModelLike] = None,
+    *,
+    temperatures: Union[float, Iterable[float]],
+    runs: int = DEFAULT_RUNS,
+    dev_tol: float = DEFAULT_DEV_TOL,
+    order_max: int = DEFAULT_ORDER_MAX,
+    core: CoreLike = "default",
+    mixing: str = "lorentz-berthelot",
+    workers: Optional[int] = None,
+    executor: Optional[cf.Executor] = None,
+    progress: bool = True,
+    log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
+    reference_padding: PaddingLike = "auto",
+    results: ResultsArg = None,
+    method: str = "auto",
+) -> VirialScan:
+    """Third virial coefficient C of `model` (or C123 of three models) at each of
+    `temperatures` (K), from `runs` independent `vica.Cms` runs per temperature.
+
+    Give one model or three (for a binary mixture repeat one: ``b3("a", "a", "b")`` is
+    C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: site pairs whose
+    bare charges attract and can collapse get the r^-12 core of `vicatools.models.cores` (`core`:
+    "default" for 0.1 Å, a distance in Å, or None to refuse it, which makes C of such models a
+    ValueError); the core used is in the result's ``core``.  Other arguments,
+    `reference_padding`, the results store and `ScanError` among them, as for `b2`.  Values are per
+    molecule in Å⁶; ``.molar()`` gives cm⁶/mol².  `method` as for `b2`.
+    """
+    ts = _temperatures(temperatures)
+    _check_common(runs, dev_tol, order_max)
+    check_mixing(mixing)
+    if (model2 is None) != (model3 is None):
+        raise ValueError("give one model or three for C")
+    first = resolve_model(model)
+    ms = [first, first, first]
+    if model2 is not None and model3 is not None:
+        ms = [first, resolve_model(model2), resolve_model(model3)]
+    chosen = choose_method(method, "b3", 3, ms, len(ts))
+    padding = choose_padding(ms, reference_padding, mixing)
+    core_used = checked_core(ms, mixing, core, "C")
+    return _scan(
+        3, ms, ts, runs, dev_tol, order_max, mixing, None, padding, core_used, workers, executor, progress, log_dir,
+        results, chosen,
+    )
+
+
+
+DEFAULT_BN_BLOCKS = 20
+"""Production blocks of a B_n run by default (with `DEFAULT_BN_BLOCK_STEPS` steps each):
+at n = 4 about ten CPU seconds for small rigid molecules (TraPPE CO2)."""
+
+DEFAULT_BN_BLOCK_STEPS = 1000000
+
+
+def bn_u_min(models: Sequence[Model], mixing: str, u_min: Optional[float]) -> UMinChoice:
+    """The energy floor of a B_n run: the rule of `vicatools.models.floors` for each pair of
+    distinct models, the highest floor of them all."""
+    distinct: List[Model] = []
+    for m in models:
+        if all(m is not d for d in distinct):
+            distinct.append(m)
+    if len(distinct) == 1:
+        return choose_u_min(distinct, mixing, u_min)
+    choices = [
+        choose_u_min([a, b], mixing, u_min) for i, a in enumerate(distinct) for b in distinct[i:]
+    ]
+    return max(choices, key=lambda c: c.value)
+
+
+def bn(
+    model: Union[ModelLike, Sequence[ModelLike]],
+    n: int = 4,
+    *,
+    temperatures: Union[float, Iterable[float]],
+    runs: int = DEFAULT_RUNS,
+    dev_tol: float = DEFAULT_DEV_TOL,
+    order_max: int = DEFAULT_ORDER_MAX,
+    u_min: Optional[Union[float, UMinChoice]] = None,
+    max_blocks: int = DEFAULT_BN_BLOCKS,
+    block_steps: int = DEFAULT_BN_BLOCK_STEPS,
+    mixing: str = "lorentz-berthelot",
+    workers: Optional[int] = None,
+    executor: Optional[cf.Executor] = None,
+    progress: bool = True,
+    log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
+    results: ResultsArg = None,
+    method: str = "auto",
+) -> VirialScan:
+    """The n-th virial coefficient B_n (n = 2..8; B4, B5, ...) of `model` at each of
+    `temperatures` (K), from `runs` independent runs of the B_n engine per temperature
+    (`vicatools._engine`: the sum over biconnected graphs by a recursion over subsets,
+    sampled against hard spheres).
+
+    `model` is one model, or a sequence of n models for a mixture coefficient (molecule
+    1, held fixed, is the first).  A run makes up to `max_blocks` blocks of
+    `block_steps` Monte Carlo steps after ten tuning cycles of a tenth of a block, and
+    stops earlier when the spread of its last ten running estimates falls under
+    `dev_tol` (relative); its length sets the error bar (about 1 / sqrt(steps)).
+    `u_min` (K) is an energy floor for models with bare charges (rules of
+    `vicatools.models.floors`, the highest floor of every pair of models).  The entries are
+    (beta^k / k!) d^k B_n / d beta^k for k = 0..order_max (for n = 3 they follow Cms's
+    convention, see `vicatools.results.thermo`).  Values are per molecule in Å^(3(n-1));
+    ``.molar()`` gives cm^(3(n-1))/mol^(n-1).  Other arguments as for `b2` (the results
+    store and `ScanError` among them).  `method`: "auto" (default: the B_n engine's walk),
+    "walk", or "mayer" for n = 2, 3.
+    """
+    if isinstance(n, bool) or not isinstance(n, int) or not 2 <= n <= 8:
+        raise ValueError(f"n must be an integer from 2 to 8, got {n!r}")
+    ts = _temperatures(temperatures)
+    _check_common(runs, dev_tol, order_max)
+    if order_max > 30:
+        raise ValueError(f"order_max must be at most 30 for B_n, got {order_max}")
+    for name, v, low in (("max_blocks", max_blocks, 1), ("block_steps", block_steps, 1000)):
+        if isinstance(v, bool) or not isinstance(v, int) or v < low:
+            raise ValueError(f"{name} must be an integer of at least {low}, got {v!r}")
+    check_mixing(mixing)
+    if isinstance(model, (Model, str, os.PathLike)):
+        ms = [resolve_model(model)] * n
+    else:
+        group = list(model)
+        if len(group) != n:
+            raise ValueError(f"give one model or n = {n} models, got {len(group)}")
+        ms = [resolve_model(m) for m in group]
+    chosen = choose_method(method, "bn", n, ms, len(ts))
+    choice = u_min if isinstance(u_min, UMinChoice) else bn_u_min(ms, mixing, u_min)
+    sigma = bn_reference_padding(ms)
+    padding = PaddingChoice(
+        sigma, "auto", f"the largest Lennard-Jones sigma of the models' sites ({sigma:g} A), as the B_n engine takes it"
+    )
+    return _scan(
+        n, ms, ts, runs, dev_tol, order_max, mixing, choice, padding, None, workers, executor, progress, log_dir,
+        results, chosen, block_steps=block_steps, max_blocks=max_blocks,
+    )
+
+
+def b4(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialScan:
+    """The fourth virial coefficient: ``bn(model, 4, ...)``."""
+    return bn(model, 4, **kwargs)
+
+
+def b5(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialScan:
+    """The fifth virial coefficient: ``bn(model, 5, ...)``."""
+    return bn(model, 5, **kwargs)
+
+
+def _scan(
+    order: int,
+    models: Sequence[Model],
+    temperatures: List[float],
+    runs: int,
+    dev_tol: float,
+    order_max: int,
+    mixing: str,
+    u_min: Optional[UMinChoice],
+    padding: PaddingChoice,
+    core: Optional[CoreChoice],
+    workers: Optional[int],
+    executor: Optional[cf.Executor],
+    progress: bool,
+    log_dir: Optional[Union[str, "os.PathLike[str]"]],
+    results: ResultsArg,
+    method: Method,
+    block_steps: int = 1000000,
+    max_blocks: int = 1000,
+) -> VirialScan:
+    settings = ScanSettings(
+        order=order,
+        models=tuple(models),
+        mixing=mixing,
+        u_min=u_min.value if u_min is not None else -math.inf,
+        dev_tol=dev_tol,
+        order_max=order_max,
+        length_unit=padding.angstrom,
+        core=core.distance if core is not None and core.applied else 0.0,
+        engine=method.engine,
+        block_steps=block_steps,
+        max_blocks=max_blocks,
+    )
+    need = method.runs_per_temperature(runs)
+    made = make_runs(settings, method, temperatures, need, workers=workers, executor=executor, progress=progress,
+                     log_dir=log_dir, results=results)
+    unit = units.molecular_unit(order)
+    estimates = []
+    failures = list(made.failures)
+    for t, chunk in zip(temperatures, made.runs):
+        if method.error == "integration" and chunk:
+            r = chunk[0]
+            estimates.append(VirialEstimate.from_integral(order, t, r.entries, r.errors, unit, r.cpu_seconds,
+                                                          r.converged, r.note, method.name))
+        elif len(chunk) >= 2:
+            estimates.append(VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
+                                                      [r.cpu_seconds for r in chunk], method=method.name))
+        else:
+            failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), {max(2, need)} needed"
+                                        if method.error != "integration" else "no estimate: the integration failed"))
+    scan = VirialScan(
+        order=order,
+        models=tuple(m.name for m in models) if len({id(m) for m in models}) > 1 else (models[0].name,),
+        estimates=tuple(estimates),
+        dev_tol=dev_tol,
+        order_max=order_max,
+        mixing=mixing,
+        u_min=u_min,
+        reference_padding=padding,
+        core=core,
+        results=made.results,
+        method=method.name,
+    )
+    if failures:
+        failures.sort(key=lambda f: (temperatures.index(f.t_kelvin), f.runs == 0))
+        raise ScanError(scan if estimates else None, failures, scan.results)
+    return scan

@@ -1,0 +1,69 @@
+"""What the command line prints: the model list, the table of a scan, the comparison with
+reference values."""
+from __future__ import annotations
+
+import math
+from typing import Any
+
+
+def print_models() -> None:
+    from ..models.library import LIBRARY
+
+    width = max(len(n) for n in LIBRARY)
+    for name, m in LIBRARY.items():
+        sites = " ".join(s.name for s in m.sites)
+        noun = "site" if len(m.sites) == 1 else "sites"
+        print(f"{name:<{width}}  {len(m.sites)} {noun} ({sites})  {m.source}")
+
+
+def format_value(x: float, s: float) -> str:
+    """x +/- s with x given to the decimal place of the second significant digit of s."""
+    if not math.isfinite(x):
+        return "-"
+    if not (s > 0.0 and math.isfinite(s)):
+        return f"{x:.6g} +/- {s:g}"
+    place = 1 - math.floor(math.log10(s))  # decimals for 2 significant digits of s
+    if abs(x) >= 1e9 or place > 9:
+        digits = max(math.floor(math.log10(abs(x))) - math.floor(math.log10(s)) + 1, 1) if x != 0.0 else 1
+        return f"{x:.{digits}e} +/- {s:.1e}"
+    if place <= 0:
+        q = 10.0 ** (-place)
+        return f"{round(x / q) * q:.0f} +/- {round(s / q) * q:.0f}"
+    return f"{x:.{place}f} +/- {s:.{place}f}"
+
+
+def _fmt(x: float, s: float) -> str:
+    return f"{format_value(x, s):>24}"
+
+
+def print_table(scan: Any) -> None:
+    m = scan.molar()
+    name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
+    print(f"{name} of {' + '.join(scan.models)} in {m.unit} (mean +/- standard error over runs)")
+    print(f"{'T/K':>9} {'runs':>5}  {name:>24}  {'T d' + name + '/dT':>24}  {'T^2 d2' + name + '/dT2':>24}")
+    for e in m:
+        print(
+            f"{e.t_kelvin:>9.6g} {e.n_runs:>5}  {_fmt(e.value, e.value_stderr)}  "
+            f"{_fmt(e.t_dxdt, e.t_dxdt_stderr)}  {_fmt(e.t2_d2xdt2, e.t2_d2xdt2_stderr)}"
+        )
+
+
+def print_comparison(scan: Any, reference: Any) -> None:
+    from ..results.experiment import compare
+
+    rows = compare(scan, reference)
+    unit = reference.unit
+    name = reference.coefficient
+    print()
+    print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {unit}: {reference.source}")
+    if not rows:
+        print("  no reference temperature inside the scan")
+        return
+    print(f"{'T/K':>9}  {'model':>24}  {'experiment':>24}  {'model - experiment':>24}  {'dev/unc':>7}")
+    for r in rows:
+        model_unc = math.hypot(r.model_stderr, r.model_interpolation_error)
+        z = r.deviation / r.uncertainty if r.uncertainty > 0 else math.nan
+        print(
+            f"{r.t_kelvin:>9.6g}  {_fmt(r.model, model_unc)}  {_fmt(r.experiment, r.experiment_uncertainty)}  "
+            f"{_fmt(r.deviation, r.uncertainty)}  {z:>7.2f}"
+        )
