@@ -10,7 +10,9 @@ from __future__ import annotations
 import concurrent.futures as cf
 import math
 import os
-from typing import Any, Iterable, List, Optional, Sequence, Union
+import warnings
+from dataclasses import replace
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
 
 from .methods import choose_method
 from .methods.base import Method, ScanSettings
@@ -294,6 +296,27 @@ def b5(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialSca
     return bn(model, 5, **kwargs)
 
 
+def _with_notes(est: VirialEstimate, chunk: Sequence[Any]) -> VirialEstimate:
+    """The estimate with its runs' notes (each once, with how many runs said it), and a
+    warning when its temperature sits near a zero crossing of the coefficient."""
+    counts: Dict[str, int] = {}
+    for r in chunk:
+        for note in filter(None, (r.note or "").split("; ")):
+            counts[note] = counts.get(note, 0) + 1
+    notes = tuple(f"{n} of {len(chunk)} runs: {note}" for note, n in counts.items())
+    if any("near a zero crossing" in note for note in counts):
+        warnings.warn(
+            f"{est.coefficient} at {est.t_kelvin:g} K is near a zero crossing: its relative error is large "
+            "there; its runs stopped by an absolute tolerance (see the estimate's notes)",
+            ZeroCrossingWarning, stacklevel=4,
+        )
+    return replace(est, notes=est.notes + notes) if notes else est
+
+
+class ZeroCrossingWarning(UserWarning):
+    """A temperature of a scan sits near a zero crossing of the coefficient."""
+
+
 def _scan(
     order: int,
     models: Sequence[Model],
@@ -339,8 +362,9 @@ def _scan(
             estimates.append(VirialEstimate.from_integral(order, t, r.entries, r.errors, unit, r.cpu_seconds,
                                                           r.converged, r.note, method.name))
         elif len(chunk) >= 2:
-            estimates.append(VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
-                                                      [r.cpu_seconds for r in chunk], method=method.name))
+            est = VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
+                                           [r.cpu_seconds for r in chunk], method=method.name)
+            estimates.append(_with_notes(est, chunk))
         else:
             failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), {max(2, need)} needed"
                                         if method.error != "integration" else "no estimate: the integration failed"))

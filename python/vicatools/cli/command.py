@@ -167,6 +167,13 @@ def _reference(option: str, model: str, order: int) -> Any:
 
             name = model if model in LIBRARY else pathlib.Path(model).stem
             return experiment.experimental(name, coefficient)
+        if not pathlib.Path(option).exists() and not option.lower().endswith(".csv"):
+            # "measured", "equation" or shipped set keys (comma-separated) of the model's gas
+            from ..models.library import LIBRARY
+
+            name = model if model in LIBRARY else pathlib.Path(model).stem
+            keys = option.split(",")
+            return experiment.experimental(name, coefficient, source=keys[0] if len(keys) == 1 else keys)
         return experiment.read_csv(option, coefficient)
     except (ValueError, OSError) as exc:
         raise _UsageError(f"--compare: {exc}") from None

@@ -62,9 +62,11 @@ def build_parser() -> _Parser:
         p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
                        help="temperatures in K (default with --compare: those of the reference values)")
         if name in ("b2", "b3"):
-            p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV",
-                           help="print the model beside reference values: the shipped ones of the library gas, "
-                                "or your CSV of T (K), value, uncertainty (cm^3/mol for B, cm^6/mol^2 for C)")
+            p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV|SETS",
+                           help="print the model beside reference values: the shipped ones of the library gas "
+                                "(measured B by default; 'equation', 'measured' or set keys, comma-separated, "
+                                "choose), or your CSV of T (K), value, uncertainty (cm^3/mol for B, "
+                                "cm^6/mol^2 for C)")
         p.add_argument("--runs", type=_positive_int, default=8, metavar="N",
                        help="independent runs per temperature, at least 2 (default 8)")
         p.add_argument("--dev-tol", type=float, default=1e-3, metavar="X",
