@@ -48,7 +48,8 @@ def _padding(text: str) -> Any:
 
 def build_parser() -> _Parser:
     parser = _Parser(prog=PROG, description="Virial coefficients with error bars from vica runs.")
-    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn}", parser_class=_Parser)
+    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn,boyle,inversion,properties}",
+                                parser_class=_Parser)
     sub.required = True
     sub.add_parser("models", help="list the built-in models (name, sites, source)")
     for name in ("b2", "b3", "b4", "b5", "bn"):
@@ -112,6 +113,9 @@ def build_parser() -> _Parser:
         p.add_argument("--log-dir", default=None, metavar="DIR",
                        help="keep each run's progress lines in a file there (default: discard them)")
         p.add_argument("--quiet", "-q", action="store_true", help="no progress bar and no notes on standard error")
+    from .derived import add_parsers
+
+    add_parsers(sub)
     return parser
 
 
