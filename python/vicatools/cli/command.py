@@ -11,7 +11,7 @@ import sys
 from typing import Any, Dict, List, Optional, Tuple
 
 from .checks import check_numbers, check_paths
-from .output import print_comparison, print_table
+from .output import print_comparison, print_reduced, print_table
 from .parser import PROG, _UsageError, parse_core
 
 
@@ -43,6 +43,11 @@ def run_command(args: argparse.Namespace) -> int:
     scan, failure = _compute(args, models, order, walk, extra)
     if scan is not None:
         print_table(scan)
+        if args.reduced:
+            try:
+                print_reduced(scan)
+            except ValueError as exc:
+                print(f"{PROG}: --reduced: {exc}", file=sys.stderr)
         if args.csv:
             io.write_csv(scan, args.csv)
         if args.json:

@@ -51,6 +51,18 @@ def print_table(scan: Any) -> None:
             print(f"  note: T = {e.t_kelvin:g} K: {note}")
 
 
+def print_reduced(scan: Any) -> None:
+    """The table in the reduced units of the scan's one-site Lennard-Jones model."""
+    rows = scan.reduced()
+    name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
+    print()
+    print(f"{name}* = {name} / {rows[0].unit} per molecule at T* = kT/epsilon (reduced units of {scan.models[0]})")
+    print(f"{'T*':>9}  {name + '*':>24}  {'T* d' + name + '*/dT*':>24}  {'T*^2 d2' + name + '*/dT*2':>24}")
+    for r in rows:
+        print(f"{r.t_star:>9.5g}  {_fmt(r.value, r.stderr)}  {_fmt(r.t_dxdt, r.t_dxdt_stderr)}  "
+              f"{_fmt(r.t2_d2xdt2, r.t2_d2xdt2_stderr)}")
+
+
 def print_comparison(scan: Any, reference: Any) -> None:
     from ..results.experiment import compare, short_source
 

@@ -103,6 +103,9 @@ def build_parser() -> _Parser:
                        help="worker processes (default: all cores)")
         p.add_argument("--scheduler", default=None, metavar="ADDRESS",
                        help="send the runs to a running Dask scheduler, e.g. tcp://host:8786")
+        p.add_argument("--reduced", action="store_true",
+                       help="also print the table in the reduced units of a one-site Lennard-Jones model "
+                            "(B_n / sigma^(3(n-1)) at T* = kT/epsilon)")
         p.add_argument("--csv", default=None, metavar="FILE", help="write a CSV table (molar units)")
         p.add_argument("--json", default=None, metavar="FILE", help="write JSON with every run's entries")
         p.add_argument("--plot", default=None, metavar="FILE",

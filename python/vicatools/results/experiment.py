@@ -120,6 +120,7 @@ class ComparisonRow:
         deviation: model - experiment.
         uncertainty: combined uncertainty of the deviation (all three in quadrature).
         kind, uncertainty_basis, source: of the reference value (`ReferencePoint`).
+        unit: the unit of every value of the row (that of the reference set).
     """
 
     t_kelvin: float
@@ -133,6 +134,7 @@ class ComparisonRow:
     kind: str = "user"
     uncertainty_basis: str = "given"
     source: str = ""
+    unit: str = ""
 
     @property
     def z(self) -> float:
@@ -318,7 +320,7 @@ def compare(scan: VirialScan, data: ExperimentalSet) -> List[ComparisonRow]:
         out.append(
             ComparisonRow(
                 t, x, sx, ie, v, u, x - v, math.sqrt(sx * sx + ie * ie + u * u), ref.kind, ref.uncertainty_basis,
-                ref.source,
+                ref.source, data.unit,
             )
         )
     return out
