@@ -25,6 +25,7 @@ from .models.model import Model
 from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
+from .results.robust import MIN_RUNS_HIGH_ORDER, outlier_note
 from .scan.driver import ResultsArg, make_runs
 
 __all__ = ["MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4", "b5", "bn", "bn_u_min",
@@ -238,6 +239,7 @@ def bn(
     log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
     results: ResultsArg = None,
     method: str = "auto",
+    force_runs: bool = False,
 ) -> VirialScan:
     """The n-th virial coefficient B_n (n = 2..8; B4, B5, ...) of `model` at each of
     `temperatures` (K), from `runs` independent runs of the B_n engine per temperature
@@ -256,11 +258,21 @@ def bn(
     ``.molar()`` gives cm^(3(n-1))/mol^(n-1).  Other arguments as for `b2` (the results
     store and `ScanError` among them).  `method`: "auto" (default: the B_n engine's walk),
     "walk", or "mayer" for n = 2, 3.
+
+    B4 and higher have heavy-tailed run values (`vicatools.results.robust`): fewer than 8
+    runs per temperature are refused (ValueError) unless `force_runs` is True, and a run far
+    out from the others gives a `HeavyTailWarning` and a note on its estimate.
     """
     if isinstance(n, bool) or not isinstance(n, int) or not 2 <= n <= 8:
         raise ValueError(f"n must be an integer from 2 to 8, got {n!r}")
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
+    if n >= 4 and runs < MIN_RUNS_HIGH_ORDER and not force_runs:
+        raise ValueError(
+            f"runs = {runs} is too few for B{n}: its run values are heavy-tailed, and with fewer than "
+            f"{MIN_RUNS_HIGH_ORDER} runs the error bar is too small more often than not; give runs >= "
+            f"{MIN_RUNS_HIGH_ORDER}, or force_runs=True to insist"
+        )
     if order_max > 30:
         raise ValueError(f"order_max must be at most 30 for B_n, got {order_max}")
     for name, v, low in (("max_blocks", max_blocks, 1), ("block_steps", block_steps, 1000)):
@@ -304,6 +316,11 @@ def _with_notes(est: VirialEstimate, chunk: Sequence[Any]) -> VirialEstimate:
         for note in filter(None, (r.note or "").split("; ")):
             counts[note] = counts.get(note, 0) + 1
     notes = tuple(f"{n} of {len(chunk)} runs: {note}" for note, n in counts.items())
+    if est.order >= 4:
+        far = outlier_note([r.entries[0] for r in chunk])
+        if far:
+            notes += (far,)
+            warnings.warn(f"{est.coefficient} at {est.t_kelvin:g} K: {far}", HeavyTailWarning, stacklevel=4)
     if any("near a zero crossing" in note for note in counts):
         warnings.warn(
             f"{est.coefficient} at {est.t_kelvin:g} K is near a zero crossing: its relative error is large "
@@ -315,6 +332,10 @@ def _with_notes(est: VirialEstimate, chunk: Sequence[Any]) -> VirialEstimate:
 
 class ZeroCrossingWarning(UserWarning):
     """A temperature of a scan sits near a zero crossing of the coefficient."""
+
+
+class HeavyTailWarning(UserWarning):
+    """A run of B4 or higher lies far out from the others at its temperature."""
 
 
 def _scan(

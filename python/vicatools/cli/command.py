@@ -36,9 +36,16 @@ def run_command(args: argparse.Namespace) -> int:
             raise _UsageError("the following arguments are required: --temperatures/-t")
         args.temperatures = reference.temperatures
     check_numbers(args, walk)
+    if walk and order >= 4 and args.runs < 8 and not args.force_runs:
+        raise _UsageError(f"--runs {args.runs} is too few for B{order}: its run values are heavy-tailed and the error "
+                          "bar of fewer than 8 runs is too small more often than not; give --runs 8 or more, or "
+                          "--force-runs to insist")
     core = parse_core(getattr(args, "core", "default"))
     check_paths(args)
     models = _models(args.models)
+    if args.reduced and (len(models) != 1 or len(models[0].sites) != 1 or not models[0].sites[0].has_core
+                         or models[0].sites[0].charge):
+        raise _UsageError("--reduced is for one one-site Lennard-Jones model (no charge)")
     extra = _walk_settings(args, models, order) if walk else _mayer_settings(args, models, order, core)
     scan, failure = _compute(args, models, order, walk, extra)
     if scan is not None:
@@ -145,7 +152,8 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
     )
     try:
         if walk:
-            return api.bn(models[0] if len(models) == 1 else models, order, **common), None
+            return api.bn(models[0] if len(models) == 1 else models, order, force_runs=args.force_runs,
+                          **common), None
         if order == 2:
             return api.b2(*models, **common), None
         return api.b3(*models, **common), None

@@ -78,6 +78,9 @@ def build_parser() -> _Parser:
             p.add_argument("--order", type=_positive_int, required=True, metavar="N",
                            help="the order n of B_n, 2 to 8")
         if name not in ("b2", "b3"):
+            p.add_argument("--force-runs", action="store_true",
+                           help="accept fewer than 8 runs per temperature for B4 and higher (their run values are "
+                                "heavy-tailed: the error bar is then too small more often than not)")
             p.add_argument("--max-blocks", type=_positive_int, default=20, metavar="B",
                            help="production blocks per run at most (default 20; the error bar shrinks "
                                 "as 1/sqrt of the run's length)")
