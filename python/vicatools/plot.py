@@ -144,10 +144,8 @@ def plot_scan(
                 ax, rax = fig.subplots(2, 1, sharex=True, height_ratios=[3, 1.25])
             else:
                 ax = fig.add_subplot()
-        elif with_residuals:
-            from mpl_toolkits.axes_grid1 import make_axes_locatable
-
-            rax = make_axes_locatable(ax).append_axes("bottom", size="35%", pad=0.1, sharex=ax)
+        elif with_residuals:  # below the given axes, in its own coordinates
+            rax = ax.inset_axes([0.0, -0.62, 1.0, 0.35], sharex=ax)
         _draw(scan, ax, rax, sigmas, reference, rows, mark_roots, st)
         figure = fig if fig is not None else ax.figure
         if caption:

@@ -12,7 +12,7 @@ import json
 import math
 import pathlib
 import sys
-from typing import Any, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 from .output import format_value
 from .parser import PROG, _positive_int, _UsageError
@@ -147,7 +147,7 @@ def run_derived(args: argparse.Namespace) -> int:
     return 0
 
 
-def _roots(scan: Any, command: str) -> dict:
+def _roots(scan: Any, command: str) -> Dict[str, Any]:
     what = "Boyle temperature" if command == "boyle" else "Joule-Thomson inversion temperature (zero pressure)"
     try:
         root = scan.boyle_temperature() if command == "boyle" else scan.inversion_temperature()
@@ -169,7 +169,7 @@ def _pressure_of(scan: Any, c: Any, t: float, rho: float) -> float:
     def value(s: Any, factor: float) -> float:
         m = s.molar()
         hit = [e for e in m.estimates if e.t_kelvin == t]
-        return (hit[0].value if hit else m.curve(t).value) * factor
+        return float(hit[0].value if hit else m.curve(t).value) * factor
 
     b = value(scan, 1e-6)
     cc = value(c, 1e-12) if c is not None else 0.0
@@ -190,7 +190,7 @@ def _cp0(scan: Any, given: Optional[float]) -> Tuple[float, str]:
     return MOLAR_GAS * g / (g - 1.0), f"classical rigid rotor, cp0/cv0 = {g:.4g}, no vibration"
 
 
-def _properties(scan: Any, c: Any, args: argparse.Namespace) -> dict:
+def _properties(scan: Any, c: Any, args: argparse.Namespace) -> Dict[str, Any]:
     from ..results import properties as pr
 
     if len(scan.models) != 1 and args.cp0 is None:

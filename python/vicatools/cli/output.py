@@ -71,7 +71,7 @@ def print_comparison(scan: Any, reference: Any) -> None:
     name = reference.coefficient
     print()
     print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {unit}")
-    labels = {}
+    labels: dict[str, str] = {}
     for r in reference.rows:
         if r.source not in labels:
             labels[r.source] = f"[{len(labels) + 1}]"
