@@ -31,6 +31,7 @@ from .models.model import Model, ModelFileError, Site, load_model, model_from_di
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
 from .results.fit import BFit, fit_b
+from .results.notes import HeavyTailWarning, ZeroCrossingWarning
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
 from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
 
@@ -73,6 +74,8 @@ __all__ = [
     "derive_u_min",
     "derived",
     "get_model",
+    "HeavyTailWarning",
+    "ZeroCrossingWarning",
     "load_model",
     "lowest_dimer_energy",
     "mean_and_stderr",

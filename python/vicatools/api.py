@@ -10,9 +10,7 @@ from __future__ import annotations
 import concurrent.futures as cf
 import math
 import os
-import warnings
-from dataclasses import replace
-from typing import Any, Dict, Iterable, List, Optional, Sequence, Union
+from typing import Any, Iterable, List, Optional, Sequence, Union
 
 from .methods import choose_method
 from .methods.base import Method, ScanSettings
@@ -25,7 +23,8 @@ from .models.model import Model
 from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
-from .results.robust import MIN_RUNS_HIGH_ORDER, outlier_note
+from .results.notes import with_notes
+from .results.robust import MIN_RUNS_HIGH_ORDER
 from .scan.driver import ResultsArg, make_runs
 
 __all__ = ["MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4", "b5", "bn", "bn_u_min",
@@ -308,36 +307,6 @@ def b5(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialSca
     return bn(model, 5, **kwargs)
 
 
-def _with_notes(est: VirialEstimate, chunk: Sequence[Any]) -> VirialEstimate:
-    """The estimate with its runs' notes (each once, with how many runs said it), and a
-    warning when its temperature sits near a zero crossing of the coefficient."""
-    counts: Dict[str, int] = {}
-    for r in chunk:
-        for note in filter(None, (r.note or "").split("; ")):
-            counts[note] = counts.get(note, 0) + 1
-    notes = tuple(f"{n} of {len(chunk)} runs: {note}" for note, n in counts.items())
-    if est.order >= 4:
-        far = outlier_note([r.entries[0] for r in chunk])
-        if far:
-            notes += (far,)
-            warnings.warn(f"{est.coefficient} at {est.t_kelvin:g} K: {far}", HeavyTailWarning, stacklevel=4)
-    if any("near a zero crossing" in note for note in counts):
-        warnings.warn(
-            f"{est.coefficient} at {est.t_kelvin:g} K is near a zero crossing: its relative error is large "
-            "there; its runs stopped by an absolute tolerance (see the estimate's notes)",
-            ZeroCrossingWarning, stacklevel=4,
-        )
-    return replace(est, notes=est.notes + notes) if notes else est
-
-
-class ZeroCrossingWarning(UserWarning):
-    """A temperature of a scan sits near a zero crossing of the coefficient."""
-
-
-class HeavyTailWarning(UserWarning):
-    """A run of B4 or higher lies far out from the others at its temperature."""
-
-
 def _scan(
     order: int,
     models: Sequence[Model],
@@ -385,7 +354,7 @@ def _scan(
         elif len(chunk) >= 2:
             est = VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
                                            [r.cpu_seconds for r in chunk], method=method.name)
-            estimates.append(_with_notes(est, chunk))
+            estimates.append(with_notes(est, chunk))
         else:
             failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), {max(2, need)} needed"
                                         if method.error != "integration" else "no estimate: the integration failed"))

@@ -9,12 +9,9 @@ values and fitted B(T) the molar unit of the reference, temperatures K.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, List, Tuple
+from typing import Any, List, Tuple
 
 from ..models import units
-
-if TYPE_CHECKING:
-    from .estimate import VirialScan
 
 
 class ValueAt(Tuple[float, float]):
@@ -89,7 +86,7 @@ class ReducedPoint:
     t_kelvin: float
 
 
-def lj_parameters(scan: VirialScan) -> Tuple[float, float]:
+def lj_parameters(scan: Any) -> Tuple[float, float]:
     """(epsilon/k in K, sigma in Å) of the scan's model when it is one Lennard-Jones site
     without charge (a library model or a model file that can be found again); ValueError else."""
     from ..models.library import resolve_model
@@ -108,7 +105,7 @@ def lj_parameters(scan: VirialScan) -> Tuple[float, float]:
     return model.sites[0].epsilon, model.sites[0].sigma
 
 
-def reduced(scan: VirialScan) -> List[ReducedPoint]:
+def reduced(scan: Any) -> List[ReducedPoint]:
     """The scan in the reduced units of its one-site Lennard-Jones model (`ReducedPoint`)."""
     eps, sigma = lj_parameters(scan)
     p = 3 * (scan.order - 1)
