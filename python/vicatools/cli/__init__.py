@@ -18,7 +18,7 @@ from typing import Any, Dict, NoReturn, Optional, Sequence
 
 from ..models.cores import CoreRefusedError
 from .command import run_command, suppress_all
-from .derived import COMMANDS as DERIVED, run_derived
+from .derived import COMMANDS as DERIVED, add_parsers as add_derived_parsers, run_derived
 from .output import format_value, print_models
 from .parser import PROG, _UsageError, build_parser
 
@@ -35,7 +35,7 @@ class _Signalled(KeyboardInterrupt):
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line with `argv` (default: sys.argv[1:]) and return the exit status."""
-    parser = build_parser()
+    parser = build_parser(add_derived_parsers)
     previous = _catch_termination()
     try:
         args = parser.parse_args(list(argv) if argv is not None else None)

@@ -4,7 +4,7 @@ from __future__ import annotations
 import argparse
 import math
 import re
-from typing import Any, NoReturn
+from typing import Any, Callable, NoReturn
 
 from ..methods import METHODS
 
@@ -46,7 +46,8 @@ def _padding(text: str) -> Any:
     return value
 
 
-def build_parser() -> _Parser:
+def build_parser(*more: Callable[[Any], None]) -> _Parser:
+    """The parser; each of `more` adds its subcommands to the subparsers."""
     parser = _Parser(prog=PROG, description="Virial coefficients with error bars from vica runs.")
     sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn,boyle,inversion,properties}",
                                 parser_class=_Parser)
@@ -119,9 +120,8 @@ def build_parser() -> _Parser:
         p.add_argument("--log-dir", default=None, metavar="DIR",
                        help="keep each run's progress lines in a file there (default: discard them)")
         p.add_argument("--quiet", "-q", action="store_true", help="no progress bar and no notes on standard error")
-    from .derived import add_parsers
-
-    add_parsers(sub)
+    for add in more:
+        add(sub)
     return parser
 
 
