@@ -72,3 +72,15 @@ def test_bad_input_is_one_line_and_status_2(scan_file, tmp_path):
         p = cli(*args)
         assert p.returncode == 2, (args, p.stderr)
         assert len(p.stderr.strip().splitlines()) == 1, p.stderr
+
+
+def test_fit_writes_the_form_with_its_covariance(scan_file, tmp_path):
+    # B = b - a/T is the DIPPR form with A = b, B = -a and the rest 0
+    p = cli("fit", "--from", scan_file, "--form", "dippr104", "--terms", "2", "--json", str(tmp_path / "f.json"),
+            "--csv", str(tmp_path / "f.csv"))
+    assert p.returncode == 0, p.stderr
+    rec = json.loads((tmp_path / "f.json").read_text())
+    values = {q["name"]: q["value"] for q in rec["parameters"]}
+    assert values["A"] == pytest.approx(B0, abs=1e-6) and values["B"] == pytest.approx(-A, rel=1e-9)
+    assert len(rec["covariance"]) == 2 and (tmp_path / "f.csv").read_text().count("\n") >= 5
+    assert cli("fit", "--from", scan_file, "--form", "tsonopoulos").returncode == 2

@@ -1,4 +1,5 @@
-"""What follows from B(T), from the command line: ``boyle``, ``inversion`` and ``properties``.
+"""What follows from B(T), from the command line: ``boyle``, ``inversion``, ``properties`` and
+``fit`` (B(T) in a standard form with its covariance, `vicatools.results.fit`).
 
 Each reads a scan of B from a file (``--from``: the JSON of ``b2 --json`` or a results
 store) or makes one of a model first (MODEL, with ``-t`` temperatures or, for the Boyle
@@ -17,7 +18,7 @@ from typing import Any, Dict, List, Optional, Tuple
 from .output import format_value
 from .parser import PROG, _positive_int, _UsageError
 
-COMMANDS = ("boyle", "inversion", "properties")
+COMMANDS = ("boyle", "inversion", "properties", "fit")
 
 LJ_BOYLE = 3.418
 """Boyle temperature of the Lennard-Jones fluid in units of epsilon/k: the first guess,
@@ -34,6 +35,8 @@ def add_parsers(sub: Any) -> None:
         "inversion": "zero-pressure Joule-Thomson inversion temperature (B = T dB/dT) with its standard error",
         "properties": "Z, fugacity coefficient, residual H, S, Cp, Joule-Thomson coefficient and acoustic "
                       "virial coefficient at given T and p (or density), with standard errors",
+        "fit": "B(T) fitted in a standard form (series in 1/T, DIPPR 104, Tsonopoulos, Pitzer-Curl) with its "
+               "covariance, to JSON / CSV",
     }
     for name in COMMANDS:
         p = sub.add_parser(name, help=helps[name])
@@ -53,9 +56,20 @@ def add_parsers(sub: Any) -> None:
             p.add_argument("--cp0", type=float, default=None, metavar="J_MOLK",
                            help="ideal-gas isobaric heat capacity in J/(mol K) (default: classical rigid rotor "
                                 "of the model's geometry, no vibration)")
+        if name == "fit":
+            from ..results.fit import FORMS
+
+            p.add_argument("--form", choices=FORMS, default="series", help="the form (default series)")
+            p.add_argument("--terms", type=_positive_int, default=None, metavar="K",
+                           help="parameters of the form (default: 3 series, 4 dippr104, 1 corresponding states)")
+            p.add_argument("--t0", type=float, default=298.15, metavar="K", help="T0 of the series (298.15 K)")
+            p.add_argument("--tc", type=float, default=None, metavar="K", help="critical temperature (Tsonopoulos, "
+                                                                             "Pitzer-Curl)")
+            p.add_argument("--pc", type=float, default=None, metavar="PA", help="critical pressure in Pa")
+            p.add_argument("--csv", default=None, metavar="FILE", help="write the fit as CSV")
         p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
                        help="temperatures in K of the scan made of MODEL" + (
-                           "" if name == "properties" else " (default: 7 around the Lennard-Jones guess "
+                           "" if name in ("properties", "fit") else " (default: 7 around the Lennard-Jones guess "
                            "from the model's lowest pair energy)"))
         p.add_argument("--runs", type=_positive_int, default=8, metavar="N", help="runs per temperature (default 8)")
         p.add_argument("--dev-tol", type=float, default=1e-3, metavar="X", help="relative stop tolerance (1e-3)")
@@ -140,8 +154,13 @@ def run_derived(args: argparse.Namespace) -> int:
     c = _read_scan(args.c_from, "--c-from") if getattr(args, "c_from", None) else None
     if c is not None and c.order != 3:
         raise _UsageError(f"--c-from: {args.c_from!r} holds a scan of order {c.order}, not of C")
+    if args.command == "fit" and args.source is None and args.temperatures is None:
+        raise _UsageError("fit of MODEL needs its temperatures: -t T ...")
     scan = _scan(args)
-    record = _roots(scan, args.command) if args.command != "properties" else _properties(scan, c, args)
+    if args.command == "fit":
+        record = _fit(scan, args)
+    else:
+        record = _roots(scan, args.command) if args.command != "properties" else _properties(scan, c, args)
     if args.json:
         pathlib.Path(args.json).write_text(json.dumps(record, indent=1) + "\n", encoding="utf-8")
     return 0
@@ -220,3 +239,22 @@ def _properties(scan: Any, c: Any, args: argparse.Namespace) -> Dict[str, Any]:
                     "properties": [{"name": d.name, "value": d.value, "stderr": d.stderr, "unit": d.unit}
                                    for d in props]})
     return {"models": list(scan.models), "states": out}
+
+
+def _fit(scan: Any, args: argparse.Namespace) -> Dict[str, Any]:
+    from ..results.fit import fit_b
+
+    try:
+        f = fit_b(scan, args.form, args.terms, t0=args.t0, tc=args.tc, pc=args.pc)
+    except ValueError as exc:
+        raise _UsageError(str(exc)) from None
+    print(f"{f.formula}: B in {f.unit}, T in K, fitted to {' + '.join(f.models)} from {f.t_min:g} to {f.t_max:g} K")
+    if f.constants:
+        print("  " + ", ".join(f"{k} = {v:g}" for k, v in f.constants.items()))
+    for n, v, e in zip(f.names, f.values, f.stderrs):
+        print(f"  {n:<6} {format_value(v, e):>30}")
+    print(f"  chi^2 = {f.chi2:.4g} with {f.dof} degrees of freedom"
+          + ("; the form does not describe the scan within its error bars" if f.dof and f.reduced_chi2 > 3 else ""))
+    if args.csv:
+        f.to_csv(args.csv)
+    return f.to_dict()
