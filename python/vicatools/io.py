@@ -28,6 +28,7 @@ import csv
 import json
 import math
 import pathlib
+from dataclasses import replace
 from typing import Any, Dict, List, Optional, Tuple, Union
 
 from .models.cores import CoreChoice
@@ -65,6 +66,8 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         }
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
+        if e.notes:
+            item["notes"] = list(e.notes)  # how the runs ended (zero crossings, a run far out, ...)
         row.pop("t_kelvin")
         item.update({k: _finite(v) for k, v in row.items()})
         temps.append(item)
@@ -116,9 +119,10 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
         estimates = []
         for item in data["temperatures"]:
             runs = [[float(x) for x in r] for r in item["runs"]]
-            estimates.append(
-                VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
-            )
+            est = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
+            if item.get("notes"):
+                est = replace(est, notes=tuple(str(n) for n in item["notes"]))
+            estimates.append(est)
         if not estimates:
             raise ValueError("no temperature in the file")
         u = data.get("u_min")
