@@ -64,7 +64,7 @@ def run_command(args: argparse.Namespace) -> int:
         if args.plot:
             from ..plot import plot_scan
 
-            plot_scan(scan, args.plot, reference=reference)
+            plot_scan(scan, args.plot, reference=reference, style=args.plot_style)
     if failure is not None:
         for f in failure.failures:
             print(f"{PROG}: failed: {f}", file=sys.stderr)

@@ -114,6 +114,8 @@ def build_parser(*more: Callable[[Any], None]) -> _Parser:
         p.add_argument("--json", default=None, metavar="FILE", help="write JSON with every run's entries")
         p.add_argument("--plot", default=None, metavar="FILE",
                        help="write a plot, .png, .pdf, .svg, .eps or .ps by its suffix (needs matplotlib)")
+        p.add_argument("--plot-style", choices=("screen", "paper", "talk"), default="screen",
+                       help="the plot's style: screen (default), paper (one column, serif, 300 dpi) or talk")
         p.add_argument("--results", default=None, metavar="FILE",
                        help="the results store, a JSON Lines file of every run (default: a file in the user's "
                        "data directory named after the scan's settings); runs already there are not made again")
