@@ -8,6 +8,7 @@ import argparse
 import math
 import pathlib
 import sys
+import warnings
 from typing import Any, Dict, List, Optional, Tuple
 
 from .checks import check_numbers, check_paths
@@ -150,23 +151,35 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
         mixing=args.mixing, workers=args.workers, executor=executor, progress=not args.quiet,
         log_dir=args.log_dir, results=args.results, method=args.method, **extra,
     )
+    caught: List[Any] = []
     try:
-        if walk:
-            return api.bn(models[0] if len(models) == 1 else models, order, force_runs=args.force_runs,
-                          **common), None
-        if order == 2:
-            return api.b2(*models, **common), None
-        return api.b3(*models, **common), None
-    except api.ScanError as exc:
-        return exc.scan, exc
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                return _scan_of(args, models, order, walk, common), None
+            except api.ScanError as exc:
+                return exc.scan, exc
     except ValueError as exc:
         if "method" in str(exc):
             raise _UsageError(f"--method: {exc}") from None
         raise
     finally:
+        for w in caught:  # one line each, as the command line's other messages
+            if not args.quiet:
+                print(f"{PROG}: warning: {w.message}", file=sys.stderr)
         if client is not None:
             with suppress_all():
                 client.close(timeout=10)
+
+
+def _scan_of(args: argparse.Namespace, models: List[Any], order: int, walk: bool, common: Dict[str, Any]) -> Any:
+    from .. import api
+
+    if walk:
+        return api.bn(models[0] if len(models) == 1 else models, order, force_runs=args.force_runs, **common)
+    if order == 2:
+        return api.b2(*models, **common)
+    return api.b3(*models, **common)
 
 
 def _reference(option: str, model: str, order: int) -> Any:
