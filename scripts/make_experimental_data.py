@@ -39,21 +39,21 @@ EQUATIONS = {
         b_u=(0.5, 0.005), c_u=(20.0, 0.05),
     ),
     "methane": dict(
-        coolprop="Methane", models=["trappe-methane"], key="setzmann-1991",
+        coolprop="Methane", models=["trappe-methane", "lj-methane", "mie-methane", "exp6-methane"], key="setzmann-1991",
         source="U. Setzmann, W. Wagner, J. Phys. Chem. Ref. Data 20, 1061 (1991)",
         b_t=[120, 150, 200, 250, 273.15, 300, 350, 400, 450, 500, 600],
         c_t=[200, 250, 273.15, 300, 350, 400, 450, 500, 600],
         b_u=(0.5, 0.005), c_u=(50.0, 0.05),
     ),
     "ethane": dict(
-        coolprop="Ethane", models=["trappe-ethane"], key="buecker-2006",
+        coolprop="Ethane", models=["trappe-ethane", "mie-ethane"], key="buecker-2006",
         source="D. Buecker, W. Wagner, J. Phys. Chem. Ref. Data 35, 205 (2006)",
         b_t=[200, 250, 273.15, 300, 350, 400, 450, 500, 600],
         c_t=[300, 350, 400, 450, 500, 600],
         b_u=(1.0, 0.01), c_u=(300.0, 0.1),
     ),
     "nitrogen": dict(
-        coolprop="Nitrogen", models=["trappe-n2"], key="span-2000",
+        coolprop="Nitrogen", models=["trappe-n2", "lj-nitrogen"], key="span-2000",
         source="R. Span, E. W. Lemmon, R. T. Jacobsen, W. Wagner, A. Yokozeki, J. Phys. Chem. Ref. Data 29, "
         "1361 (2000)",
         b_t=[80, 100, 125, 150, 200, 250, 273.15, 300, 350, 400, 500, 600, 800, 1000],
@@ -61,14 +61,14 @@ EQUATIONS = {
         b_u=(0.5, 0.005), c_u=(30.0, 0.05),
     ),
     "carbon dioxide": dict(
-        coolprop="CarbonDioxide", models=["trappe-co2"], key="span-1996",
+        coolprop="CarbonDioxide", models=["trappe-co2", "lj-co2", "epm2-co2", "saft-mie-co2"], key="span-1996",
         source="R. Span, W. Wagner, J. Phys. Chem. Ref. Data 25, 1509 (1996)",
         b_t=[220, 250, 273.15, 300, 350, 400, 450, 500, 600, 800, 1000],
         c_t=[300, 350, 400, 450, 500, 600, 800, 1000],
         b_u=(0.5, 0.01), c_u=(100.0, 0.05),
     ),
     "water": dict(
-        coolprop="Water", models=["spce", "tip4p-2005"], key="iapws-95",
+        coolprop="Water", models=["spce", "tip4p-2005", "spc", "tip3p", "tip4p", "tip4p-ew", "tip4p-ice", "opc", "tip5p"], key="iapws-95",
         source="IAPWS-95: W. Wagner, A. Pruss, J. Phys. Chem. Ref. Data 31, 387 (2002); for B compare "
         "A. H. Harvey, E. W. Lemmon, J. Phys. Chem. Ref. Data 33, 369 (2004)",
         b_t=[300, 325, 350, 373.15, 400, 450, 500, 600, 700, 800, 1000, 1200],

@@ -28,10 +28,13 @@ def test_models_lists_the_library():
     p = cli("models")
     assert p.returncode == 0
     lines = p.stdout.splitlines()
-    assert [line.split()[0] for line in lines] == [
+    names = [line.split()[0] for line in lines]
+    assert len(names) >= 25 and {
         "argon", "trappe-methane", "trappe-ethane", "trappe-n2", "trappe-co2", "spce", "tip4p-2005"
-    ]
-    assert "Potoff" in lines[4] and "3 sites" in lines[4]
+    } <= set(names)
+    co2 = lines[names.index("trappe-co2")]
+    assert "Potoff" in co2 and "3 sites" in co2 and "carbon dioxide" in co2
+    assert "[mie]" in lines[names.index("mie-methane")]
 
 
 def test_b2_scan_writes_csv_json_and_plot(tmp_path):
@@ -99,7 +102,7 @@ GOOD_SITE = '[[sites]]\nname = "A"\nposition = [0, 0, 0]\nepsilon = 100.0\nsigma
 @pytest.mark.parametrize(
     "args, expect",
     [
-        (["b2", "neon", "-t", "300"], "unknown model 'neon'"),
+        (["b2", "helium", "-t", "300"], "unknown model 'helium'"),
         (["b2", "argon", "-t", "300", "0"], "above 0 K"),
         (["b2", "argon", "-t", "-20"], "above 0 K"),
         (["b2", "argon", "-t", "nan"], "above 0 K"),

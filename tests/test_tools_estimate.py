@@ -220,7 +220,7 @@ def test_bad_arguments_are_refused_before_any_run():
     with pytest.raises(ValueError, match="mixing"):
         vt.b2("argon", temperatures=[300.0], mixing="arithmetic")
     with pytest.raises(vt.UnknownModelError, match="known models: argon"):
-        vt.b2("neon", temperatures=[300.0])
+        vt.b2("helium", temperatures=[300.0])
     for bad in ("555", b"300", True, [300.0, True]):  # once run at 5, 5, 5 K / 51, 48, 48 K / 1 K
         with pytest.raises(TypeError, match="number"):
             vt.b2("argon", temperatures=bad)

@@ -69,7 +69,7 @@ def test_n2_argon_cross_table_kinds_and_orientation():
 
 def test_library_geometry_and_charges():
     m = {n: vt.get_model(n) for n in vt.model_names()}
-    assert set(m) == {"argon", "trappe-methane", "trappe-ethane", "trappe-n2", "trappe-co2", "spce", "tip4p-2005"}
+    assert {"argon", "trappe-methane", "trappe-ethane", "trappe-n2", "trappe-co2", "spce", "tip4p-2005"} <= set(m)
     for model in m.values():
         assert model.net_charge == pytest.approx(0.0, abs=1e-12), model.name
         assert model.source
@@ -156,13 +156,14 @@ def test_model_file_errors_name_the_field(change, field):
 
 def test_unknown_model_lists_the_library():
     with pytest.raises(vt.UnknownModelError, match="trappe-co2"):
-        vt.resolve_model("krypton")
+        vt.resolve_model("helium")
 
 
 def test_energy_floors():
     # collapse only where a bare charge meets an opposite charge
     collapse = {n: tables.can_collapse(vt.get_model(n), vt.get_model(n)) for n in vt.model_names()}
-    assert collapse == {
+    assert {n: collapse[n] for n in ("argon", "trappe-methane", "trappe-ethane", "trappe-n2", "trappe-co2", "spce",
+                                     "tip4p-2005")} == {
         "argon": False,
         "trappe-methane": False,
         "trappe-ethane": False,

@@ -14,7 +14,7 @@ cache_dir = {cache}
 
 # vica is checked through its stub; other third-party packages are taken as untyped (Any): faster,
 # and their own typing is not tested here
-[mypy-tqdm,tqdm.*,distributed,distributed.*,dask,dask.*,matplotlib,matplotlib.*,tomli,pandas,pandas.*]
+[mypy-tqdm,tqdm.*,distributed,distributed.*,dask,dask.*,matplotlib,matplotlib.*,tomli,pandas,pandas.*,openmm,openmm.*]
 ignore_missing_imports = True
 follow_imports = skip
 """

@@ -27,7 +27,9 @@ from .methods import METHODS
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, mean_and_stderr
 from .results.experiment import ComparisonRow, ExperimentalSet, ReferencePoint, compare, experimental
 from .models.library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
-from .models.model import Model, ModelFileError, Site, load_model, model_from_dict, model_to_dict, save_model
+from .models.files import model_from_dict, model_to_dict, save_model
+from .models.model import Model, ModelFileError, PairLaw, Site
+from .models.readers import load_model
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
 from .results.fit import BFit, fit_b
@@ -58,6 +60,7 @@ __all__ = [
     "PaddingChoice",
     "ScanError",
     "ScanFailure",
+    "PairLaw",
     "Site",
     "UMinChoice",
     "UnknownModelError",

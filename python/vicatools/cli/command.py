@@ -25,11 +25,13 @@ def run_command(args: argparse.Namespace) -> int:
         raise _UsageError(f"--order must be from 2 to 8, got {order}")
     walk = args.command in ("b4", "b5", "bn")
     allowed = (1, 2) if order == 2 else (1, order)
-    if len(args.models) not in allowed:
-        raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {len(args.models)}")
+    read = _read_model_file(args)
+    count = len(args.models) + (read is not None)
+    if count not in allowed:
+        raise _UsageError(f"{args.command} takes {' or '.join(map(str, allowed))} models, got {count}")
     reference = None
     if getattr(args, "compare", None) is not None:
-        if len(set(args.models)) != 1:
+        if read is not None or len(set(args.models)) != 1:
             raise _UsageError("--compare needs one model (reference values are of pure gases)")
         reference = _reference(args.compare, args.models[0], order)
     if args.temperatures is None:
@@ -43,7 +45,7 @@ def run_command(args: argparse.Namespace) -> int:
                           "--force-runs to insist")
     core = parse_core(getattr(args, "core", "default"))
     check_paths(args)
-    models = _models(args.models)
+    models = _models(args.models) + ([read] if read is not None else [])
     if args.reduced and (len(models) != 1 or len(models[0].sites) != 1 or not models[0].sites[0].has_core
                          or models[0].sites[0].charge):
         raise _UsageError("--reduced is for one one-site Lennard-Jones model (no charge)")
@@ -82,6 +84,24 @@ def _models(names: List[str]) -> List[Any]:
     try:
         return [resolve_model(m) for m in names]
     except (UnknownModelError, ModelFileError) as exc:
+        raise _UsageError(str(exc)) from None
+    except OSError as exc:
+        raise _UsageError(f"cannot read model file: {exc}") from None
+
+
+def _read_model_file(args: argparse.Namespace) -> Any:
+    """The model of --model-file (with --coordinates, --molecule, --parameters), or None."""
+    from ..models.model import ModelFileError
+    from ..models.readers import load_model
+
+    if args.model_file is None:
+        if args.coordinates is not None or args.molecule is not None or args.parameters:
+            raise _UsageError("--coordinates, --molecule and --parameters go with --model-file")
+        return None
+    options = {"parameters": args.parameters} if args.parameters else {}
+    try:
+        return load_model(args.model_file, coordinates=args.coordinates, molecule=args.molecule, **options)
+    except ModelFileError as exc:
         raise _UsageError(str(exc)) from None
     except OSError as exc:
         raise _UsageError(f"cannot read model file: {exc}") from None

@@ -13,7 +13,8 @@ def print_models() -> None:
     for name, m in LIBRARY.items():
         sites = " ".join(s.name for s in m.sites)
         noun = "site" if len(m.sites) == 1 else "sites"
-        print(f"{name:<{width}}  {len(m.sites)} {noun} ({sites})  {m.source}")
+        laws = "" if m.laws == {"lj"} else f" [{', '.join(sorted(m.laws))}]"
+        print(f"{name:<{width}}  {len(m.sites)} {noun} ({sites})  {m.description}{laws}  -- {m.source}")
 
 
 def format_value(x: float, s: float) -> str:

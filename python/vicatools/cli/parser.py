@@ -52,15 +52,24 @@ def build_parser(*more: Callable[[Any], None]) -> _Parser:
     sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn,boyle,inversion,properties}",
                                 parser_class=_Parser)
     sub.required = True
-    sub.add_parser("models", help="list the built-in models (name, sites, source)")
+    sub.add_parser("models", help="list the built-in models (name, sites, description, laws, source)")
     for name in ("b2", "b3", "b4", "b5", "bn"):
         what = {"b2": "second virial coefficient B", "b3": "third virial coefficient C",
                 "b4": "fourth virial coefficient B4", "b5": "fifth virial coefficient B5",
                 "bn": "n-th virial coefficient B_n (--order N)"}[name]
         p = sub.add_parser(name, help=f"{what} with error bars over a temperature scan")
         nmax = {"b2": "MODEL [MODEL2]", "b3": "MODEL [MODEL2 MODEL3]"}.get(name, "MODEL [one MODEL per molecule]")
-        p.add_argument("models", nargs="+", metavar="MODEL",
+        p.add_argument("models", nargs="*", metavar="MODEL",
                        help=f"{nmax}: library names (see `models`) or model files (.json/.toml)")
+        p.add_argument("--model-file", default=None, metavar="FILE",
+                       help="one more model, read from a force field's files: GROMACS .top, Amber .prmtop, "
+                            "CHARMM .psf, OpenMM ForceField .xml (needs OpenMM), or our .toml/.json")
+        p.add_argument("--coordinates", default=None, metavar="FILE",
+                       help="positions for --model-file (.gro, .inpcrd/.rst7, .crd, .pdb, .cif)")
+        p.add_argument("--molecule", default=None, metavar="NAME",
+                       help="molecule type of --model-file (GROMACS molecule type or residue name)")
+        p.add_argument("--parameters", nargs="+", default=None, metavar="FILE",
+                       help="CHARMM parameter files for a --model-file .psf")
         p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
                        help="temperatures in K (default with --compare: those of the reference values)")
         if name in ("b2", "b3"):

@@ -17,9 +17,11 @@ import json
 import math
 from abc import ABC, abstractmethod
 from dataclasses import dataclass, field
-from typing import Any, Callable, ClassVar, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Callable, ClassVar, Dict, FrozenSet, List, Optional, Sequence, Tuple
 
-from ..models.model import Model, model_to_dict
+from ..models.mixing import LAW_METHODS
+from ..models.files import model_to_dict
+from ..models.model import Model
 
 
 def canonical_json(data: Any) -> str:
@@ -40,6 +42,7 @@ def json_number(x: float) -> Any:
 def model_data(model: Model) -> Dict[str, Any]:
     """A model as stored: `model_to_dict` with a non-finite floor as a string."""
     data = model_to_dict(model)
+    data.pop("description", None)  # a listing's text, not part of what runs
     if "u_min" in data:
         data["u_min"] = json_number(data["u_min"])  # -inf (no floor) as a string
     return data
@@ -202,6 +205,7 @@ class Method(ABC):
             their standard error of the mean) or "integration" (one run, its error estimate).
         orders: the lowest and highest order it computes.
         serves_many: True when one run serves every temperature of a scan.
+        laws: the site laws it runs (`vicatools.models.model.LAWS`; ``Model.laws``).
     """
 
     name: ClassVar[str]
@@ -209,12 +213,21 @@ class Method(ABC):
     error: ClassVar[str] = "statistical"
     orders: ClassVar[Tuple[int, int]] = (2, 3)
     serves_many: ClassVar[bool] = False
+    laws: ClassVar[FrozenSet[str]] = frozenset({"lj"})
 
     def refusal(self, order: int, models: Sequence[Model]) -> Optional[str]:
         """Why this method cannot compute `order` for `models` (one line), or None."""
         low, high = self.orders
         if not low <= order <= high:
             return f"method {self.name!r} computes orders {low} to {high}, not {order}"
+        for m in models:
+            other = m.laws - self.laws
+            if other:
+                elsewhere = " or ".join(f"'{n}'" for n in LAW_METHODS if n != self.name)
+                return (
+                    f"method {self.name!r} runs the {', '.join(sorted(self.laws))} law only, and model {m.name!r} "
+                    f"uses {', '.join(sorted(other))}: use method={elsewhere}"
+                )
         return None
 
     def runs_per_temperature(self, runs: int) -> int:

@@ -30,6 +30,12 @@ so that
 
 Pairs with a Lennard-Jones core, repelling pairs (c1 > 0) and pairs without
 charges are left as they are.
+
+Pairs of other short-range laws (`vicatools.models.laws`) get no core: Mie and
+tables are bounded below by their own repulsion; exp-6 falls to minus infinity
+inside its inner barrier whatever the charges, so its collapse is cut by the
+energy floor (`vicatools.models.floors`), which the B2 integrator and the B_n
+walk take, not by a core.
 """
 from __future__ import annotations
 
@@ -37,7 +43,9 @@ import math
 from dataclasses import dataclass
 from typing import List, Optional, Sequence, Tuple, Union
 
-from .mixing import core_c12, pair_coefficients
+from .laws import mixed_law
+from .mixing import _pairs
+from .units import COULOMB_K_ANGSTROM
 from .model import Model
 
 class CoreRefusedError(ValueError):
@@ -80,10 +88,11 @@ def bare_pairs(models: Sequence[Model], mixing: str = "lorentz-berthelot") -> Li
     out: List[Tuple[str, str]] = []
     for i in range(len(models)):
         for j in range(i + 1, len(models)):
+            pairs = _pairs(models[i], models[j])
             for a in models[i].sites:
                 for b in models[j].sites:
-                    c1, _, c12 = pair_coefficients(a, b, mixing)
-                    if c1 < 0.0 and c12 == 0.0:
+                    c1 = COULOMB_K_ANGSTROM * a.charge * b.charge
+                    if c1 < 0.0 and mixed_law(a, b, mixing, pairs) is None:
                         key = (a.name, b.name)
                         if key not in out and (b.name, a.name) not in out:
                             out.append(key)

@@ -26,10 +26,11 @@ from __future__ import annotations
 import math
 import random
 from dataclasses import dataclass
-from typing import List, Optional, Sequence
+from typing import Callable, List, Optional, Sequence
 
+from .laws import entry_energy, inner_barrier
 from .model import Model
-from .mixing import can_collapse, pair_table
+from .mixing import can_collapse, law_entries, pair_table
 
 FLOOR_FACTOR = 2.0
 """Multiple of the lowest dimer energy found that rule 4 takes as the floor."""
@@ -68,19 +69,20 @@ def lowest_dimer_energy(
     a seeded random search: `samples` random distances and orientations, then
     `refine_steps` shrinking random moves from each of the four best.  An upper
     bound of the true minimum (the physical dimer well, not the collapse of
-    bare charges, whose region is far too small to be met)."""
-    import vica
+    bare charges, whose region is far too small to be met).
 
+    Models of Lennard-Jones and charges are searched through `vica.Uij`; other
+    laws through their Python energies (`vicatools.models.laws.entry_energy`),
+    an exp-6 pair counting as a wall inside its inner barrier (the collapse that
+    the floor cuts off is not a dimer well)."""
     a = first.centred()
     b = second.centred()
     reach = max(math.sqrt(sum(x * x for x in p)) for p in a) + max(math.sqrt(sum(x * x for x in p)) for p in b)
-    sigma = max(s.sigma for s in list(first.sites) + list(second.sites))
+    sigma = max(max(s.sigma for s in list(first.sites) + list(second.sites)), _largest_size(first, second, mixing))
     r_max = reach + 2.0 * max(sigma, 1.0)
-    uij = vica.Uij(a, b, pair_table(first, second, mixing))
     rng = random.Random(seed)
-
-    def energy(x: Sequence[float]) -> float:
-        return float(uij.uij(*x))
+    energy = _vica_energy(a, b, first, second, mixing) if (first.laws | second.laws) == {"lj"} else \
+        _python_energy(a, b, first, second, mixing)
 
     found: List[tuple[float, List[float]]] = []
     for _ in range(samples):
@@ -105,6 +107,61 @@ def lowest_dimer_energy(
                 e, x = et, trial
         best = min(best, e)
     return best
+
+
+def _largest_size(first: Model, second: Model, mixing: str) -> float:
+    from .padding import largest_sigma
+
+    return largest_sigma([first, second], mixing)
+
+
+def _rotation(turns: Sequence[float]) -> List[List[float]]:
+    """Rotation matrix from (phi, theta, psi) in turns (z-y-z Euler angles)."""
+    f, t, p = (2.0 * math.pi * x for x in turns)
+    cf, sf, ct, st, cp, sp = math.cos(f), math.sin(f), math.cos(t), math.sin(t), math.cos(p), math.sin(p)
+    return [
+        [cf * ct * cp - sf * sp, -cf * ct * sp - sf * cp, cf * st],
+        [sf * ct * cp + cf * sp, -sf * ct * sp + cf * cp, sf * st],
+        [-st * cp, st * sp, ct],
+    ]
+
+
+def _vica_energy(
+    a: Sequence[Sequence[float]], b: Sequence[Sequence[float]], first: Model, second: Model, mixing: str
+) -> Callable[[Sequence[float]], float]:
+    """Dimer energy of (r and five angles in turns) by `vica.Uij`."""
+    import vica
+
+    uij = vica.Uij(a, b, pair_table(first, second, mixing))
+
+    def energy(x: Sequence[float]) -> float:
+        return float(uij.uij(*x))
+
+    return energy
+
+
+def _python_energy(
+    a: Sequence[Sequence[float]], b: Sequence[Sequence[float]], first: Model, second: Model, mixing: str
+) -> Callable[[Sequence[float]], float]:
+    """Dimer energy of x = (r, three Euler angles of the first, polar and last Euler angle
+    of the second; in turns) by the flat entries, the second molecule at distance r along z."""
+    rows, tables = law_entries(first, second, mixing)
+    walls = [[inner_barrier(e, tables) for e in row] for row in rows]
+
+    def energy(x: Sequence[float]) -> float:
+        ra, rb = _rotation(x[1:4]), _rotation((0.0, x[4], x[5]))
+        pa = [[sum(ra[i][k] * p[k] for k in range(3)) for i in range(3)] for p in a]
+        pb = [[sum(rb[i][k] * p[k] for k in range(3)) + (x[0] if i == 2 else 0.0) for i in range(3)] for p in b]
+        total = 0.0
+        for i, p in enumerate(pa):
+            for j, q in enumerate(pb):
+                r = math.dist(p, q)
+                if r <= walls[i][j] or r == 0.0:
+                    return math.inf
+                total += entry_energy(rows[i][j], tables, r)
+        return total
+
+    return energy
 
 
 def derive_u_min(first: Model, second: Model, mixing: str = "lorentz-berthelot") -> UMinChoice:

@@ -13,14 +13,31 @@ Lennard-Jones core ``R1``, a pair with neither ``R0``.
 A table for the ordered pair (first, second) has one row per site of the first
 model and, in each row, one entry per site of the second: the orientation that
 `vica.Bms` and `vica.Cms` read.
+
+Laws beyond Lennard-Jones (Mie, exp-6, tables; `vicatools.models.laws`) reach the
+tools' own engines as flat entries from `law_entries`; `pair_table` refuses them.
 """
 from __future__ import annotations
 
 import math
-from typing import Any, List, Tuple
+from typing import Any, List, Sequence, Tuple
 
-from .model import Model, Site
+from .laws import MixingError, bounded_below, law_entry, mixed_law, potk_entry
+from .model import Model, PairLaw, Site
 from .units import COULOMB_K_ANGSTROM
+
+__all__ = ["LawError", "MixingError", "MIXING_RULES", "can_collapse", "check_mixing", "core_c12", "law_entries",
+           "mix", "pair_coefficients", "pair_table", "site_potk"]
+
+LAW_METHODS = ("cubature", "walk")
+"""The methods whose engines take the flat entries of `law_entries` (every law)."""
+
+RUN_ELSEWHERE = "use method=" + " or ".join(f"'{m}'" for m in LAW_METHODS)
+"""What a refusal of a law by vica tells the user."""
+
+
+class LawError(ValueError):
+    """A site law that the chosen method (vica's Bms/Cms) cannot run; the message names the methods that can."""
 
 
 def core_c12(c1: float, distance: float) -> float:
@@ -41,30 +58,84 @@ def check_mixing(mixing: str) -> str:
     return mixing
 
 
-def mix(a: Site, b: Site, mixing: str = "lorentz-berthelot") -> Tuple[float, float]:
-    """(epsilon/k_B in K, sigma in Å) of the Lennard-Jones term between sites `a` and `b`.
+def _pairs(first: Model, second: Model) -> Tuple[PairLaw, ...]:
+    """The explicit pair laws of `first`, then those of `second` not already given."""
+    out = list(first.pairs)
+    for p in second.pairs:
+        if not any(q.names(p.a, p.b) for q in out):
+            out.append(p)
+    return tuple(out)
 
-    A pair in which either site has no core (epsilon or sigma 0) gets (0, 0).
+
+def mix(a: Site, b: Site, mixing: str = "lorentz-berthelot", pairs: Sequence[PairLaw] = ()) -> Tuple[float, float]:
+    """(epsilon/k_B in K, sigma in Å) of the Lennard-Jones term between sites `a` and `b`
+    (an explicit pair in `pairs` first, then the mixing rule).
+
+    A pair in which either site has no core (epsilon or sigma 0) gets (0, 0); a pair
+    whose law is not Lennard-Jones raises `LawError` naming the methods that run it.
     """
     check_mixing(mixing)
-    if not (a.has_core and b.has_core):
+    law = mixed_law(a, b, mixing, pairs)
+    if law is None:
         return 0.0, 0.0
-    eps = math.sqrt(a.epsilon * b.epsilon)
-    sigma = 0.5 * (a.sigma + b.sigma) if mixing == "lorentz-berthelot" else math.sqrt(a.sigma * b.sigma)
-    return eps, sigma
+    if law.law_name != "lj":
+        raise LawError(
+            f"sites {a.name!r} and {b.name!r} interact by the {law.law} law, which only the tools' own engines "
+            f"run: {RUN_ELSEWHERE}"
+        )
+    return law.epsilon, law.sigma
 
 
-def pair_coefficients(a: Site, b: Site, mixing: str = "lorentz-berthelot") -> Tuple[float, float, float]:
+def pair_coefficients(
+    a: Site, b: Site, mixing: str = "lorentz-berthelot", pairs: Sequence[PairLaw] = ()
+) -> Tuple[float, float, float]:
     """(c1, c6, c12) of u(r) = c1 / r + c6 / r^6 + c12 / r^12 between sites `a` and `b`
-    (K·Å, K·Å⁶, K·Å¹²)."""
-    eps, sigma = mix(a, b, mixing)
+    (K·Å, K·Å⁶, K·Å¹²); Lennard-Jones pairs only (see `mix`)."""
+    eps, sigma = mix(a, b, mixing, pairs)
     c1 = COULOMB_K_ANGSTROM * a.charge * b.charge
     s6 = sigma**6
     return c1, -4.0 * eps * s6, 4.0 * eps * s6 * s6
 
 
+def _entry(
+    a: Site, b: Site, mixing: str, pairs: Sequence[PairLaw], length_unit: float, core: float,
+    tables: List[Tuple[List[float], List[float]]],
+) -> List[float]:
+    law = mixed_law(a, b, mixing, pairs)
+    if law is None or law.law_name == "lj":
+        c1, c6, c12 = pair_coefficients(a, b, mixing, pairs)
+        if core > 0.0 and c1 < 0.0 and c12 == 0.0:
+            c12 = core_c12(c1, core)
+        return potk_entry(c1, c6, c12, length_unit)
+    return law_entry(law, COULOMB_K_ANGSTROM * a.charge * b.charge, length_unit, tables)
+
+
+def law_entries(
+    first: Model, second: Model, mixing: str = "lorentz-berthelot", length_unit: float = 1.0, core: float = 0.0
+) -> Tuple[List[List[List[float]]], List[Tuple[List[float], List[float]]]]:
+    """The site laws of the pair (first, second) as flat entries (`vicatools.models.laws`)
+    for the tools' own engines, and the list of tables the entries name: row i for site
+    i of `first`, entry j of a row for site j of `second`; distances in units of
+    `length_unit` Å; the charge core of distance `core` Å (0: none) on bare attracting
+    pairs as in `pair_table`.  Lennard-Jones pairs give the same numbers as
+    `pair_table`'s PotK values.  Raises `MixingError` for a pair of laws without a
+    rule and without an explicit pair law."""
+    check_mixing(mixing)
+    _check_core(core)
+    pairs = _pairs(first, second)
+    tables: List[Tuple[List[float], List[float]]] = []
+    rows = [[_entry(a, b, mixing, pairs, length_unit, core, tables) for b in second.sites] for a in first.sites]
+    return rows, tables
+
+
+def _check_core(core: float) -> None:
+    if not (core >= 0.0 and math.isfinite(core)):
+        raise ValueError(f"core distance must be a finite number of at least 0 angstrom, got {core!r}")
+
+
 def site_potk(
-    a: Site, b: Site, mixing: str = "lorentz-berthelot", length_unit: float = 1.0, core: float = 0.0
+    a: Site, b: Site, mixing: str = "lorentz-berthelot", length_unit: float = 1.0, core: float = 0.0,
+    pairs: Sequence[PairLaw] = (),
 ) -> Any:
     """The `vica.PotK` for sites `a` and `b`: the smallest kind holding their terms.
 
@@ -74,7 +145,7 @@ def site_potk(
     Lennard-Jones core gets the r^-12 core term of `vicatools.models.cores`."""
     from vica import PotK
 
-    c1, c6, c12 = pair_coefficients(a, b, mixing)
+    c1, c6, c12 = pair_coefficients(a, b, mixing, pairs)
     if core > 0.0 and c1 < 0.0 and c12 == 0.0:
         c12 = core_c12(c1, core)
     if length_unit != 1.0:
@@ -95,20 +166,26 @@ def pair_table(
     """The site-pair table of `vica.PotK` for (first, second): row i for site i of
     `first`, entry j of a row for site j of `second`; distances in units of
     `length_unit` Å, and the core of distance `core` Å (0: none) on bare attracting
-    pairs (see `site_potk`)."""
+    pairs (see `site_potk`).
+
+    `vica` runs Lennard-Jones and Coulomb only: a pair of models with another law
+    raises `LawError` naming the methods that can run it."""
     check_mixing(mixing)
-    if not (core >= 0.0 and math.isfinite(core)):
-        raise ValueError(f"core distance must be a finite number of at least 0 angstrom, got {core!r}")
-    return [[site_potk(a, b, mixing, length_unit, core) for b in second.sites] for a in first.sites]
+    _check_core(core)
+    other = (first.laws | second.laws) - {"lj"}
+    if other:
+        raise LawError(
+            f"models {first.name!r} and {second.name!r} use the {', '.join(sorted(other))} law(s), which vica's "
+            f"Lennard-Jones and Coulomb terms cannot express: {RUN_ELSEWHERE}"
+        )
+    pairs = _pairs(first, second)
+    return [[site_potk(a, b, mixing, length_unit, core, pairs) for b in second.sites] for a in first.sites]
 
 
 def can_collapse(first: Model, second: Model, mixing: str = "lorentz-berthelot") -> bool:
     """True when some site pair attracts by its charges and has no Lennard-Jones
     core, so that the pair energy has no lower bound (the two sites fall onto
-    each other): such a pair needs an energy floor ``u_min`` in `vica.Bms`."""
-    for a in first.sites:
-        for b in second.sites:
-            c1, _, c12 = pair_coefficients(a, b, mixing)
-            if c1 < 0.0 and c12 == 0.0:
-                return True
-    return False
+    each other): such a pair needs an energy floor ``u_min`` in `vica.Bms`.  So does
+    a pair of any other law that falls to minus infinity at short range (exp-6)."""
+    rows, _ = law_entries(first, second, mixing)
+    return not all(bounded_below(e) for row in rows for e in row)

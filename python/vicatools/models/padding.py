@@ -39,8 +39,9 @@ import numbers
 from dataclasses import dataclass
 from typing import Sequence, Union
 
+from .laws import contact_distance, mixed_law
 from .model import Model
-from .mixing import mix
+from .mixing import _pairs, check_mixing
 
 MIN_PADDING = 1.0
 """Smallest padding "auto" chooses, in Å."""
@@ -67,15 +68,18 @@ class PaddingChoice:
 def largest_sigma(models: Sequence[Model], mixing: str = "lorentz-berthelot") -> float:
     """Largest Lennard-Jones sigma in Å over the site pairs of the molecule pairs of a run
     of `models` (the two molecules of B, the three pairs of C; 0.0 when no pair has a
-    Lennard-Jones term)."""
+    short-range term); for other laws their contact distance
+    (`vicatools.models.laws.contact_distance`)."""
+    check_mixing(mixing)
     best = 0.0
     for i, first in enumerate(models):
         for second in models[i + 1 :]:
+            pairs = _pairs(first, second)
             for a in first.sites:
                 for b in second.sites:
-                    eps, sigma = mix(a, b, mixing)
-                    if eps != 0.0:
-                        best = max(best, sigma)
+                    law = mixed_law(a, b, mixing, pairs)
+                    if law is not None:
+                        best = max(best, contact_distance(law))
     return best
 
 

@@ -30,7 +30,8 @@ from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
 from ..methods.base import ScanSettings, json_number as _number, model_data as _model_data, models_hash
-from ..models.model import Model, model_from_dict
+from ..models.files import model_from_dict
+from ..models.model import Model
 from ..models.units import molecular_unit
 
 __all__ = ["RunRecord", "RunStore", "ScanSettings", "default_store_path", "models_hash", "read_records", "versions"]
