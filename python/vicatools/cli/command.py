@@ -46,9 +46,9 @@ def run_command(args: argparse.Namespace) -> int:
     core = parse_core(getattr(args, "core", "default"))
     check_paths(args)
     models = _models(args.models) + ([read] if read is not None else [])
-    if args.reduced and (len(models) != 1 or len(models[0].sites) != 1 or not models[0].sites[0].has_core
-                         or models[0].sites[0].charge):
-        raise _UsageError("--reduced is for one one-site Lennard-Jones model (no charge)")
+    if args.reduced and (len(models) != 1 or len(models[0].sites) != 1 or models[0].sites[0].charge
+                         or models[0].sites[0].law not in ("lj", "mie") or not models[0].sites[0].epsilon > 0.0):
+        raise _UsageError("--reduced is for one one-site Lennard-Jones or Mie model (no charge)")
     extra = _walk_settings(args, models, order) if walk else _mayer_settings(args, models, order, core)
     scan, failure = _compute(args, models, order, walk, extra)
     if scan is not None:

@@ -63,7 +63,7 @@ class ValueAt(Tuple[float, float]):
 
 @dataclass(frozen=True)
 class ReducedPoint:
-    """A coefficient in the reduced units of a one-site Lennard-Jones model: B_n* =
+    """A coefficient in the reduced units of a one-site Lennard-Jones or Mie model: B_n* =
     B_n / sigma^(3(n-1)) per molecule at T* = k T / epsilon.
 
     Attributes:
@@ -87,8 +87,8 @@ class ReducedPoint:
 
 
 def lj_parameters(scan: Any) -> Tuple[float, float]:
-    """(epsilon/k in K, sigma in Å) of the scan's model when it is one Lennard-Jones site
-    without charge (a library model or a model file that can be found again); ValueError else."""
+    """(epsilon/k in K, sigma in Å) of the scan's model when it is one Lennard-Jones or Mie
+    site without charge (a library model or a model file that can be found again); ValueError else."""
     from ..models.library import resolve_model
 
     if len(scan.models) != 1:
@@ -97,12 +97,16 @@ def lj_parameters(scan: Any) -> Tuple[float, float]:
         model = resolve_model(scan.models[0])
     except Exception:  # noqa: BLE001 - any failure to find the model again
         raise ValueError(f"cannot find model {scan.models[0]!r} to take epsilon and sigma from") from None
-    if len(model.sites) != 1 or not model.sites[0].has_core or model.sites[0].charge != 0.0:
+    site = model.sites[0] if len(model.sites) == 1 else None
+    law = getattr(site, "law", "lj")
+    if (site is None or not (site.epsilon > 0.0 and site.sigma > 0.0) or site.charge != 0.0
+            or law not in ("lj", "mie") or getattr(model, "pairs", ())):
         raise ValueError(
-            f"reduced units are for one-site Lennard-Jones models; {model.name!r} has {len(model.sites)} site(s)"
+            f"reduced units are for one-site Lennard-Jones or Mie models without charge; {model.name!r} has "
+            f"{len(model.sites)} site(s)" + (f" of law {law!r}" if site is not None else "")
             + (" with a charge" if any(s.charge for s in model.sites) else "")
         )
-    return model.sites[0].epsilon, model.sites[0].sigma
+    return site.epsilon, site.sigma
 
 
 def reduced(scan: Any) -> List[ReducedPoint]:
