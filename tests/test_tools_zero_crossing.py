@@ -1,28 +1,32 @@
 """Runs near a zero crossing stop by an absolute tolerance and say so."""
-import math
 import warnings
 
 import pytest
 
 import vicatools as vt
-from vicatools.methods.mayer import ABSOLUTE_BELOW, production_tolerance, progress
+from vicatools.methods.mayer import ABSOLUTE_BELOW, MAX_PIECES, MIN_PIECES, near_zero, pieces_until
 
 
-def test_progress_lines_and_the_tolerance_they_give():
-    lines = ["[Bms::run::ini] sigma_hs=4.500000,virial_hs=190.851754,0h0m0s",
-             "[Bms::run::opt] scale=1.000000,acceptance=1E-5*50000,0h0m1s",
-             "[Bms::run::run] i=0009*1E6, 0h0m2s",
-             "[Bms::run::run] i=0012*1E6, fraction=-0.5313, deviation=0.0042, 1h3m7s"]
-    seen = progress(lines)
-    assert seen == {"virial_hs": 190.851754, "blocks": 12.0, "fraction": -0.5313, "deviation": 0.0042}
-    assert math.isnan(progress([])["fraction"])
-    # far from zero the rule stays relative
-    assert production_tolerance(1e-3, -0.5313, 0.0042) == (1e-3, "")
-    # near zero: stop at d < dev_tol * 0.1, i.e. relative tolerance dev_tol * 0.1 / (|m| - 2d)
-    tol, note = production_tolerance(1e-3, 0.017, 0.002)
-    assert tol == pytest.approx(1e-3 * ABSOLUTE_BELOW / 0.013) and "zero crossing" in note
-    assert production_tolerance(1e-3, 0.0001, 0.01)[0] == pytest.approx(1.0)  # |m| unknown: the pilot's length
-    assert production_tolerance(1e-3, math.nan, 0.1) == (1e-3, "")
+def test_the_scale_and_the_pieces():
+    # B entries (B, -T dB/dT, ...): T dB/dT = 40, B = -1: near zero; B = -15: not
+    assert near_zero([-1.0, -40.0, 0.0], 2) == (True, 40.0)
+    assert near_zero([-15.0, -40.0, 0.0], 2)[0] is False
+    assert near_zero([-1.0, 0.0, 0.0], 2)[0] is False  # no scale: the relative rule
+    assert ABSOLUTE_BELOW == 0.1
+    # pieces alternate 3, 1, 3, ... after a pilot of 1: stop at the first k >= 3 whose standard error < 0.25
+    seq = [1.0] + [3.0, 1.0] * 100
+    values = iter(seq[1:])
+    out, n = pieces_until(lambda: [next(values), 0.0], [seq[0], 0.0], 2, target=0.25)
+
+    def se(k):
+        xs = seq[:k]
+        m = sum(xs) / k
+        return (sum((v - m) ** 2 for v in xs) / (k - 1) / k) ** 0.5
+
+    assert MIN_PIECES <= n < MAX_PIECES and se(n) < 0.25 <= se(n - 1)
+    assert out[0] == pytest.approx(sum(seq[:n]) / n)
+    _, n = pieces_until(lambda: [float(next(values)), 0.0], [1.0, 0.0], 2, target=0.0)
+    assert n == MAX_PIECES
 
 
 def test_b_near_the_boyle_temperature_stops_and_warns():
