@@ -1,5 +1,5 @@
 """Mayer-sampling engines of vicatools beyond B and C: B_n of n rigid molecules."""
-from typing import List, Sequence
+from typing import Any, Dict, List, Sequence
 
 def bn_run(
     molecules: Sequence[Sequence[Sequence[float]]],
@@ -14,3 +14,29 @@ def bn_run(
     hard_sphere_diameter: float,
     reference_padding: float,
 ) -> List[float]: ...
+
+def bn_run_keyed(
+    seed: int,
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    t_kelvin: float,
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+) -> List[float]: ...
+
+def b3_quadrature(
+    laws: Sequence[Sequence[float]],
+    tables: Sequence[Sequence[Sequence[float]]],
+    temperatures: Sequence[float],
+    u_min: float,
+    order_max: int,
+    rtol: float,
+    atol: float,
+    max_evaluations: int,
+) -> Dict[str, Any]: ...

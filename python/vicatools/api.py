@@ -10,7 +10,7 @@ from __future__ import annotations
 import concurrent.futures as cf
 import math
 import os
-from typing import Any, Iterable, List, Optional, Sequence, Union
+from typing import Any, Iterable, List, Optional, Sequence, Tuple, Union
 
 from .methods import choose_method
 from .methods.base import Method, ScanSettings
@@ -27,8 +27,8 @@ from .results.notes import with_notes
 from .results.robust import MIN_RUNS_HIGH_ORDER
 from .scan.driver import ResultsArg, make_runs
 
-__all__ = ["MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4", "b5", "bn", "bn_u_min",
-           "check_floor"]
+__all__ = ["MAX_BLOCKS", "MAX_BLOCK_STEPS", "MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4",
+           "b5", "bn", "bn_u_min", "check_floor", "check_floors"]
 
 ModelLike = Union[Model, str, "os.PathLike[str]"]
 
@@ -42,6 +42,12 @@ overflows a double and a run fails after its first production block."""
 
 MAX_RUNS = 100_000
 """Most runs per temperature (a bound against typing mistakes such as ``runs=10**9``)."""
+
+MAX_BLOCKS = 1_000_000
+"""Most production blocks of a B_n engine run (the engine's own bound)."""
+
+MAX_BLOCK_STEPS = 10_000_000_000
+"""Most Monte Carlo steps per block of a B_n engine run (the engine's own bound)."""
 
 
 
@@ -76,6 +82,25 @@ def check_floor(first: Model, second: Model, mixing: str, u_min: float) -> None:
             f"would cut off part of the attractive well and give a wrong B; give a floor below "
             f"{e_min:.4g} K, or none"
         )
+
+
+def check_floors(models: Sequence[Model], mixing: str, u_min: float) -> None:
+    """Refuse a floor given for runs of `models` (two for B, n for B_n) unless it lies below
+    the lowest pair energy of every pair of them that interacts in the runs (`check_floor`
+    for each distinct pair), or is -inf (no floor).  A floor of +inf or NaN is refused too:
+    every configuration would count as a full overlap."""
+    if math.isnan(u_min) or u_min == math.inf:
+        raise ValueError(f"u_min must be a number (in K, below the pair energies' minimum) or -inf for none, "
+                         f"got {u_min!r}")
+    if u_min == -math.inf:
+        return
+    seen: List[Tuple[Model, Model]] = []
+    for i, a in enumerate(models):
+        for b in models[i + 1:]:
+            if any((a == x and b == y) or (a == y and b == x) for x, y in seen):
+                continue
+            seen.append((a, b))
+            check_floor(a, b, mixing, u_min)
 
 
 def b2(
@@ -142,7 +167,7 @@ def b2(
     if choice.value == -math.inf:
         core_used = checked_core([first, second], mixing, core, "B without an energy floor (u_min = -inf)")
     if choice.origin == "given":
-        check_floor(first, second, mixing, choice.value)
+        check_floors([first, second], mixing, choice.value)
     return _scan(
         2, [first, second], ts, runs, dev_tol, order_max, mixing, choice, padding, core_used, workers, executor,
         progress, log_dir, results, chosen,
@@ -274,9 +299,10 @@ def bn(
         )
     if order_max > 30:
         raise ValueError(f"order_max must be at most 30 for B_n, got {order_max}")
-    for name, v, low in (("max_blocks", max_blocks, 1), ("block_steps", block_steps, 1000)):
-        if isinstance(v, bool) or not isinstance(v, int) or v < low:
-            raise ValueError(f"{name} must be an integer of at least {low}, got {v!r}")
+    for name, v, low, high in (("max_blocks", max_blocks, 1, MAX_BLOCKS),
+                               ("block_steps", block_steps, 1000, MAX_BLOCK_STEPS)):
+        if isinstance(v, bool) or not isinstance(v, int) or not low <= v <= high:
+            raise ValueError(f"{name} must be an integer from {low} to {high}, got {v!r}")
     check_mixing(mixing)
     if isinstance(model, (Model, str, os.PathLike)):
         ms = [resolve_model(model)] * n
@@ -287,6 +313,8 @@ def bn(
         ms = [resolve_model(m) for m in group]
     chosen = choose_method(method, "bn", n, ms, len(ts))
     choice = u_min if isinstance(u_min, UMinChoice) else bn_u_min(ms, mixing, u_min)
+    if choice.origin == "given":
+        check_floors(ms, mixing, choice.value)  # every pair of the n molecules meets it
     sigma = bn_reference_padding(ms)
     padding = PaddingChoice(
         sigma, "auto", f"the largest Lennard-Jones sigma of the models' sites ({sigma:g} A), as the B_n engine takes it"
@@ -339,6 +367,7 @@ def _scan(
         engine=method.engine,
         block_steps=block_steps,
         max_blocks=max_blocks,
+        revision=method.revision,
     )
     need = method.runs_per_temperature(runs)
     made = make_runs(settings, method, temperatures, need, workers=workers, executor=executor, progress=progress,
@@ -370,6 +399,7 @@ def _scan(
         core=core,
         results=made.results,
         method=method.name,
+        from_store=made.from_store,
     )
     if failures:
         failures.sort(key=lambda f: (temperatures.index(f.t_kelvin), f.runs == 0))

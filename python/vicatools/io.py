@@ -24,18 +24,22 @@ runs' entries.
 """
 from __future__ import annotations
 
+import contextlib
 import csv
 import json
 import math
+import os
 import pathlib
+import stat
+import tempfile
 from dataclasses import replace
-from typing import Any, Dict, List, Optional, Tuple, Union
+from typing import IO, Any, Dict, Iterator, List, Optional, Tuple, Union
 
 from .models.cores import CoreChoice
 from .models.padding import PaddingChoice
 from .results.estimate import VirialEstimate, VirialScan
 from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, csv_columns, estimate_row
-from .scan.store import RunRecord, read_records
+from .scan.store import RunRecord, trusted_records, warn_skipped
 from .models.floors import UMinChoice
 from .models.units import molar_unit, molecular_unit
 
@@ -43,9 +47,50 @@ def _finite(x: float) -> Optional[float]:
     return x if math.isfinite(x) else None
 
 
+@contextlib.contextmanager
+def replaced(path: Union[str, "os.PathLike[str]"], mode: str = "w", **kwargs: Any) -> Iterator[IO[Any]]:
+    """Write a file whole or not at all: yields a temporary file beside `path` (its real path
+    when it is a link), which is flushed to disk and renamed onto `path` when the block ends
+    without an exception, and removed otherwise.  A full disk or an interruption never leaves a
+    truncated file, and an earlier file at `path` stays as it was until the new one is complete.
+    A `path` that is a pipe or a device is written directly."""
+    try:
+        regular = stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        regular = True  # a new file
+    if not regular:
+        # a pipe or a device (/dev/stdout, a shell's process substitution): nothing to rename onto
+        with open(path, mode, **kwargs) as direct:
+            yield direct
+        return
+    target = os.path.realpath(path)
+    folder, name = os.path.split(target)
+    fd, tmp = tempfile.mkstemp(prefix=f".{name}.", suffix=".tmp", dir=folder or ".")
+    try:
+        try:
+            os.fchmod(fd, os.stat(target).st_mode & 0o7777)  # an existing file keeps its permissions
+        except OSError:
+            umask = os.umask(0)
+            os.umask(umask)
+            os.fchmod(fd, 0o666 & ~umask)
+        with os.fdopen(fd, mode, **kwargs) as f:
+            fd = -1
+            yield f
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(tmp, target)
+        tmp = ""
+    finally:
+        if fd >= 0:
+            os.close(fd)
+        if tmp:
+            with contextlib.suppress(OSError):
+                os.unlink(tmp)
+
+
 def write_csv(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
-    """Write the scan as CSV (see the module doc)."""
-    with open(path, "w", newline="", encoding="utf-8") as f:
+    """Write the scan as CSV (see the module doc), whole or not at all (`replaced`)."""
+    with replaced(path, "w", newline="", encoding="utf-8") as f:
         w = csv.writer(f)
         columns = csv_columns(scan.order)
         w.writerow(columns)
@@ -103,8 +148,10 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
 
 
 def write_json(scan: VirialScan, path: Union[str, pathlib.Path]) -> None:
-    """Write the scan as JSON (see the module doc)."""
-    pathlib.Path(path).write_text(json.dumps(scan_to_dict(scan), indent=2, allow_nan=False) + "\n", encoding="utf-8")
+    """Write the scan as JSON (see the module doc), whole or not at all (`replaced`)."""
+    text = json.dumps(scan_to_dict(scan), indent=2, allow_nan=False) + "\n"
+    with replaced(path, "w", encoding="utf-8") as f:
+        f.write(text)
 
 
 def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
@@ -168,7 +215,9 @@ def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = Non
     file; then `settings_key` (a record's ``settings_key``) chooses one, and leaving it
     out raises ValueError listing the keys.  Raises ValueError when no temperature has 2
     successful runs."""
-    records = [r for r in read_records(path) if r.ok]
+    trusted, skipped = trusted_records(path)
+    warn_skipped(path, skipped, "left out of the scan")
+    records = [r for r in trusted if r.ok]
     keys: Dict[str, RunRecord] = {}
     for r in records:
         keys.setdefault(r.key, r)

@@ -156,7 +156,11 @@ def plot_scan(
             figure.supxlabel(text, fontsize=mpl.rcParams["font.size"] * 0.8, ha="left", x=0.01,
                              multialignment="left")
         if path is not None:
-            figure.savefig(path, dpi=st["dpi"])
+            from .io import replaced
+
+            suffix = pathlib.Path(path).suffix.lower().lstrip(".") or "png"
+            with replaced(path, "wb") as f:  # whole or not at all
+                figure.savefig(f, dpi=st["dpi"], format=suffix)
     return ax
 
 

@@ -14,7 +14,8 @@ from __future__ import annotations
 
 import signal
 import sys
-from typing import Any, Dict, NoReturn, Optional, Sequence
+import warnings
+from typing import Any, Dict, List, NoReturn, Optional, Sequence
 
 from ..models.cores import CoreRefusedError
 from .command import run_command, suppress_all
@@ -35,8 +36,13 @@ class _Signalled(KeyboardInterrupt):
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line with `argv` (default: sys.argv[1:]) and return the exit status."""
+    from ..scan.store import StoreError
+
     parser = build_parser(add_derived_parsers)
+    del _FIRST_SIGNAL[:]
     previous = _catch_termination()
+    shown = warnings.showwarning
+    warnings.showwarning = _one_line_warning
     try:
         args = parser.parse_args(list(argv) if argv is not None else None)
         if args.command == "models":
@@ -48,7 +54,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except _UsageError as exc:
         print(f"{PROG}: error: {exc}" if not str(exc).startswith(PROG) else f"{exc}", file=sys.stderr)
         return 2
-    except CoreRefusedError as exc:
+    except (CoreRefusedError, StoreError) as exc:
         print(f"{PROG}: error: {_one_line(exc)}", file=sys.stderr)
         return 2
     except KeyboardInterrupt as exc:
@@ -63,17 +69,37 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print(f"{PROG}: error: {type(exc).__name__}: {_one_line(exc)}", file=sys.stderr)
         return 1
     finally:
+        warnings.showwarning = shown
         _restore_handlers(previous)
 
 
+_FIRST_SIGNAL: List[int] = []
+"""The signal that is stopping the command, once one has arrived."""
+
+
 def _raise_signalled(signum: int, frame: Any) -> None:
+    # the first signal decides how the command ends; later ones (HUP then TERM, a second
+    # Ctrl-C) would only cut short the stopping of the workers
+    if _FIRST_SIGNAL:
+        return
+    _FIRST_SIGNAL.append(signum)
     raise _Signalled(signum)
 
 
+def _one_line_warning(message: Any, category: Any, filename: str, lineno: int, file: Any = None,
+                      line: Optional[str] = None) -> None:
+    print(f"{PROG}: warning: {_one_line(message) if isinstance(message, BaseException) else message}",
+          file=sys.stderr)
+
+
 def _catch_termination() -> Dict[int, Any]:
-    """SIGTERM and SIGHUP end the command like Ctrl-C does: workers stopped, finished runs kept."""
+    """SIGTERM and SIGHUP end the command like Ctrl-C does: workers stopped, finished runs kept.
+    SIGINT too, when it is not ignored (a command started in the background keeps ignoring it)."""
     previous: Dict[int, Any] = {}
-    for name in ("SIGTERM", "SIGHUP"):
+    names = ["SIGTERM", "SIGHUP"]
+    if signal.getsignal(signal.SIGINT) is signal.default_int_handler:
+        names.append("SIGINT")
+    for name in names:
         signum = getattr(signal, name, None)
         if signum is None:
             continue
@@ -86,6 +112,8 @@ def _catch_termination() -> Dict[int, Any]:
 
 def _restore_handlers(previous: Dict[int, Any]) -> None:
     for signum, handler in previous.items():
+        if _FIRST_SIGNAL:
+            handler = signal.SIG_IGN  # stopping: a later signal must not change how the command ends
         with suppress_all():
             signal.signal(signum, handler)
 

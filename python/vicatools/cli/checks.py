@@ -6,9 +6,11 @@ import argparse
 import math
 import os
 import pathlib
+import stat
 from typing import Dict, Optional, Sequence
 
-from ..api import MAX_ORDER_MAX, MAX_RUNS
+from ..api import MAX_BLOCK_STEPS, MAX_BLOCKS, MAX_ORDER_MAX, MAX_RUNS
+from ..scan.pools import MAX_WORKERS
 from .parser import _UsageError
 
 PLOT_SUFFIXES = (".png", ".pdf", ".svg", ".eps", ".ps")
@@ -34,14 +36,14 @@ def check_numbers(args: argparse.Namespace, walk: bool) -> None:
             f"runs fail), got {args.order_max}"
         )
     if walk:
-        if args.max_blocks < 1:
-            raise _UsageError(f"--max-blocks must be at least 1, got {args.max_blocks}")
-        if args.block_steps < 1000:
-            raise _UsageError(f"--block-steps must be at least 1000, got {args.block_steps}")
+        if not 1 <= args.max_blocks <= MAX_BLOCKS:
+            raise _UsageError(f"--max-blocks must be from 1 to {MAX_BLOCKS}, got {args.max_blocks}")
+        if not 1000 <= args.block_steps <= MAX_BLOCK_STEPS:
+            raise _UsageError(f"--block-steps must be from 1000 to {MAX_BLOCK_STEPS:.0e}, got {args.block_steps}")
         if args.order_max > 30:
             raise _UsageError(f"--order-max must be at most 30 for B_n, got {args.order_max}")
-    if args.workers is not None and args.workers < 1:
-        raise _UsageError(f"--workers must be at least 1, got {args.workers}")
+    if args.workers is not None and not 1 <= args.workers <= MAX_WORKERS:
+        raise _UsageError(f"--workers must be from 1 to {MAX_WORKERS}, got {args.workers}")
     u_min = getattr(args, "u_min", None)
     if u_min is not None and math.isnan(u_min):
         raise _UsageError("--u-min must be a number")
@@ -74,17 +76,31 @@ def check_paths(args: argparse.Namespace) -> None:
 
 
 def _check_output(path: Optional[str], option: str) -> None:
-    """Refuse an output path that cannot be written, before any computation."""
+    """Refuse an output path that cannot be written, before any computation.  Outputs are
+    written to a temporary file beside them and renamed (a pipe or a device directly), so their
+    directory must be writable; the results store is checked as a store (a read-only store is
+    read, and refused later only if runs would have to be written to it)."""
     if path is None:
         return
     p = pathlib.Path(path)
-    if p.is_dir():
+    if p.is_dir() or path.endswith(("/", os.sep)):
         raise _UsageError(f"{option}: {path!r} is a directory")
+    if option == "--results":
+        from ..scan.store import StoreError, check_store_path
+
+        try:
+            check_store_path(p)
+        except StoreError as exc:
+            raise _UsageError(f"{option}: {exc}") from None
     parent = p.resolve().parent
     if not parent.is_dir():
         raise _UsageError(f"{option}: directory {str(parent)!r} does not exist")
+    if option == "--results":
+        return
     if p.exists() and not os.access(p, os.W_OK):
         raise _UsageError(f"{option}: {path!r} is not writable")
+    if p.exists() and not stat.S_ISREG(p.stat().st_mode):
+        return  # a pipe or a device, written directly
     if not os.access(parent, os.W_OK):
         raise _UsageError(f"{option}: directory {str(parent)!r} is not writable")
 

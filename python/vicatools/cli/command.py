@@ -116,7 +116,13 @@ def _walk_settings(args: argparse.Namespace, models: List[Any], order: int) -> D
     """The floor of a B_n engine run, stated; the engine's own settings."""
     from .. import api
 
-    choice = api.bn_u_min(models * order if len(models) == 1 else models, args.mixing, args.u_min)
+    group = models * order if len(models) == 1 else models
+    choice = api.bn_u_min(group, args.mixing, args.u_min)
+    if choice.origin == "given":
+        try:
+            api.check_floors(group, args.mixing, choice.value)
+        except ValueError as exc:
+            raise _UsageError(f"--u-min: {exc}") from None
     _say(args, f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})")
     return dict(u_min=choice, max_blocks=args.max_blocks, block_steps=args.block_steps)
 
@@ -133,7 +139,7 @@ def _mayer_settings(args: argparse.Namespace, models: List[Any], order: int, cor
         choice = choose_u_min(models, args.mixing, args.u_min)
         if choice.origin == "given":
             try:
-                api.check_floor(models[0], models[-1], args.mixing, choice.value)
+                api.check_floors([models[0], models[-1]], args.mixing, choice.value)
             except ValueError as exc:
                 raise _UsageError(f"--u-min: {exc}") from None
         _say(args, f"u_min = {choice.value:g} K ({choice.origin}: {choice.reason})")

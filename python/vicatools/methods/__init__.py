@@ -9,19 +9,26 @@ from __future__ import annotations
 from typing import Dict, List, Optional, Sequence
 
 from ..models.model import Model
+from .b3_quadrature import B3Cubature
 from .base import Method, RunResult, RunTask, ScanSettings
+from .by_order import by_order
 from .mayer import Mayer
 from .walk import Walk
 
 _REGISTERED: List[Method] = [
     Mayer(),
     Walk(),
+    B3Cubature(),
 ]
 
-METHODS: Dict[str, Method] = {m.name: m for m in _REGISTERED}
-"""Every method by its name."""
+_NAMED: Dict[str, List[Method]] = {}
+for _m in _REGISTERED:
+    _NAMED.setdefault(_m.name, []).append(_m)
 
-_BY_ENGINE: Dict[str, Method] = {m.engine: m for m in _REGISTERED}
+METHODS: Dict[str, Method] = {n: ms[0] if len(ms) == 1 else by_order(ms) for n, ms in _NAMED.items()}
+"""Every method by its name (methods sharing a name, each for its own orders, as one)."""
+
+_BY_ENGINE: Dict[str, Method] = {m.engine: METHODS[m.name] for m in _REGISTERED}
 
 
 def get_method(name: str) -> Method:

@@ -71,6 +71,9 @@ class ScanSettings:
         engine: the method's tag in the store (`Method.engine`): "vica" for Mayer sampling
             through Bms / Cms, "bn" for the B_n engine's walk, ...
         block_steps, max_blocks: block length and the most blocks of a B_n engine run.
+        revision: the revision of the method's numbers (`Method.revision`); runs of another
+            revision have another key, so they are never reused.  0 for records written
+            before revisions were kept, whose key leaves it out.
     """
 
     order: int
@@ -84,9 +87,10 @@ class ScanSettings:
     engine: str = "vica"
     block_steps: int = 1000000
     max_blocks: int = 1000
+    revision: int = 0
 
     def key_data(self) -> Dict[str, Any]:
-        return {
+        data: Dict[str, Any] = {
             "order": self.order,
             "models_hash": models_hash(self.models),
             "mixing": self.mixing,
@@ -99,6 +103,9 @@ class ScanSettings:
             "block_steps": self.block_steps,
             "max_blocks": self.max_blocks,
         }
+        if self.revision:
+            data["revision"] = self.revision
+        return data
 
     @property
     def key(self) -> str:
@@ -205,6 +212,12 @@ class Method(ABC):
             their standard error of the mean) or "integration" (one run, its error estimate).
         orders: the lowest and highest order it computes.
         serves_many: True when one run serves every temperature of a scan.
+        revision: the revision of its numbers, part of every stored run's settings key:
+            bump it whenever a change (to the engine, the tools' conversions or the
+            estimator) changes the numbers its runs give, so that runs made before are
+            made again rather than reused.  `fingerprint` is the hash of the numbers of a
+            few fixed-seed runs at this revision (tests/test_tools_revisions.py computes it
+            and fails when the numbers changed but the revision did not).
         laws: the site laws it runs (`vicatools.models.model.LAWS`; ``Model.laws``).
     """
 
@@ -213,6 +226,8 @@ class Method(ABC):
     error: ClassVar[str] = "statistical"
     orders: ClassVar[Tuple[int, int]] = (2, 3)
     serves_many: ClassVar[bool] = False
+    revision: ClassVar[int] = 1
+    fingerprint: ClassVar[str] = ""
     laws: ClassVar[FrozenSet[str]] = frozenset({"lj"})
 
     def refusal(self, order: int, models: Sequence[Model]) -> Optional[str]:

@@ -64,10 +64,18 @@ _MODEL_FIELDS = ("name", "source", "description", "u_min", "u_min_reason", "unit
 def _number(value: Any, where: str) -> float:
     if isinstance(value, bool) or not isinstance(value, (int, float)):
         raise ModelFileError(f"field {where!r} must be a number, got {value!r}")
-    x = float(value)
+    try:
+        x = float(value)
+    except OverflowError:  # an integer beyond the range of a double
+        x = math.inf
     if not math.isfinite(x):
-        raise ModelFileError(f"field {where!r} must be finite, got {value!r}")
+        raise ModelFileError(f"field {where!r} must be finite, got {_short(value)}")
     return x
+
+
+def _short(value: Any) -> str:
+    text = repr(value)
+    return text if len(text) <= 40 else f"{text[:20]}...({len(text)} characters)"
 
 
 def _text(value: Any, where: str) -> str:
@@ -280,10 +288,16 @@ def load_model_file(path: PathLike) -> Model:
     except ValueError as exc:  # json.JSONDecodeError and tomllib.TOMLDecodeError both are
         kind = "JSON" if use_json else "TOML"
         raise ModelFileError(f"model file {str(p)!r}: not valid {kind}: {exc}") from None
+    except RecursionError:
+        raise ModelFileError(f"model file {str(p)!r}: nested too deeply to be a model") from None
     try:
         return model_from_dict(data)
-    except ModelFileError as exc:
-        raise ModelFileError(f"model file {str(p)!r}: {exc}") from None
+    except RecursionError:
+        raise ModelFileError(f"model file {str(p)!r}: nested too deeply to be a model") from None
+    except (ValueError, ArithmeticError) as exc:
+        # ModelFileError, and a Site or Model refusing a value that left a double's range once
+        # converted to K and angstrom
+        raise ModelFileError(f"model file {str(p)!r}: {' '.join(str(exc).split())}") from None
 
 
 def _toml_value(value: Any) -> str:

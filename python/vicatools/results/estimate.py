@@ -254,6 +254,8 @@ class VirialScan:
             always, for B when it runs without a floor; None when not used.
         results: path of the results store holding the runs (None when not stored).
         method: the method that made the runs (`vicatools.methods`).
+        from_store: how many of the runs were taken from the results store (made earlier,
+            with the same settings) rather than made by the call that returned the scan.
     """
 
     order: int
@@ -267,6 +269,7 @@ class VirialScan:
     core: Optional[CoreChoice] = None
     results: Optional[str] = None
     method: str = "mayer"
+    from_store: int = 0
 
     def __iter__(self) -> Iterator[VirialEstimate]:
         return iter(self.estimates)

@@ -124,8 +124,8 @@ def _probe_dask_address(address: str, timeout: float) -> None:
 
 
 _WORKER_PROBE = """
-def probe():
-    out = {}
+def probe(dask_worker=None):
+    out = {"lifetime": getattr(dask_worker, "lifetime", None)}
     for name in ("vica", "vicatools"):
         try:
             __import__(name)
@@ -174,3 +174,43 @@ def check_dask_workers(client: Any, address: str, timeout: float) -> None:
                 f"Dask worker {worker} has vica {answer.get('version')}, this process {mine}: install the same "
                 "version on every worker"
             )
+
+
+SECONDS_PER_SITE_PAIR_STEP = 7e-8
+"""About the CPU time of one Monte Carlo step per site pair of interacting molecules (a
+one-site Bms run of 11 million steps takes about 0.7 s); the basis of `longest_run_seconds`."""
+
+
+def longest_run_seconds(settings: Any) -> float:
+    """About the longest a run of `settings` (a `ScanSettings`) can take, in s: its most steps
+    (Mayer sampling: 1010 blocks of a million; the B_n walk: its blocks and its tuning) times
+    the site pairs each step sums over."""
+    m = settings.models
+    pairs = sum(len(m[i].sites) * len(m[j].sites) for i in range(len(m)) for j in range(i + 1, len(m)))
+    if settings.engine == "bn":
+        steps = float(settings.block_steps) * (settings.max_blocks + 1)
+    else:
+        steps = 1010e6
+    return float(steps * max(pairs, 1) * SECONDS_PER_SITE_PAIR_STEP)
+
+
+def lifetime_warning(executor: cf.Executor, seconds: float) -> Optional[str]:
+    """A warning (one line) when the Dask workers behind `executor` end after a time-to-live
+    shorter than `seconds` (a run's longest expected length), else None; None as well for any
+    other executor, or workers that do not answer."""
+    client = getattr(executor, "_client", None)
+    if client is None or not hasattr(client, "run"):
+        return None
+    try:
+        answers: Dict[str, Any] = _bounded(lambda: client.run(_worker_probe()), 30.0)
+    except Exception:  # noqa: BLE001 - no answer: nothing to say about lifetimes
+        return None
+    lives = sorted((float(a["lifetime"]), w) for w, a in answers.items()
+                   if isinstance(a, dict) and a.get("lifetime"))
+    if not lives or lives[0][0] >= seconds:
+        return None
+    life, worker = lives[0]
+    return (f"Dask worker {worker} ends after its time-to-live of {life:.0f} s (distributed.worker.lifetime."
+            f"duration, or the worker's --lifetime), and a run here can take up to about {seconds:.0f} s: a run "
+            "still going when its worker ends is lost with it (KilledWorker); give the workers a longer lifetime "
+            "or make the runs shorter")

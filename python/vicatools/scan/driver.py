@@ -11,12 +11,16 @@ import concurrent.futures as cf
 import os
 import pathlib
 import sys
-from dataclasses import dataclass
+import warnings
+from dataclasses import dataclass, replace
 from typing import Dict, List, Optional, Sequence, Tuple, Union
 
 from ..methods.base import Method, RunResult, ScanSettings
 from .executors import RunFailure, RunOutcome, run_each
-from .store import RunRecord, RunStore, default_store_path, versions
+from .dask import lifetime_warning, longest_run_seconds
+from .pools import check_workers
+from .store import RunRecord, RunStore, StoreError, default_store_path, index_dir, versions, warn_skipped
+from .store_index import scan_lock
 
 ResultsArg = Union[None, bool, str, "os.PathLike[str]"]
 
@@ -81,7 +85,11 @@ def make_runs(
 ) -> RunsMade:
     """Make `runs` runs of `settings` at each of `temperatures` (K) by `method`, taking
     those the results store `results` already holds (see `open_store`); every run is
-    stored as it finishes.  A temperature given twice takes stored runs in turn."""
+    stored as it finishes.  A temperature given twice takes stored runs in turn.  The
+    settings carry the method's revision, so runs of an earlier revision are made again."""
+    if settings.revision != method.revision:
+        settings = replace(settings, revision=method.revision)
+    check_workers(workers)
     store = open_store(results, settings)
     log_base = None
     if log_dir is not None:
@@ -89,7 +97,16 @@ def make_runs(
         log_base = pathlib.Path(log_dir).resolve()
         log_base.mkdir(parents=True, exist_ok=True)
     try:
-        return _make(settings, method, list(temperatures), runs, workers, executor, progress, log_base, store)
+        if store is None:
+            return _make(settings, method, list(temperatures), runs, workers, executor, progress, log_base, None)
+
+        def waiting(holder: str) -> None:
+            print(f"results: {store.path} is being added to by another scan of these settings ({holder}); "
+                  "waiting for it, to make only the runs it leaves missing", file=sys.stderr, flush=True)
+
+        # two scans of one store and settings take turns: the second makes only what the first left
+        with scan_lock(store.path, index_dir(), settings.key, waiting):
+            return _make(settings, method, list(temperatures), runs, workers, executor, progress, log_base, store)
     finally:
         if store is not None:
             store.close()
@@ -109,11 +126,14 @@ def _make(
     name = f"b{settings.order}"
     stored: Dict[float, List[RunResult]] = {t: [] for t in ts}
     if store is not None:
-        key = settings.key
-        for rec in store.records():
-            if rec.ok and rec.key == key and rec.t_kelvin in stored:
-                stored[rec.t_kelvin].append(RunResult(rec.entries, rec.cpu_seconds, rec.errors, rec.converged,
-                                                      rec.note))
+        wanted: Dict[float, int] = {}
+        for t in ts:
+            wanted[t] = wanted.get(t, 0) + runs
+        # only the records needed are read (an index), each checked before it counts
+        found, skipped = store.select(settings.key, wanted)
+        warn_skipped(store.path, skipped)
+        for t, recs in found.items():
+            stored[t] = [RunResult(r.entries, r.cpu_seconds, r.errors, r.converged, r.note) for r in recs]
     made: List[List[RunResult]] = []
     for t in ts:
         made.append(stored[t][:runs])
@@ -127,14 +147,18 @@ def _make(
     planned = method.tasks(settings, missing, log_path, os.urandom(8).hex())
     points = [p for p, _ in planned]
     tasks = [task for _, task in planned]
-    if progress and store is not None:
+    if tasks and store is not None and not store.writable:
+        raise StoreError(f"results store {str(store.path)!r} is read-only, and {len(tasks)} run(s) are missing "
+                         "from it: give another file (--results) to make them")
+    failed: Dict[Tuple[float, str], int] = {}
+    stamp = versions()
+    if store is not None and (progress or from_store):
+        # said even without progress output: runs taken from the store are not this call's own
         print(
             f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {len(tasks)} to make)",
             file=sys.stderr,
             flush=True,
         )
-    failed: Dict[Tuple[float, str], int] = {}
-    stamp = versions()
 
     def record(result: RunResult, t: float) -> RunRecord:
         return RunRecord(settings, t, "ok", result.entries, result.cpu_seconds, versions=stamp, errors=result.errors,
@@ -159,6 +183,10 @@ def _make(
             except OSError as exc:
                 raise OSError(f"cannot write the results store {str(store.path)!r}: {exc.strerror or exc}") from None
 
+    if tasks and executor is not None:
+        note = lifetime_warning(executor, longest_run_seconds(settings))
+        if note is not None:
+            warnings.warn(note, RuntimeWarning, stacklevel=3)
     if tasks:
         run_each(tasks, on_done, executor=executor, workers=workers, progress=progress, description=name)
     failures = [ScanFailure(t, n, reason) for (t, reason), n in failed.items()]

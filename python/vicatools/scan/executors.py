@@ -38,6 +38,7 @@ from ..methods.base import RunResult, RunTask
 from .dask import check_dask_workers, dask_executor
 from .pools import abandon, available_cores, default_executor, die_with_parent, progress_bar, reason_of as _reason
 from .pools import rebuild, shutdown
+from .relay import relayed_fd1
 
 __all__ = ["RunFailure", "RunResult", "RunTask", "available_cores", "check_dask_workers", "dask_executor",
            "default_executor", "die_with_parent", "execute", "redirect_fd1", "run_each", "run_task"]
@@ -103,8 +104,18 @@ def run_task(task: RunTask) -> RunOutcome:
     """Execute one run (in a worker) and return its entries, per molecule (Å³ or Å⁶),
     and its CPU time; a method that gives one `RunResult` per temperature has them
     returned as a tuple (each with its share of the CPU time when it did not say)."""
-    with redirect_fd1(task.log_path):
-        out, cpu = _on_new_thread(lambda: _call(task))
+    failure: Optional[Exception] = None
+    # the progress lines go through a relay, which keeps a failing log from failing the run
+    # and stops a run that cannot reach its reference (`relay`)
+    with relayed_fd1(task.log_path, _FD1_LOCK) as relay:
+        try:
+            out, cpu = _on_new_thread(lambda: _call(task))
+        except Exception as exc:  # noqa: BLE001 - re-raised below, or the relay's reason instead
+            failure = exc
+    if failure is not None:
+        if relay.reason:
+            raise RuntimeError(relay.reason) from None
+        raise failure
     if isinstance(out, RunResult):  # one run at one temperature, with what the method says of it
         return out if out.cpu_seconds else replace(out, cpu_seconds=cpu)
     if not (out and isinstance(out[0], RunResult)):

@@ -6,9 +6,13 @@ import concurrent.futures as cf
 import contextlib
 import multiprocessing
 import os
-import signal
 import sys
 from typing import Any, Optional
+
+from .lifeline import die_with_parent, worker_initializer
+
+__all__ = ["MAX_WORKERS", "available_cores", "check_workers", "default_executor", "die_with_parent", "rebuild",
+           "reason_of", "stop_workers"]
 
 
 def reason_of(exc: BaseException) -> str:
@@ -26,47 +30,31 @@ def available_cores() -> int:
     return os.cpu_count() or 1
 
 
+MAX_WORKERS = 1024
+"""Most worker processes of a pool of our own (a bound against typing mistakes)."""
+
+
+def check_workers(workers: Optional[int]) -> None:
+    """Refuse a worker count that is not None or an integer from 1 to `MAX_WORKERS`."""
+    if workers is None:
+        return
+    if isinstance(workers, bool) or not isinstance(workers, int) or not 1 <= workers <= MAX_WORKERS:
+        raise ValueError(f"workers must be an integer from 1 to {MAX_WORKERS}, got {workers!r}")
+
+
 def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     """A process pool of `workers` processes (default: all cores this process may use), started by
     "spawn": every worker is a child of this process, so that it can die with it (see
     `die_with_parent`; a forkserver's children would outlive a killed caller, each holding the
     pipes that keep the forkserver and the others waiting)."""
+    check_workers(workers)
     if workers is None:
         workers = available_cores()
-    if workers < 1:
-        raise ValueError(f"workers must be at least 1, got {workers}")
+    # the workers' initializer asks for their death with this process before they import
+    # anything of ours, and ends a worker whose parent is already gone (`lifeline`)
     return cf.ProcessPoolExecutor(
-        max_workers=workers, mp_context=multiprocessing.get_context("spawn"), initializer=_ignore_interrupts
+        max_workers=workers, mp_context=multiprocessing.get_context("spawn"), initializer=worker_initializer()
     )
-
-
-def _ignore_interrupts() -> None:
-    """Initializer of pool workers: a keyboard interrupt is left to the caller, which stops them
-    (no traceback from each), and a worker dies with its parent (see `die_with_parent`)."""
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    die_with_parent()
-
-
-def die_with_parent() -> bool:
-    """Ask the kernel to kill this process (SIGKILL) when its parent dies; Linux only
-    (``prctl(PR_SET_PDEATHSIG)``).  Returns whether it was set.
-
-    A run holds the interpreter lock for its whole length, so no thread of the worker
-    could watch its parent meanwhile: the kernel has to.  The workers of `default_executor`
-    are children of the caller, so none outlives the command that started it, however
-    that ends (``kill -9`` included)."""
-    if not sys.platform.startswith("linux"):
-        return False
-    try:
-        import ctypes
-
-        libc = ctypes.CDLL(None, use_errno=True)
-        pr_set_pdeathsig = 1
-        if libc.prctl(pr_set_pdeathsig, signal.SIGKILL, 0, 0, 0) != 0:
-            return False
-    except (OSError, AttributeError):
-        return False
-    return True
 
 
 def rebuild(pool: cf.Executor, workers: Optional[int]) -> cf.Executor:

@@ -26,6 +26,7 @@ import os
 import pathlib
 import sys
 import time
+import warnings
 from dataclasses import dataclass, field
 from typing import Any, Dict, Iterator, List, Optional, Sequence, Tuple, Union
 
@@ -33,11 +34,13 @@ from ..methods.base import ScanSettings, json_number as _number, model_data as _
 from ..models.files import model_from_dict
 from ..models.model import Model
 from ..models.units import molecular_unit
+from . import store_index
+from .store_files import FORMAT, RECORD_START, StoreError, _check_opened, _open_nonblocking, check_store_path
+from .store_files import read_at
 
-__all__ = ["RunRecord", "RunStore", "ScanSettings", "default_store_path", "models_hash", "read_records", "versions"]
-
-FORMAT = "vicatools-run/1"
-"""Value of the ``format`` key of every record."""
+__all__ = ["FORMAT", "RunRecord", "RunStore", "ScanSettings", "StoreError", "StoreWarning", "check_store_path",
+           "default_store_path", "models_hash", "read_records", "trusted_records", "untrusted", "versions",
+           "warn_skipped"]
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -131,6 +134,8 @@ class RunRecord:
             "versions": self.versions or versions(),
             "written": self.written or time.time(),
         }
+        if s.revision:
+            data["revision"] = s.revision
         if self.errors:
             data["errors"] = [_number(x) for x in self.errors]
         if not self.converged:
@@ -158,6 +163,7 @@ class RunRecord:
                 engine=str(data.get("engine", "vica")),
                 block_steps=int(data.get("block_steps", 1000000)),
                 max_blocks=int(data.get("max_blocks", 1000)),
+                revision=int(data.get("revision", 0)),
             )
             return cls(
                 settings=settings,
@@ -198,65 +204,163 @@ def default_store_path(settings: ScanSettings) -> pathlib.Path:
     return data_dir() / "scans" / f"b{settings.order}-{safe}-{settings.key}.jsonl"
 
 
+class StoreWarning(UserWarning):
+    """Records of a store that were skipped (not trusted); their runs are made again."""
+
+
+def untrusted(record: RunRecord) -> Optional[str]:
+    """Why a record read from a store cannot be used, or None when it can: its settings key is
+    recomputed from its own models and settings, and an "ok" record needs order_max + 1 finite
+    entries."""
+    if not (record.t_kelvin > 0.0 and math.isfinite(record.t_kelvin)):
+        return f"temperature {record.t_kelvin!r}"
+    if record.settings_key and record.settings.key != record.settings_key:
+        return "its settings key does not match its own models and settings (edited by hand, or by another program)"
+    if record.ok:
+        n = record.settings.order_max + 1
+        bad = sum(1 for x in record.entries if not math.isfinite(x))
+        if len(record.entries) != n or bad:
+            return f"an ok record with {len(record.entries)} entries, {bad} not finite ({n} finite expected)"
+    return None
+
+
 def read_records(path: PathLike) -> Iterator[RunRecord]:
     """The records of a store, in the order written.  Lines that are not complete records
-    (a torn last line, foreign text) are skipped."""
+    (a torn last line, foreign text) are skipped; records are returned as written, see
+    `trusted_records` for those that can be used."""
     with open(path, "rb") as f:
         for raw in f:
             if not raw.endswith(b"\n"):
                 continue  # torn by an interrupted write
             try:
                 yield RunRecord.from_json(raw.decode("utf-8"))
-            except (ValueError, UnicodeDecodeError):
+            except (ValueError, UnicodeDecodeError, OverflowError, RecursionError):
                 continue
+
+
+def trusted_records(path: PathLike) -> Tuple[List[RunRecord], List[str]]:
+    """The records of a store that pass `untrusted`, and the reasons of those skipped."""
+    good: List[RunRecord] = []
+    skipped: List[str] = []
+    for rec in read_records(path):
+        why = untrusted(rec)
+        if why is None:
+            good.append(rec)
+        else:
+            skipped.append(why)
+    return good, skipped
+
+
+def warn_skipped(path: PathLike, skipped: Sequence[str], what: str = "their runs are made again") -> None:
+    """One warning for the records of a store that were skipped."""
+    if skipped:
+        warnings.warn(
+            f"results store {str(path)!r}: {len(skipped)} record(s) skipped, {what}: {skipped[0]}",
+            StoreWarning,
+            stacklevel=3,
+        )
+
+
+def index_dir() -> pathlib.Path:
+    """Where the indexes of stores are kept (`vicatools.scan.store_index`)."""
+    return data_dir() / "store-index"
 
 
 class RunStore:
     """An append-only JSON Lines store (see the module doc).
 
-    Opening checks that the file can be written (creating its directory) and raises
-    OSError otherwise, so that a scan is refused before any computation."""
+    Opening refuses (`StoreError`) a path that is not a regular file (a FIFO would block) or a
+    non-empty file that is not a store, before any computation, and creates the file and its
+    directory when missing.  A store that cannot be written (a read-only file or file system)
+    is opened for reading: ``writable`` is False and `append` raises OSError.  Every append
+    holds an exclusive lock on the file and starts on a fresh line, whoever tore the last one."""
 
     def __init__(self, path: PathLike) -> None:
         self.path = pathlib.Path(path)
-        if self.path.is_dir():
-            raise IsADirectoryError(f"results store {str(self.path)!r} is a directory")
-        self.path.parent.mkdir(parents=True, exist_ok=True)
-        fd = os.open(self.path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+        check_store_path(self.path)
+        self.writable = True
+        self._fd = -1
+        flags = os.O_RDWR | os.O_APPEND | os.O_CREAT
         try:
-            if not os.path.isfile(self.path):
-                raise OSError(f"results store {str(self.path)!r} is not a regular file")
-            self._fd = fd
-            fd = -1
-        finally:
-            if fd >= 0:
-                os.close(fd)
-        self._torn = self._ends_torn()
-
-    def _ends_torn(self) -> bool:
-        with open(self.path, "rb") as f:
-            f.seek(0, os.SEEK_END)
-            if f.tell() == 0:
-                return False
-            f.seek(-1, os.SEEK_END)
-            return f.read(1) != b"\n"
+            self.path.parent.mkdir(parents=True, exist_ok=True)
+            fd = _open_nonblocking(self.path, flags)
+        except IsADirectoryError:
+            raise StoreError(f"results store {str(self.path)!r} is a directory") from None
+        except OSError as exc:
+            if not self.path.is_file():
+                raise OSError(exc.errno, f"cannot create the results store {str(self.path)!r}: "
+                                         f"{exc.strerror or exc}") from None
+            fd = _open_nonblocking(self.path, os.O_RDONLY)
+            self.writable = False
+        try:
+            _check_opened(fd, self.path)
+        except BaseException:
+            os.close(fd)
+            raise
+        self._fd = fd
 
     def records(self) -> List[RunRecord]:
         """Every complete record."""
         return list(read_records(self.path))
 
+    def select(self, key: str, wanted: Dict[float, int]) -> Tuple[Dict[float, List[RunRecord]], List[str]]:
+        """Up to ``wanted[t]`` trusted "ok" records of settings `key` at each temperature t, in
+        the order written, and the reasons of the records of that key skipped (`untrusted`).
+        Only those records are read and parsed (`store_index`), so that resuming from a large
+        store is quick."""
+        # first the records the index points at; when some of them are skipped, all of the
+        # key; when the index does not describe the file, the file itself
+        for use_index, limited in ((True, True), (True, False), (False, False)):
+            base = index_dir()
+            want = wanted if limited else None
+            entries = store_index.StoreIndex(self.path, base).entries(key, want) if use_index else None
+            if entries is None:
+                entries = store_index.scan_entries(self.path, key, want)
+            got, skipped, stale = self._read_entries(key, wanted, entries)
+            if stale:
+                store_index.forget(self.path, base)
+            elif not (limited and skipped):
+                break
+        return got, skipped
+
+    def _read_entries(
+        self, key: str, wanted: Dict[float, int], entries: Sequence[store_index.IndexEntry]
+    ) -> Tuple[Dict[float, List[RunRecord]], List[str], bool]:
+        got: Dict[float, List[RunRecord]] = {t: [] for t in wanted}
+        skipped: List[str] = []
+        with open(self.path, "rb") as f:
+            for e in entries:
+                if not e.ok or len(got.get(e.t_kelvin, ())) >= wanted.get(e.t_kelvin, 0):
+                    continue
+                f.seek(e.offset)
+                raw = f.read(e.length)
+                if not (raw.startswith(RECORD_START) and raw.endswith(b"\n") and key.encode() in raw[:80]):
+                    return got, skipped, True  # the index does not describe this file
+                try:
+                    rec: Optional[RunRecord] = RunRecord.from_json(raw.decode("utf-8"))
+                    why = untrusted(rec) if rec is not None else None
+                except (ValueError, UnicodeDecodeError, OverflowError, RecursionError) as exc:
+                    rec, why = None, f"not a complete record ({' '.join(str(exc).split())})"
+                if why is None and rec is not None and rec.t_kelvin in got and rec.ok and rec.key == key:
+                    got[rec.t_kelvin].append(rec)
+                else:
+                    skipped.append(why or "it does not match its index entry")
+        return got, skipped, False
+
     def append(self, record: RunRecord) -> None:
-        """Write one record and fsync it.  After a failed write the next record starts on a new line."""
+        """Write one record and fsync it, under an exclusive lock, starting on a fresh line."""
+        if not self.writable:
+            raise OSError(f"results store {str(self.path)!r} is read-only")
         data = (record.to_json() + "\n").encode("utf-8")
-        if self._torn:
-            data = b"\n" + data
-        self._torn = True
-        view = memoryview(data)
-        while view:
-            n = os.write(self._fd, view)
-            view = view[n:]
-        os.fsync(self._fd)
-        self._torn = False
+        with store_index.locked_fd(self._fd):
+            size = os.fstat(self._fd).st_size
+            if size > 0 and read_at(self._fd, 1, size - 1) != b"\n":
+                data = b"\n" + data  # a line torn by an interrupted write, ours or another's
+            view = memoryview(data)
+            while view:
+                n = os.write(self._fd, view)
+                view = view[n:]
+            os.fsync(self._fd)
 
     def close(self) -> None:
         if self._fd >= 0:

@@ -22,6 +22,8 @@
 #include "virial/bn.h"
 
 namespace vica::py {
+extern PyMethodDef bn_run_keyed_def;
+extern PyMethodDef b3_quadrature_def;  // b3_quadrature_binding.cpp
 namespace {
 
 using Entry = std::vector<double>;
@@ -119,6 +121,10 @@ int exec_engine(PyObject* module) {
     PyRef fn(PyCMethod_New(&bn_run_def, nullptr, name.get(), nullptr));
     if (!fn) throw PythonErrorSet{};
     if (PyObject_SetAttrString(module, "bn_run", fn.get()) < 0) throw PythonErrorSet{};
+    PyRef keyed(PyCMethod_New(&bn_run_keyed_def, nullptr, name.get(), nullptr));  // bn_keyed_binding.cpp
+    if (!keyed || PyObject_SetAttrString(module, "bn_run_keyed", keyed.get()) < 0) throw PythonErrorSet{};
+    PyRef b3q(PyCMethod_New(&b3_quadrature_def, nullptr, name.get(), nullptr));
+    if (!b3q || PyObject_SetAttrString(module, "b3_quadrature", b3q.get()) < 0) throw PythonErrorSet{};
     return 0;
   });
 }
