@@ -51,10 +51,9 @@ def positions_in(model: Model, length_unit: float) -> List[List[float]]:
 
 def near_zero(entries: List[float], order: int) -> Tuple[bool, float]:
     """Whether a pilot's X is under `ABSOLUTE_BELOW` x |T dX/dT|, and that scale |T dX/dT|."""
-    from ..results.thermo import derived
-
-    x, t_dxdt, _ = derived(entries, order)
-    scale = abs(t_dxdt)
+    # T dX/dT = -e_1 for B, -sqrt(2) e_1 for C, whose entries carry 1 / 2^(k/2)
+    x = entries[0]
+    scale = abs((math.sqrt(2.0) if order == 3 else 1.0) * entries[1]) if len(entries) > 1 else math.nan
     if not (math.isfinite(x) and math.isfinite(scale)) or scale == 0.0:
         return False, scale
     return abs(x) < ABSOLUTE_BELOW * scale, scale
