@@ -100,7 +100,7 @@ def lj_parameters(scan: Any) -> Tuple[float, float]:
     site = model.sites[0] if len(model.sites) == 1 else None
     law = getattr(site, "law", "lj")
     if (site is None or not (site.epsilon > 0.0 and site.sigma > 0.0) or site.charge != 0.0
-            or law not in ("lj", "mie") or getattr(model, "pairs", ())):
+            or law not in ("lj", "mie") or bool(model.pairs)):
         raise ValueError(
             f"reduced units are for one-site Lennard-Jones or Mie models without charge; {model.name!r} has "
             f"{len(model.sites)} site(s)" + (f" of law {law!r}" if site is not None else "")
