@@ -27,7 +27,7 @@ from ..models.mixing import pair_table
 from ..models.model import Model
 from .base import Method, RunResult, RunTask
 
-ABSOLUTE_BELOW = 0.1
+ABSOLUTE_BELOW = 0.2
 """|X| / |T dX/dT| of the pilot under which a run stops by the absolute tolerance."""
 
 PILOT_TOLERANCE = 1e300
