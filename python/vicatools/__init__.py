@@ -36,6 +36,7 @@ from .results.fit import BFit, fit_b
 from .results.notes import HeavyTailWarning, ZeroCrossingWarning
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
 from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
+from . import plot as _plot  # noqa: F401 - gives VirialScan.plot() its figure
 
 __all__ = [
     "CORE_DISTANCE",

@@ -40,3 +40,18 @@ def b3_quadrature(
     atol: float,
     max_evaluations: int,
 ) -> Dict[str, Any]: ...
+
+def b2_cubature(
+    molecule1: Sequence[Sequence[float]],
+    molecule2: Sequence[Sequence[float]],
+    laws: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[float]]],
+    temperatures: Sequence[float],
+    u_min: float,
+    order_max: int,
+    rtol: float,
+    atol: float,
+    max_evaluations: int,
+    masses1: Sequence[float],
+    masses2: Sequence[float],
+) -> Dict[str, Any]: ...

@@ -25,6 +25,7 @@ from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
 from .results.notes import with_notes
 from .results.robust import MIN_RUNS_HIGH_ORDER
+from .scan.pools import refuse_reimported_main
 from .scan.driver import ResultsArg, make_runs
 
 __all__ = ["MAX_BLOCKS", "MAX_BLOCK_STEPS", "MAX_ORDER_MAX", "MAX_RUNS", "ScanError", "VirialScan", "b2", "b3", "b4",
@@ -122,39 +123,78 @@ def b2(
     results: ResultsArg = None,
     method: str = "auto",
 ) -> VirialScan:
-    """Second virial coefficient B of `model` (or the cross coefficient B12 of
-    `model` and `model2`) at each of `temperatures` (K), from `runs` independent
-    `vica.Bms` runs per temperature.
+    """Second virial coefficient B of `model` (or the cross coefficient B12 of `model` and
+    `model2`) at each of `temperatures`, with its temperature derivatives and error bars.
 
-    Models are `Model` objects, library names or model-file paths.  `u_min`
-    (K) defaults to the rule of `vicatools.models.floors.choose_u_min`; the floor used is
-    in the result's ``u_min``.  A run without floor (``u_min=-inf``) of models whose
-    bare charges can collapse takes the core of `vicatools.models.cores` (`core`: "default"
-    for 0.1 Å, a distance in Å, or None to refuse it, which makes such a run an
-    error); the core used is in the result's ``core``.  `dev_tol` and `order_max` go to every run.  Runs go
-    to `executor` if given, else to a process pool of `workers` processes (all
-    cores by default).  `progress` shows a tqdm bar over runs on standard error;
-    `log_dir` keeps each run's progress lines in its own file there (else they are
-    discarded).  `reference_padding` is "auto" (default) or a length in Å: the runs'
-    hard-sphere reference diameter is the molecules' radii plus this padding
-    (`vicatools.models.padding`; 1 gives runs made in Å); the padding used is in the
-    result's ``reference_padding``.  It changes the error bars, not the values.
-    Values are per molecule in Å³; ``.molar()`` gives cm³/mol.
+    Parameters
+    ----------
+    model, model2 : Model, str or path
+        `Model` objects, library names (`model_names`) or model-file paths; `model2` (default:
+        `model` again) gives the cross coefficient B12.
+    temperatures : float or sequence of float
+        Temperatures in K (a number, a sequence or a numpy array).
+    runs : int
+        Independent runs per temperature (at least 2; default 8).  The error bar is the
+        standard error of their mean and falls as 1/sqrt(runs).
+    dev_tol : float
+        Each run's relative stop tolerance (default 1e-3): a stop rule, not an error bar.
+    order_max : int
+        Highest derivative order of the entries (default 2: B, T dB/dT and T² d²B/dT²).
+    u_min : float or UMinChoice, optional
+        Energy floor in K; by default the rule of `vicatools.models.floors.choose_u_min`.  The
+        floor used is in the result's ``u_min``.  A floor given above the models' lowest pair
+        energy is refused (ValueError).
+    core : "default", float or None
+        The core on bare attracting charges for a run without floor (``u_min=-inf``,
+        `vicatools.models.cores`): "default" for 0.1 Å, a distance in Å, or None to refuse it,
+        which makes such a run an error.  The core used is in the result's ``core``.
+    mixing : str
+        "lorentz-berthelot" (default) or "geometric".
+    workers : int, optional
+        Worker processes of the pool the runs go to (default: all cores); 1 makes the runs in
+        this process, with no pool.
+    executor : concurrent.futures.Executor, optional
+        Where to send the runs instead, for example a Dask client's executor.
+    progress : bool
+        A tqdm bar over the runs on standard error.
+    log_dir : str or path, optional
+        Keep each run's progress lines in its own file there (else they are discarded).
+    reference_padding : "auto" or float
+        The padding in Å of the runs' hard-sphere reference (`vicatools.models.padding`; 1 gives
+        runs made in Å).  It changes the error bars, not the values; the padding used is in the
+        result's ``reference_padding``.
+    results : path, bool or None
+        The results store (a JSON Lines file, `vicatools.scan.store`): by default a file in the
+        user's data directory named after the scan's settings, ``False`` for none.  Every run is
+        stored as it finishes, and runs already there with the same settings and temperature
+        count, so repeating a call makes only the runs missing.
+    method : str
+        How (`vicatools.methods`): "auto" (default) takes the best registered method that can
+        compute B for these models, "mayer" Mayer sampling through `vica.Bms`, "walk" the B_n
+        engine; the result's ``method`` says which.
 
-    Every run is stored as it finishes in the results store `results` (a JSON Lines
-    file, `vicatools.scan.store`): by default a file in the user's data directory named
-    after the scan's settings, ``False`` for none.  Runs already in the store with
-    the same settings and temperature count, so repeating a call makes only the
-    runs missing.  A floor given above the models' lowest pair energy is refused
-    (ValueError).  When any run fails (a non-finite result, a refused setting, a
-    worker that died three times, a lost cluster) the others go on, and at the end
-    `ScanError` is raised, carrying the estimates that could be made (``.scan``) and
-    one `ScanFailure` per temperature and reason (``.failures``).
+    Returns
+    -------
+    VirialScan
+        One `VirialEstimate` per temperature, per molecule in Å³; ``.molar()`` gives cm³/mol.
 
-    `method` chooses how (`vicatools.methods`): "auto" (default) takes the best
-    registered method that can compute B for these models, "mayer" Mayer sampling
-    through `vica.Bms`, "walk" the B_n engine; the result's ``method`` says which.
+    Raises
+    ------
+    ScanError
+        When any run failed (a non-finite result, a refused setting, a worker that died three
+        times, a lost cluster): the other runs go on, and at the end the error carries the
+        estimates that could be made (``.scan``) and one `ScanFailure` per temperature and
+        reason (``.failures``).
+    ValueError, TypeError
+        Bad arguments, before any run.
+
+    Examples
+    --------
+    >>> scan = vt.b2("trappe-co2", temperatures=[250, 300, 400, 500], runs=4)   # doctest: +SKIP
+    >>> scan.molar()[1].value                                                  # doctest: +SKIP
+    -110.88...
     """
+    refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
@@ -194,16 +234,32 @@ def b3(
     method: str = "auto",
 ) -> VirialScan:
     """Third virial coefficient C of `model` (or C123 of three models) at each of
-    `temperatures` (K), from `runs` independent `vica.Cms` runs per temperature.
+    `temperatures` (K), from `runs` independent runs per temperature (`vica.Cms` by default).
 
-    Give one model or three (for a binary mixture repeat one: ``b3("a", "a", "b")`` is
-    C_aab, molecule 1 being the one held fixed).  `vica.Cms` has no energy floor: site pairs whose
-    bare charges attract and can collapse get the r^-12 core of `vicatools.models.cores` (`core`:
-    "default" for 0.1 Å, a distance in Å, or None to refuse it, which makes C of such models a
-    ValueError); the core used is in the result's ``core``.  Other arguments,
-    `reference_padding`, the results store and `ScanError` among them, as for `b2`.  Values are per
-    molecule in Å⁶; ``.molar()`` gives cm⁶/mol².  `method` as for `b2`.
+    Parameters
+    ----------
+    model, model2, model3 : Model, str or path
+        One model, or three: for a binary mixture repeat one (``b3("a", "a", "b")`` is C_aab,
+        molecule 1 being the one held fixed).
+    core : "default", float or None
+        `vica.Cms` has no energy floor: site pairs whose bare charges attract and can collapse
+        get the r^-12 core of `vicatools.models.cores` ("default" for 0.1 Å, a distance in Å, or
+        None to refuse it, which makes C of such models a ValueError); the core used is in the
+        result's ``core``.
+    temperatures, runs, dev_tol, order_max, mixing, workers, executor, progress, log_dir, reference_padding, results, method
+        As for `b2`.
+
+    Returns
+    -------
+    VirialScan
+        Per molecule in Å⁶; ``.molar()`` gives cm⁶/mol².
+
+    Raises
+    ------
+    ScanError
+        As for `b2`.
     """
+    refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
@@ -270,25 +326,44 @@ def bn(
     (`vicatools._engine`: the sum over biconnected graphs by a recursion over subsets,
     sampled against hard spheres).
 
-    `model` is one model, or a sequence of n models for a mixture coefficient (molecule
-    1, held fixed, is the first).  A run makes up to `max_blocks` blocks of
-    `block_steps` Monte Carlo steps after ten tuning cycles of a tenth of a block, and
-    stops earlier when the spread of its last ten running estimates falls under
-    `dev_tol` (relative); its length sets the error bar (about 1 / sqrt(steps)).
-    `u_min` (K) is an energy floor for models with bare charges (rules of
-    `vicatools.models.floors`, the highest floor of every pair of models).  The entries are
-    (beta^k / k!) d^k B_n / d beta^k for k = 0..order_max (for n = 3 they follow Cms's
-    convention, see `vicatools.results.thermo`).  Values are per molecule in Å^(3(n-1));
-    ``.molar()`` gives cm^(3(n-1))/mol^(n-1).  Other arguments as for `b2` (the results
-    store and `ScanError` among them).  `method`: "auto" (default: the B_n engine's walk),
-    "walk", or "mayer" for n = 2, 3.
+    Parameters
+    ----------
+    model : Model, str, path, or a sequence of n of them
+        One model, or n models for a mixture coefficient (molecule 1, held fixed, is the first).
+    n : int
+        The order, 2 to 8 (default 4).
+    max_blocks, block_steps : int
+        A run makes up to `max_blocks` blocks (default 20) of `block_steps` Monte Carlo steps
+        (default 10⁶) after ten tuning cycles of a tenth of a block, and stops earlier when the
+        spread of its last ten running estimates falls under `dev_tol` (relative); its length
+        sets the error bar (about 1 / sqrt(steps)).
+    u_min : float, optional
+        Energy floor in K for models with bare charges (rules of `vicatools.models.floors`, the
+        highest floor of every pair of models).
+    method : str
+        "auto" (default: the B_n engine's walk), "walk", or "mayer" for n = 2, 3.
+    force_runs : bool
+        B4 and higher have heavy-tailed run values (`vicatools.results.robust`): fewer than 8
+        runs per temperature are refused (ValueError) unless this is True; a run far out from
+        the others gives a `HeavyTailWarning` and a note on its estimate.
+    temperatures, runs, dev_tol, order_max, mixing, workers, executor, progress, log_dir, results
+        As for `b2`.  Use 8 runs or more from n = 4 on: single runs can lie far out.
 
-    B4 and higher have heavy-tailed run values (`vicatools.results.robust`): fewer than 8
-    runs per temperature are refused (ValueError) unless `force_runs` is True, and a run far
-    out from the others gives a `HeavyTailWarning` and a note on its estimate.
+    Returns
+    -------
+    VirialScan
+        Per molecule in Å^(3(n-1)); ``.molar()`` gives cm^(3(n-1))/mol^(n-1).  The entries are
+        (beta^k / k!) d^k B_n / d beta^k for k = 0..order_max (for n = 3 they follow Cms's
+        convention, see `vicatools.results.thermo`).
+
+    Raises
+    ------
+    ScanError
+        As for `b2`.
     """
     if isinstance(n, bool) or not isinstance(n, int) or not 2 <= n <= 8:
         raise ValueError(f"n must be an integer from 2 to 8, got {n!r}")
+    refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     if n >= 4 and runs < MIN_RUNS_HIGH_ORDER and not force_runs:
@@ -326,12 +401,22 @@ def bn(
 
 
 def b4(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialScan:
-    """The fourth virial coefficient: ``bn(model, 4, ...)``."""
+    """The fourth virial coefficient: ``bn(model, 4, ...)``.
+
+    See Also
+    --------
+    bn : the arguments and the result.
+    """
     return bn(model, 4, **kwargs)
 
 
 def b5(model: Union[ModelLike, Sequence[ModelLike]], **kwargs: Any) -> VirialScan:
-    """The fifth virial coefficient: ``bn(model, 5, ...)``."""
+    """The fifth virial coefficient: ``bn(model, 5, ...)``.
+
+    See Also
+    --------
+    bn : the arguments and the result.
+    """
     return bn(model, 5, **kwargs)
 
 

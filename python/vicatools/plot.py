@@ -16,6 +16,7 @@ import pathlib
 import re
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Tuple, Union
 
+from .results.display import register_plotter
 from .results.estimate import VirialScan
 
 if TYPE_CHECKING:
@@ -241,3 +242,7 @@ def _draw(scan: VirialScan, ax: Any, rax: Any, sigmas: float, reference: Any, ro
         rax.legend(fontsize="x-small", frameon=False, loc="best", ncols=3)
     rax.set_ylabel(f"model \u2212 ref.\n({pretty})")
     rax.set_xlabel("T / K")
+
+
+# ``VirialScan.plot()`` draws this figure (the results layer holds only the hook).
+register_plotter(plot_scan)

@@ -161,6 +161,7 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
              extra: Dict[str, Any]) -> Tuple[Optional[Any], Optional[Any]]:
     """The scan (or what of it could be made) and the failure, if runs failed."""
     from .. import api
+    from ..scan.pools import pool_for_one_worker
 
     client = None
     executor = None
@@ -182,7 +183,9 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
             try:
-                return _scan_of(args, models, order, walk, common), None
+                # --workers 1 keeps a worker process, so that a signal stops the run at once
+                with pool_for_one_worker():
+                    return _scan_of(args, models, order, walk, common), None
             except api.ScanError as exc:
                 return exc.scan, exc
     except ValueError as exc:

@@ -12,6 +12,7 @@ from ..models.model import Model
 from .b3_quadrature import B3Cubature
 from .base import Method, RunResult, RunTask, ScanSettings
 from .by_order import by_order
+from .cubature import Cubature
 from .mayer import Mayer
 from .walk import Walk
 
@@ -19,6 +20,7 @@ _REGISTERED: List[Method] = [
     Mayer(),
     Walk(),
     B3Cubature(),
+    Cubature(),
 ]
 
 _NAMED: Dict[str, List[Method]] = {}
@@ -48,7 +50,9 @@ def method_of(engine: str) -> Method:
 
 
 AUTO_PREFERENCE: Dict[str, Sequence[str]] = {
-    "b2": ("cubature", "mayer"),
+    # "cubature" computes B2 but joins "auto" once curves and derived properties take
+    # a scan of one integration run per temperature (they ask for >= 2 runs)
+    "b2": ("mayer",),
     "b3": ("cubature", "mayer"),
     "bn": ("multi-walk", "walk"),
 }

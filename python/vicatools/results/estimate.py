@@ -26,7 +26,7 @@ from ..models.floors import UMinChoice
 from ..models.padding import PaddingChoice
 from ..models import units
 from ..scan.driver import ScanFailure
-from . import thermo
+from . import display, thermo
 from .curve import Curve, CurvePoint, CurveRoot, find_root
 from .quantities import ReducedPoint, ValueAt, reduced
 
@@ -235,6 +235,10 @@ class VirialEstimate:
             return ValueAt(values[0], err, self.unit, t_prime, self.order)
         return ValueAt(*mean_and_stderr(values), self.unit, t_prime, self.order)
 
+    def _repr_html_(self) -> str:
+        """A table in notebooks."""
+        return display.estimate_html(self)
+
 
 @dataclass(frozen=True)
 class VirialScan:
@@ -360,6 +364,17 @@ class VirialScan:
             raise ValueError(
                 "B - T dB/dT does not change sign over the scanned temperatures: no inversion temperature in range"
             ) from None
+
+    def _repr_html_(self) -> str:
+        """A table in notebooks: one row per temperature."""
+        return display.scan_html(self)
+
+    def plot(self, path: Any = None, **kwargs: Any) -> Any:
+        """Draw the standard figure of the scan (`vicatools.plot.plot_scan`: the molar
+        coefficient against T with error bars and the curve through them; ``ax``,
+        ``sigmas`` and ``reference`` as there), saved to `path` when given; returns
+        the matplotlib Axes.  Needs matplotlib (the 'plot' extra)."""
+        return display.plot(self, path, **kwargs)
 
     def to_dataframe(self) -> Any:
         """A pandas DataFrame of the scan in molar units, one row per temperature, with

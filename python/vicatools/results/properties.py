@@ -3,7 +3,7 @@
 Notation: molar B (m³/mol) and C (m⁶/mol²) with B1 = T dB/dT, B2 = T² d²B/dT²
 (likewise C1, C2), R the molar gas constant, P = p / (R T).  The pressure
 series of the virial equation, truncated after B ("order 2") or after C
-("order 3", when a C scan is given):
+("order 3", when a C scan is given)::
 
     Z        = 1 + B P + (C - B²) P²
     ln phi   = B P + (C - B²) P² / 2                       (fugacity coefficient phi)
@@ -15,7 +15,7 @@ series of the virial equation, truncated after B ("order 2") or after C
 
 (residual: the real gas minus the ideal gas at the same T and p; they follow
 from G_res = R T ln phi by H_res = -R T² d(ln phi)/dT at constant p and
-S_res = (H_res - G_res) / T, Cp_res = dH_res/dT).  At zero pressure
+S_res = (H_res - G_res) / T, Cp_res = dH_res/dT).  At zero pressure::
 
     mu_JT    = (B1 - B) / cp0                              (Joule-Thomson coefficient)
     beta_a   = 2 B + 2 (g - 1) B1 + ((g - 1)² / g) B2       (second acoustic virial coefficient)

@@ -37,7 +37,7 @@ from ..methods import method_of
 from ..methods.base import RunResult, RunTask
 from .dask import check_dask_workers, dask_executor
 from .pools import abandon, available_cores, default_executor, die_with_parent, progress_bar, reason_of as _reason
-from .pools import rebuild, shutdown
+from .pools import check_reimported_main, own_executor, rebuild, refuse_reimported_main, shutdown
 from .relay import relayed_fd1
 
 __all__ = ["RunFailure", "RunResult", "RunTask", "available_cores", "check_dask_workers", "dask_executor",
@@ -135,8 +135,9 @@ def execute(
     afterwards) and return their results in task order.  One tqdm progress bar on
     standard error counts finished runs unless `progress` is False.  The first
     failing run cancels the runs not yet started and its exception is raised."""
+    refuse_reimported_main()
     own = executor is None
-    pool: cf.Executor = default_executor(workers) if executor is None else executor
+    pool: cf.Executor = own_executor(workers) if executor is None else executor
     futures: List[cf.Future[RunOutcome]] = []
     ok = False
     try:
@@ -148,6 +149,7 @@ def execute(
                 try:
                     results[index[id(fut)]] = fut.result()
                 except BrokenProcessPool as exc:
+                    check_reimported_main()
                     raise RuntimeError(
                         "a worker process died (killed, out of memory, or failed at start: in a script, call "
                         "vicatools under `if __name__ == '__main__':`, since the workers import the main module)"
@@ -218,7 +220,8 @@ def run_each(
     each finishes, with its `RunResult` or a `RunFailure`; a failing run does not stop the others.
 
     Runs go to `executor` if given, else to a process pool of `workers` processes
-    (`default_executor`) that is shut down afterwards.  At most `window` runs are
+    (`default_executor`) that is shut down afterwards; one worker makes them in this process
+    (`InProcessExecutor`).  At most `window` runs are
     submitted at a time (default: the pool's worker count, unbounded for an executor
     that does not tell it).  When a worker of our own pool dies, the pool is rebuilt and
     the runs it held are made again, at most `WORKER_RETRIES` times each.  A run raising
@@ -226,9 +229,10 @@ def run_each(
     cannot take or finish runs any more (a lost Dask scheduler) fails every run not yet
     finished with its reason.  An exception from `on_done` (e.g. a full disk) or an
     interruption stops the workers of our own pool and propagates."""
+    refuse_reimported_main()
     own = executor is None
     n_workers = (workers or available_cores()) if own else None
-    pool: cf.Executor = default_executor(n_workers) if executor is None else executor
+    pool: cf.Executor = own_executor(n_workers) if executor is None else executor
     if window is None:
         window = n_workers if own else getattr(executor, "_max_workers", None)
     limit = len(tasks) if window is None else max(1, int(window))

@@ -7,12 +7,14 @@ import contextlib
 import multiprocessing
 import os
 import sys
-from typing import Any, Optional
+import tempfile
+from typing import Any, Callable, Iterator, Optional
 
 from .lifeline import die_with_parent, worker_initializer
 
-__all__ = ["MAX_WORKERS", "available_cores", "check_workers", "default_executor", "die_with_parent", "rebuild",
-           "reason_of", "stop_workers"]
+__all__ = ["MAX_WORKERS", "InProcessExecutor", "UnguardedMainError", "available_cores", "check_reimported_main",
+           "check_workers", "default_executor", "die_with_parent", "own_executor", "pool_for_one_worker", "rebuild",
+           "reason_of", "refuse_reimported_main", "stop_workers"]
 
 
 def reason_of(exc: BaseException) -> str:
@@ -57,8 +59,95 @@ def default_executor(workers: Optional[int] = None) -> cf.ProcessPoolExecutor:
     )
 
 
+class InProcessExecutor(cf.Executor):
+    """Makes each submitted call at once, in the calling process (``workers=1``): no pool, no
+    worker process, no module imported again.  A run still gets a thread of its own
+    (`vicatools.scan.executors.run_task`), hence a freshly keyed random generator; an interrupt
+    (Ctrl-C) is seen when the run in progress ends, since a run holds the interpreter lock."""
+
+    def submit(self, fn: Callable[..., Any], /, *args: Any, **kwargs: Any) -> cf.Future[Any]:
+        fut: cf.Future[Any] = cf.Future()
+        if fut.set_running_or_notify_cancel():
+            try:
+                fut.set_result(fn(*args, **kwargs))
+            except (KeyboardInterrupt, SystemExit):
+                raise
+            except BaseException as exc:  # noqa: BLE001 - handed to the caller through the future
+                fut.set_exception(exc)
+        return fut
+
+
+_ONE_IN_PROCESS = [True]
+
+
+@contextlib.contextmanager
+def pool_for_one_worker() -> Iterator[None]:
+    """Within this, one worker is a pool of one process, not the calling process: the command
+    line keeps it so, so that a signal stops a run at once (a run in the calling process holds
+    the interpreter lock, and the signal would wait for its end)."""
+    _ONE_IN_PROCESS.append(False)
+    try:
+        yield
+    finally:
+        _ONE_IN_PROCESS.pop()
+
+
+def own_executor(workers: Optional[int] = None) -> cf.Executor:
+    """The executor of a scan given none: `InProcessExecutor` for one worker (except within
+    `pool_for_one_worker`), else `default_executor(workers)`."""
+    if workers == 1 and _ONE_IN_PROCESS[-1]:
+        return InProcessExecutor()
+    _clear_mark()
+    return default_executor(workers)
+
+
+UNGUARDED_MAIN = (
+    "the worker processes of this scan import your script again (they are started by 'spawn'), and "
+    "the script, unguarded, starts the scan again in each of them: put the code that starts it under "
+    "`if __name__ == \"__main__\":`, or pass workers=1 to make the runs in this process"
+)
+
+
+class UnguardedMainError(RuntimeError):
+    """A scan was started at the top level of a script without the ``__main__`` guard, so each
+    worker process, importing the script, started it again.  The message says how to fix it."""
+
+
+def _mark(pid: int) -> str:
+    return os.path.join(tempfile.gettempdir(), f"vicatools-unguarded-main-{pid}")
+
+
+def _clear_mark() -> None:
+    with contextlib.suppress(OSError):
+        os.remove(_mark(os.getpid()))
+
+
+def refuse_reimported_main() -> None:
+    """Called where a scan starts.  In a worker process that is still importing its parent's
+    main module (started by "spawn"), a scan can only have been started by that module's top
+    level, unguarded, and would start workers of its own in every worker, each failing with a
+    traceback: leave a mark for the parent and end this process at once, quietly.  The parent
+    raises `UnguardedMainError` when its pool breaks (`check_reimported_main`)."""
+    if not getattr(multiprocessing.current_process(), "_inheriting", False):
+        return
+    with contextlib.suppress(OSError):
+        with open(_mark(os.getppid()), "a"):
+            pass
+    os._exit(3)
+
+
+def check_reimported_main() -> None:
+    """In the parent, once its pool has broken: raise `UnguardedMainError` when a worker left the
+    mark of `refuse_reimported_main`."""
+    path = _mark(os.getpid())
+    if os.path.exists(path):
+        _clear_mark()
+        raise UnguardedMainError(UNGUARDED_MAIN)
+
+
 def rebuild(pool: cf.Executor, workers: Optional[int]) -> cf.Executor:
     stop_workers(pool)
+    check_reimported_main()
     shutdown(pool, wait=True)
     return default_executor(workers)
 

@@ -19,6 +19,7 @@
 #include "module/binding/errors.h"
 #include "module/binding/pyref.h"
 #include "runtime/failure.h"
+#include "virial/binding/cubature_binding.h"
 #include "virial/bn.h"
 
 namespace vica::py {
@@ -125,6 +126,8 @@ int exec_engine(PyObject* module) {
     if (!keyed || PyObject_SetAttrString(module, "bn_run_keyed", keyed.get()) < 0) throw PythonErrorSet{};
     PyRef b3q(PyCMethod_New(&b3_quadrature_def, nullptr, name.get(), nullptr));
     if (!b3q || PyObject_SetAttrString(module, "b3_quadrature", b3q.get()) < 0) throw PythonErrorSet{};
+    PyRef cubature(PyCMethod_New(&b2_cubature_def, nullptr, name.get(), nullptr));  // cubature_binding.cpp
+    if (!cubature || PyObject_SetAttrString(module, "b2_cubature", cubature.get()) < 0) throw PythonErrorSet{};
     return 0;
   });
 }
