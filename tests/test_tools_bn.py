@@ -17,7 +17,7 @@ def cli(*args, timeout=180):
 
 def test_b4_scan_writes_molar_csv_and_json(tmp_path):
     out_csv, out_json = tmp_path / "b4.csv", tmp_path / "b4.json"
-    p = cli("b4", "trappe-co2", "-t", "300", "--runs", "2", "--max-blocks", "1", "--block-steps", "20000",
+    p = cli("b4", "trappe-co2", "-t", "300", "--runs", "2", "--force-runs", "--max-blocks", "1", "--block-steps", "20000",
             "--workers", "2", "--csv", str(out_csv), "--json", str(out_json))
     assert p.returncode == 0, p.stderr
     assert "[Bn::run" not in p.stdout + p.stderr
@@ -45,6 +45,7 @@ def test_b4_scan_writes_molar_csv_and_json(tmp_path):
         (["b5", "argon", "-t", "300", "--block-steps", "10"], "--block-steps"),
         (["b4", "argon", "-t", "300", "--max-blocks", "0"], "--max-blocks"),
         (["b4", "argon", "-t", "300", "--runs", "1"], "at least 2"),
+        (["b5", "argon", "-t", "300", "--runs", "4"], "--force-runs"),
     ],
 )
 def test_bad_input_gives_one_line(args, expect):
@@ -63,3 +64,5 @@ def test_api_refusals():
         vt.b5("argon", temperatures=300, block_steps=5)
     with pytest.raises(ValueError, match="order_max"):
         vt.b4("argon", temperatures=300, order_max=31)
+    with pytest.raises(ValueError, match="force_runs"):
+        vt.b5("argon", temperatures=300, runs=4)

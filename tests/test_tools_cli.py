@@ -180,11 +180,18 @@ def test_compare_prints_model_experiment_and_deviation(tmp_path):
     assert p.returncode == 0, p.stderr
     lines = p.stdout.splitlines()
     start = next(i for i, line in enumerate(lines) if "beside argon" in line)
-    assert "Tegeler" in lines[start] and "model - experiment" in lines[start + 1]
-    rows = [line.split() for line in lines[start + 2:]]
-    assert [r[0] for r in rows] == ["300", "350", "400"]  # reference temperatures inside the scan
-    for r in rows:  # model, experiment, deviation, each "x +/- u"; deviation = model - experiment
+    # the measured set by default, its source with the kind of its uncertainties, and each row's kind
+    assert "[1] measured, uncertainties as stated" in lines[start + 1] and "Trusler" in lines[start + 1]
+    assert "model - reference" in lines[start + 2]
+    rows = [line.split() for line in lines[start + 3:]]
+    assert [r[0] for r in rows] == ["355", "400"]  # reference temperatures inside the scan
+    for r in rows:  # model, reference, deviation, each "x +/- u"; deviation = model - reference
         assert float(r[7]) == pytest.approx(float(r[1]) - float(r[4]), abs=0.02)
+        assert r[11:13] == ["[1]", "measured"]
+    p = cli("b2", "argon", "-t", "300", "400", "--runs", "2", "--dev-tol", "1e300", "--compare", "equation",
+            "--quiet")
+    assert p.returncode == 0, p.stderr
+    assert "ESTIMATED by us" in p.stdout and "Tegeler" in p.stdout
     bad = tmp_path / "bad.csv"
     bad.write_text("300,abc,1\n")
     for args in (("--compare", str(bad)), ("--compare", str(tmp_path / "missing.csv"))):

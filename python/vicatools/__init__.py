@@ -25,13 +25,15 @@ from .results.curve import Curve, CurvePoint, CurveRoot
 from .api import b2, b3, b4, b5, bn
 from .methods import METHODS
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, mean_and_stderr
-from .results.experiment import ComparisonRow, ExperimentalSet, compare, experimental
+from .results.experiment import ComparisonRow, ExperimentalSet, ReferencePoint, compare, experimental
 from .models.library import LIBRARY, UnknownModelError, get_model, model_names, resolve_model
 from .models.files import model_from_dict, model_to_dict, save_model
 from .models.model import Model, ModelFileError, PairLaw, Site
 from .models.readers import load_model
 from .models.padding import PaddingChoice, choose_padding
 from .models.mixing import MIXING_RULES, mix, pair_table, site_potk
+from .results.fit import BFit, fit_b
+from .results.notes import HeavyTailWarning, ZeroCrossingWarning
 from .results.thermo import BoyleTemperature, boyle_temperature, derived, value_at
 from .results.quantum import QuantumWarning
 from .models.floors import UMinChoice, choose_u_min, derive_u_min, lowest_dimer_energy
@@ -46,11 +48,14 @@ __all__ = [
     "CurvePoint",
     "CurveRoot",
     "ExperimentalSet",
+    "ReferencePoint",
     "compare",
     "experimental",
+    "fit_b",
     "properties",
     "LIBRARY",
     "MIXING_RULES",
+    "BFit",
     "BoyleTemperature",
     "Model",
     "ModelFileError",
@@ -75,6 +80,8 @@ __all__ = [
     "derive_u_min",
     "derived",
     "get_model",
+    "HeavyTailWarning",
+    "ZeroCrossingWarning",
     "load_model",
     "lowest_dimer_energy",
     "mean_and_stderr",

@@ -25,6 +25,8 @@ from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
 from .results import quantum as quantum_results
+from .results.notes import with_notes
+from .results.robust import MIN_RUNS_HIGH_ORDER
 from .scan.pools import refuse_reimported_main
 from .scan.driver import ResultsArg, make_runs
 
@@ -353,6 +355,7 @@ def bn(
     log_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
     results: ResultsArg = None,
     method: str = "auto",
+    force_runs: bool = False,
 ) -> VirialScan:
     """The n-th virial coefficient B_n (n = 2..8; B4, B5, ...) of `model` at each of
     `temperatures` (K), from `runs` independent runs of the B_n engine per temperature
@@ -375,6 +378,10 @@ def bn(
         highest floor of every pair of models).
     method : str
         "auto" (default: the B_n engine's walk), "walk", or "mayer" for n = 2, 3.
+    force_runs : bool
+        B4 and higher have heavy-tailed run values (`vicatools.results.robust`): fewer than 8
+        runs per temperature are refused (ValueError) unless this is True; a run far out from
+        the others gives a `HeavyTailWarning` and a note on its estimate.
     temperatures, runs, dev_tol, order_max, mixing, workers, executor, progress, log_dir, results
         As for `b2`.  Use 8 runs or more from n = 4 on: single runs can lie far out.
 
@@ -395,6 +402,12 @@ def bn(
     refuse_reimported_main()
     ts = _temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
+    if n >= 4 and runs < MIN_RUNS_HIGH_ORDER and not force_runs:
+        raise ValueError(
+            f"runs = {runs} is too few for B{n}: its run values are heavy-tailed, and with fewer than "
+            f"{MIN_RUNS_HIGH_ORDER} runs the error bar is too small more often than not; give runs >= "
+            f"{MIN_RUNS_HIGH_ORDER}, or force_runs=True to insist"
+        )
     if order_max > 30:
         raise ValueError(f"order_max must be at most 30 for B_n, got {order_max}")
     for name, v, low, high in (("max_blocks", max_blocks, 1, MAX_BLOCKS),
@@ -489,8 +502,9 @@ def _scan(
             estimates.append(VirialEstimate.from_integral(order, t, r.entries, r.errors, unit, r.cpu_seconds,
                                                           r.converged, r.note, method.name))
         elif len(chunk) >= 2:
-            estimates.append(VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
-                                                      [r.cpu_seconds for r in chunk], method=method.name))
+            est = VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
+                                           [r.cpu_seconds for r in chunk], method=method.name)
+            estimates.append(with_notes(est, chunk))
         else:
             failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), {max(2, need)} needed"
                                         if method.error != "integration" else "no estimate: the integration failed"))

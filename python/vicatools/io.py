@@ -39,6 +39,7 @@ import os
 import pathlib
 import stat
 import tempfile
+from dataclasses import replace
 from typing import IO, Any, Dict, Iterator, List, Optional, Tuple, Union
 
 from .models.cores import CoreChoice
@@ -118,8 +119,9 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         }
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
+        if e.notes:
+            item["notes"] = list(e.notes)  # how the runs ended (zero crossings, a run far out, ...)
         if e.quantum != "none":
-            item["notes"] = list(e.notes)
             item["quantum_entries"] = [_finite(x) for x in e.quantum_entries]
             item["quantum_errors"] = [_finite(x) for x in e.quantum_errors]
         row.pop("t_kelvin")
@@ -183,6 +185,8 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
             e = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
             if q:
                 e = corrected(e, q, [float(x) for x in item["quantum_errors"]])
+            if item.get("notes"):
+                e = replace(e, notes=tuple(str(n) for n in item["notes"]))
             estimates.append(e)
         if not estimates:
             raise ValueError("no temperature in the file")

@@ -1,4 +1,4 @@
-"""Command line: ``python -m vicatools models | b2 | b3 | b4 | b5 | bn``.
+"""Command line: ``python -m vicatools models | b2 | b3 | b4 | b5 | bn | boyle | inversion | properties``.
 
 Bad input (unknown model, temperature not above 0, fewer than 2 runs, a model
 file with a missing or wrong field, an unusable output path, a floor above the
@@ -19,6 +19,7 @@ from typing import Any, Dict, List, NoReturn, Optional, Sequence
 
 from ..models.cores import CoreRefusedError
 from .command import run_command, suppress_all
+from .derived import COMMANDS as DERIVED, add_parsers as add_derived_parsers, run_derived
 from .output import format_value, print_models
 from .parser import PROG, _UsageError, build_parser
 
@@ -37,7 +38,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line with `argv` (default: sys.argv[1:]) and return the exit status."""
     from ..scan.store import StoreError
 
-    parser = build_parser()
+    parser = build_parser(add_derived_parsers)
     del _FIRST_SIGNAL[:]
     previous = _catch_termination()
     shown = warnings.showwarning
@@ -47,6 +48,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if args.command == "models":
             print_models()
             return 0
+        if args.command in DERIVED:
+            return run_derived(args)
         return run_command(args)
     except _UsageError as exc:
         print(f"{PROG}: error: {exc}" if not str(exc).startswith(PROG) else f"{exc}", file=sys.stderr)

@@ -8,10 +8,11 @@ import argparse
 import math
 import pathlib
 import sys
+import warnings
 from typing import Any, Dict, List, Optional, Tuple
 
 from .checks import check_numbers, check_paths
-from .output import print_comparison, print_table
+from .output import print_comparison, print_reduced, print_table
 from .parser import PROG, _UsageError, parse_core
 
 
@@ -38,13 +39,25 @@ def run_command(args: argparse.Namespace) -> int:
             raise _UsageError("the following arguments are required: --temperatures/-t")
         args.temperatures = reference.temperatures
     check_numbers(args, walk)
+    if walk and order >= 4 and args.runs < 8 and not args.force_runs:
+        raise _UsageError(f"--runs {args.runs} is too few for B{order}: its run values are heavy-tailed and the error "
+                          "bar of fewer than 8 runs is too small more often than not; give --runs 8 or more, or "
+                          "--force-runs to insist")
     core = parse_core(getattr(args, "core", "default"))
     check_paths(args)
     models = _models(args.models) + ([read] if read is not None else [])
+    if args.reduced and (len(models) != 1 or len(models[0].sites) != 1 or models[0].sites[0].charge
+                         or models[0].sites[0].law not in ("lj", "mie") or not models[0].sites[0].epsilon > 0.0):
+        raise _UsageError("--reduced is for one one-site Lennard-Jones or Mie model (no charge)")
     extra = _walk_settings(args, models, order) if walk else _mayer_settings(args, models, order, core)
     scan, failure = _compute(args, models, order, walk, extra)
     if scan is not None:
         print_table(scan)
+        if args.reduced:
+            try:
+                print_reduced(scan)
+            except ValueError as exc:
+                print(f"{PROG}: --reduced: {exc}", file=sys.stderr)
         if args.csv:
             io.write_csv(scan, args.csv)
         if args.json:
@@ -54,7 +67,7 @@ def run_command(args: argparse.Namespace) -> int:
         if args.plot:
             from ..plot import plot_scan
 
-            plot_scan(scan, args.plot, reference=reference)
+            plot_scan(scan, args.plot, reference=reference, style=args.plot_style)
     unconverged = [e for e in (scan or ()) if not e.converged]
     for e in unconverged:
         print(f"{PROG}: warning: T = {e.t_kelvin:g} K did not converge: {'; '.join(e.notes) or 'no reason given'}",
@@ -169,21 +182,19 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
         mixing=args.mixing, workers=args.workers, executor=executor, progress=not args.quiet,
         log_dir=args.log_dir, results=args.results, method=args.method, **extra,
     )
-    import warnings
-
     from ..results.quantum import QuantumWarning
 
-    warnings.simplefilter("ignore", QuantumWarning)  # the table prints the same as a note
+    caught: List[Any] = []
     try:
-        # --workers 1 keeps a worker process, so that a signal stops the run at once
-        with pool_for_one_worker():
-            if walk:
-                return api.bn(models[0] if len(models) == 1 else models, order, **common), None
-            if order == 2:
-                return api.b2(*models, quantum=getattr(args, "quantum", "none"), **common), None
-            return api.b3(*models, **common), None
-    except api.ScanError as exc:
-        return exc.scan, exc
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            warnings.simplefilter("ignore", QuantumWarning)  # the table prints the same as a note
+            try:
+                # --workers 1 keeps a worker process, so that a signal stops the run at once
+                with pool_for_one_worker():
+                    return _scan_of(args, models, order, walk, common), None
+            except api.ScanError as exc:
+                return exc.scan, exc
     except ValueError as exc:
         if "method" in str(exc):
             raise _UsageError(f"--method: {exc}") from None
@@ -191,9 +202,22 @@ def _compute(args: argparse.Namespace, models: List[Any], order: int, walk: bool
             raise _UsageError(f"--quantum: {exc}") from None
         raise
     finally:
+        for w in caught:  # one line each, as the command line's other messages
+            if not args.quiet:
+                print(f"{PROG}: warning: {w.message}", file=sys.stderr)
         if client is not None:
             with suppress_all():
                 client.close(timeout=10)
+
+
+def _scan_of(args: argparse.Namespace, models: List[Any], order: int, walk: bool, common: Dict[str, Any]) -> Any:
+    from .. import api
+
+    if walk:
+        return api.bn(models[0] if len(models) == 1 else models, order, force_runs=args.force_runs, **common)
+    if order == 2:
+        return api.b2(*models, quantum=getattr(args, "quantum", "none"), **common)
+    return api.b3(*models, **common)
 
 
 def _reference(option: str, model: str, order: int) -> Any:
@@ -207,6 +231,13 @@ def _reference(option: str, model: str, order: int) -> Any:
 
             name = model if model in LIBRARY else pathlib.Path(model).stem
             return experiment.experimental(name, coefficient)
+        if not pathlib.Path(option).exists() and not option.lower().endswith(".csv"):
+            # "measured", "equation" or shipped set keys (comma-separated) of the model's gas
+            from ..models.library import LIBRARY
+
+            name = model if model in LIBRARY else pathlib.Path(model).stem
+            keys = option.split(",")
+            return experiment.experimental(name, coefficient, source=keys[0] if len(keys) == 1 else keys)
         return experiment.read_csv(option, coefficient)
     except (ValueError, OSError) as exc:
         raise _UsageError(f"--compare: {exc}") from None

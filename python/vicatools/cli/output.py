@@ -52,10 +52,25 @@ def print_table(scan: Any) -> None:
             f"{e.t_kelvin:>9.6g} {e.n_runs:>5}  {_fmt(e.value, e.value_stderr)}  "
             f"{_fmt(e.t_dxdt, e.t_dxdt_stderr)}  {_fmt(e.t2_d2xdt2, e.t2_d2xdt2_stderr)}"
         )
+    for e in m:
+        for note in getattr(e, "notes", ()):
+            print(f"  note: T = {e.t_kelvin:g} K: {note}")
+
+
+def print_reduced(scan: Any) -> None:
+    """The table in the reduced units of the scan's one-site Lennard-Jones model."""
+    rows = scan.reduced()
+    name = "B" if scan.order == 2 else "C" if scan.order == 3 else f"B{scan.order}"
+    print()
+    print(f"{name}* = {name} / {rows[0].unit} per molecule at T* = kT/epsilon (reduced units of {scan.models[0]})")
+    print(f"{'T*':>9}  {name + '*':>24}  {'T* d' + name + '*/dT*':>24}  {'T*^2 d2' + name + '*/dT*2':>24}")
+    for r in rows:
+        print(f"{r.t_star:>9.5g}  {_fmt(r.value, r.stderr)}  {_fmt(r.t_dxdt, r.t_dxdt_stderr)}  "
+              f"{_fmt(r.t2_d2xdt2, r.t2_d2xdt2_stderr)}")
 
 
 def print_comparison(scan: Any, reference: Any) -> None:
-    from ..results.experiment import compare
+    from ..results.experiment import compare, short_source
 
     if scan.quantum != "none":
         _print_quantum_comparison(scan, reference)
@@ -64,17 +79,26 @@ def print_comparison(scan: Any, reference: Any) -> None:
     unit = reference.unit
     name = reference.coefficient
     print()
-    print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {unit}: {reference.source}")
+    print(f"{name} of {' + '.join(scan.models)} beside {reference.name} in {unit}")
+    labels: dict[str, str] = {}
+    for r in reference.rows:
+        if r.source not in labels:
+            labels[r.source] = f"[{len(labels) + 1}]"
+            basis = {"stated": "uncertainties as stated by the source", "estimated": "uncertainties ESTIMATED by us "
+                     "(the source states none for virial coefficients)", "given": "uncertainties as given"}
+            print(f"  {labels[r.source]} {r.kind}, {basis.get(r.uncertainty_basis, r.uncertainty_basis)}: {r.source}")
     if not rows:
         print("  no reference temperature inside the scan")
         return
-    print(f"{'T/K':>9}  {'model':>24}  {'experiment':>24}  {'model - experiment':>24}  {'dev/unc':>7}")
+    print(f"{'T/K':>9}  {'model':>24}  {'reference':>24}  {'model - reference':>24}  {'dev/unc':>7}  source")
     for r in rows:
         model_unc = math.hypot(r.model_stderr, r.model_interpolation_error)
         z = r.deviation / r.uncertainty if r.uncertainty > 0 else math.nan
+        est = ", u estimated" if r.uncertainty_basis == "estimated" else ""
         print(
             f"{r.t_kelvin:>9.6g}  {_fmt(r.model, model_unc)}  {_fmt(r.experiment, r.experiment_uncertainty)}  "
-            f"{_fmt(r.deviation, r.uncertainty)}  {z:>7.2f}"
+            f"{_fmt(r.deviation, r.uncertainty)}  {z:>7.2f}  {labels.get(r.source, '')} {r.kind}{est} "
+            f"({short_source(r.source)})"
         )
 
 

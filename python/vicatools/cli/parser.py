@@ -4,7 +4,7 @@ from __future__ import annotations
 import argparse
 import math
 import re
-from typing import Any, NoReturn
+from typing import Any, Callable, NoReturn
 
 from ..methods import METHODS
 
@@ -46,9 +46,11 @@ def _padding(text: str) -> Any:
     return value
 
 
-def build_parser() -> _Parser:
+def build_parser(*more: Callable[[Any], None]) -> _Parser:
+    """The parser; each of `more` adds its subcommands to the subparsers."""
     parser = _Parser(prog=PROG, description="Virial coefficients with error bars from vica runs.")
-    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn}", parser_class=_Parser)
+    sub = parser.add_subparsers(dest="command", metavar="{models,b2,b3,b4,b5,bn,boyle,inversion,properties}",
+                                parser_class=_Parser)
     sub.required = True
     sub.add_parser("models", help="list the built-in models (name, sites, description, laws, source)")
     for name in ("b2", "b3", "b4", "b5", "bn"):
@@ -71,9 +73,11 @@ def build_parser() -> _Parser:
         p.add_argument("--temperatures", "-t", nargs="+", type=float, default=None, metavar="T",
                        help="temperatures in K (default with --compare: those of the reference values)")
         if name in ("b2", "b3"):
-            p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV",
-                           help="print the model beside reference values: the shipped ones of the library gas, "
-                                "or your CSV of T (K), value, uncertainty (cm^3/mol for B, cm^6/mol^2 for C)")
+            p.add_argument("--compare", nargs="?", const="library", default=None, metavar="CSV|SETS",
+                           help="print the model beside reference values: the shipped ones of the library gas "
+                                "(measured B by default; 'equation', 'measured' or set keys, comma-separated, "
+                                "choose), or your CSV of T (K), value, uncertainty (cm^3/mol for B, "
+                                "cm^6/mol^2 for C)")
         p.add_argument("--runs", type=_positive_int, default=8, metavar="N",
                        help="independent runs per temperature, at least 2 (default 8)")
         p.add_argument("--dev-tol", type=float, default=1e-3, metavar="X",
@@ -84,6 +88,9 @@ def build_parser() -> _Parser:
             p.add_argument("--order", type=_positive_int, required=True, metavar="N",
                            help="the order n of B_n, 2 to 8")
         if name not in ("b2", "b3"):
+            p.add_argument("--force-runs", action="store_true",
+                           help="accept fewer than 8 runs per temperature for B4 and higher (their run values are "
+                                "heavy-tailed: the error bar is then too small more often than not)")
             p.add_argument("--max-blocks", type=_positive_int, default=20, metavar="B",
                            help="production blocks per run at most (default 20; the error bar shrinks "
                                 "as 1/sqrt of the run's length)")
@@ -113,16 +120,23 @@ def build_parser() -> _Parser:
                        help="worker processes (default: all cores)")
         p.add_argument("--scheduler", default=None, metavar="ADDRESS",
                        help="send the runs to a running Dask scheduler, e.g. tcp://host:8786")
+        p.add_argument("--reduced", action="store_true",
+                       help="also print the table in the reduced units of a one-site Lennard-Jones model "
+                            "(B_n / sigma^(3(n-1)) at T* = kT/epsilon)")
         p.add_argument("--csv", default=None, metavar="FILE", help="write a CSV table (molar units)")
         p.add_argument("--json", default=None, metavar="FILE", help="write JSON with every run's entries")
         p.add_argument("--plot", default=None, metavar="FILE",
                        help="write a plot, .png, .pdf, .svg, .eps or .ps by its suffix (needs matplotlib)")
+        p.add_argument("--plot-style", choices=("screen", "paper", "talk"), default="screen",
+                       help="the plot's style: screen (default), paper (one column, serif, 300 dpi) or talk")
         p.add_argument("--results", default=None, metavar="FILE",
                        help="the results store, a JSON Lines file of every run (default: a file in the user's "
                        "data directory named after the scan's settings); runs already there are not made again")
         p.add_argument("--log-dir", default=None, metavar="DIR",
                        help="keep each run's progress lines in a file there (default: discard them)")
         p.add_argument("--quiet", "-q", action="store_true", help="no progress bar and no notes on standard error")
+    for add in more:
+        add(sub)
     return parser
 
 

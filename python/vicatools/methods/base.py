@@ -270,5 +270,5 @@ class Method(ABC):
     @abstractmethod
     def run(self, task: RunTask) -> Any:
         """Make one run in a worker: its entries (a list of floats, per molecule in Å
-        units) for a task at one temperature, or one `RunResult` per temperature of
-        ``task.all_temperatures``."""
+        units) or one `RunResult` (entries with a note on how the run ended) for a task at
+        one temperature, or one `RunResult` per temperature of ``task.all_temperatures``."""

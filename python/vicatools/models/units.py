@@ -11,6 +11,8 @@ vacuum permittivity.
 """
 from __future__ import annotations
 
+import re
+
 AVOGADRO = 6.02214076e23
 """Avogadro constant N_A, 1/mol (exact)."""
 
@@ -102,3 +104,39 @@ def molar_unit(order: int) -> str:
     """Name of the molar unit of the virial coefficient of `order`."""
     return "cm^3/mol" if order == 2 else f"cm^{3 * (order - 1)}/mol^{order - 1}"
 
+
+
+_LENGTHS_M = {"angstrom": 1e-10, "a": 1e-10, "å": 1e-10, "nm": 1e-9, "cm": 1e-2, "dm": 1e-1, "m": 1.0}
+_COEFF_UNIT = re.compile(r"^(angstrom|a|å|nm|cm|dm|m|l)(?:\^?(\d+))?(?:/mol(?:\^?(\d+))?)?$")
+
+
+def coefficient_factor(order: int, unit: str) -> float:
+    """Factor from the per-molecule unit of the virial coefficient of `order` (Å^(3(n-1)))
+    to `unit`: a length to the power 3(n-1), per molecule ("angstrom^3", "nm^3") or per
+    mole to the power n-1 ("cm^3/mol", "m^3/mol", "L/mol", "cm^6/mol^2", "cm6/mol2");
+    ValueError for anything else, a wrong power included."""
+    if order < 2:
+        raise ValueError("virial order must be 2 or more")
+    text = unit.strip().lower().replace(" ", "").replace("³", "^3").replace("⁶", "^6")
+    m = _COEFF_UNIT.match(text)
+    p_want, q_want = 3 * (order - 1), order - 1
+    example = f"{molecular_unit(order)}, {molar_unit(order)} or m^{p_want}/mol" + (f"^{q_want}" if q_want > 1 else "")
+    if m is None:
+        raise ValueError(f"unknown unit {unit!r} of a virial coefficient of order {order} (use e.g. {example})")
+    name, power, per_mol = m.group(1), m.group(2), m.group(3)
+    p = int(power) if power else 1
+    if name == "l":  # litre: dm^3
+        name, p = "dm", 3 * p
+    molar = "/mol" in text
+    q = (int(per_mol) if per_mol else 1) if molar else 0
+    if p != p_want or (molar and q != q_want):
+        raise ValueError(f"unit {unit!r} does not fit a virial coefficient of order {order} (use e.g. {example})")
+    factor: float = (1e-10 / _LENGTHS_M[name]) ** p
+    if molar:
+        factor *= AVOGADRO**q
+    return factor
+
+
+def convert_coefficient(order: int, from_unit: str, to_unit: str) -> float:
+    """Factor that turns a virial coefficient of `order` in `from_unit` into `to_unit`."""
+    return coefficient_factor(order, to_unit) / coefficient_factor(order, from_unit)

@@ -312,6 +312,11 @@ class CurveRoot:
         """Standard error and interpolation error combined in quadrature, in K."""
         return math.hypot(self.stderr, self.interpolation_error)
 
+    @property
+    def unit(self) -> str:
+        """The unit of the root and its errors: "K"."""
+        return "K"
+
 
 def find_root(curve: Curve, fn: Callable[[Node], float], error: Callable[[float], float]) -> CurveRoot:
     """The lowest root of ``fn`` on `curve` with its standard error (first-order

@@ -28,6 +28,7 @@ from ..models import units
 from ..scan.driver import ScanFailure
 from . import display, thermo
 from .curve import Curve, CurvePoint, CurveRoot, find_root
+from .quantities import ReducedPoint, ValueAt, reduced
 
 __all__ = ["ScanError", "ScanFailure", "VirialEstimate", "VirialScan", "mean_and_stderr"]
 
@@ -230,17 +231,32 @@ class VirialEstimate:
             quantum_errors=tuple(x * f for x in self.quantum_errors),
         )
 
-    def at(self, t_prime: float, max_epsilon: float = thermo.MAX_EPSILON) -> Tuple[float, float]:
-        """(X(T'), standard error) at a nearby temperature T', in `unit`, from each
-        run's truncated series in 1/T (`vicatools.thermo.value_at`; |T/T' - 1| must
-        not exceed `max_epsilon`, 0.1 by default)."""
+    def to(self, unit: str) -> VirialEstimate:
+        """The same estimate in `unit` ("cm^3/mol", "m^3/mol", "L/mol", "angstrom^3", "nm^3",
+        "cm^6/mol^2", ...: `vicatools.models.units.coefficient_factor`)."""
+        if unit == units.molar_unit(self.order):
+            return self.molar()
+        f = units.convert_coefficient(self.order, self.unit, unit)
+        return replace(
+            self, unit=unit, value=self.value * f, value_stderr=self.value_stderr * f, t_dxdt=self.t_dxdt * f,
+            t_dxdt_stderr=self.t_dxdt_stderr * f, t2_d2xdt2=self.t2_d2xdt2 * f,
+            t2_d2xdt2_stderr=self.t2_d2xdt2_stderr * f, entries_mean=tuple(x * f for x in self.entries_mean),
+            entries_stderr=tuple(x * f for x in self.entries_stderr),
+            runs=tuple(tuple(x * f for x in r) for r in self.runs),
+        )
+
+    def at(self, t_prime: float, max_epsilon: float = thermo.MAX_EPSILON) -> ValueAt:
+        """X(T') and its standard error at a nearby temperature T', in `unit` (a `ValueAt`:
+        ``x, s = e.at(t)`` unpacks it), from each run's truncated series in 1/T
+        (`vicatools.results.thermo.value_at`; |T/T' - 1| must not exceed `max_epsilon`, 0.1 by default)."""
         values = [thermo.value_at(r, self.order, self.t_kelvin, t_prime, max_epsilon) for r in self.runs]
         if self.error_kind == "integration":
             # the truncated series' error is not known here: the entries' errors, summed
             eps = abs(thermo.epsilon(self.t_kelvin, t_prime))
             scale = math.sqrt(2.0) if self.order == 3 else 1.0
-            return values[0], math.fsum(e * (scale * eps) ** k for k, e in enumerate(self.entries_stderr))
-        return mean_and_stderr(values)
+            err = math.fsum(e * (scale * eps) ** k for k, e in enumerate(self.entries_stderr))
+            return ValueAt(values[0], err, self.unit, t_prime, self.order)
+        return ValueAt(*mean_and_stderr(values), self.unit, t_prime, self.order)
 
     def _repr_html_(self) -> str:
         """A table in notebooks."""
@@ -309,6 +325,16 @@ class VirialScan:
     def molar(self) -> VirialScan:
         """The same scan in cm³/mol (B) or cm⁶/mol² (C)."""
         return replace(self, estimates=tuple(e.molar() for e in self.estimates))
+
+    def to(self, unit: str) -> VirialScan:
+        """The same scan in `unit` (see `VirialEstimate.to`); its curves follow."""
+        return replace(self, estimates=tuple(e.to(unit) for e in self.estimates))
+
+    def reduced(self) -> List[ReducedPoint]:
+        """The scan in the reduced units of its one-site Lennard-Jones model: B_n / sigma^(3(n-1))
+        at T* = k T / epsilon (`vicatools.results.quantities.ReducedPoint`); ValueError for
+        other models."""
+        return reduced(self)
 
     def interpolant(self) -> Curve:
         """The piecewise quintic Hermite curve through the scan (`vicatools.results.curve`), in `unit`.
@@ -386,7 +412,9 @@ class VirialScan:
         from .rows import QUANTUM_COLUMNS, csv_columns, estimate_row
 
         cols = list(csv_columns(self.order)) + (list(QUANTUM_COLUMNS) if self.quantum != "none" else [])
-        return pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)
+        df = pandas.DataFrame([estimate_row(e) for e in self.estimates], columns=cols)
+        df.attrs["unit"] = units.molar_unit(self.order)  # the frame names its unit, as every result does
+        return df
 
 
 def _curve_nodes(e: VirialEstimate) -> List[Tuple[float, float, float]]:

@@ -116,9 +116,9 @@ def run_task(task: RunTask) -> RunOutcome:
         if relay.reason:
             raise RuntimeError(relay.reason) from None
         raise failure
-    if isinstance(out, RunResult):
-        out = [out]
-    elif not (out and isinstance(out[0], RunResult)):
+    if isinstance(out, RunResult):  # one run at one temperature, with what the method says of it
+        return out if out.cpu_seconds else replace(out, cpu_seconds=cpu)
+    if not (out and isinstance(out[0], RunResult)):
         return RunResult(tuple(float(x) for x in out), cpu)
     share = cpu / len(out)
     return tuple(r if r.cpu_seconds else replace(r, cpu_seconds=share) for r in out)
