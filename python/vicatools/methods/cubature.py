@@ -261,9 +261,10 @@ class Cubature(Method):
         share = cpu / len(ts)
         results = []
         for t, rec in zip(ts, out["temperatures"]):
-            note = f"integration ({out['geometry']}): {out['evaluations']} pair energies for {len(ts)} temperature(s)"
+            note = ""  # said only when the integration falls short
             if not rec["converged"]:
-                note = (out["message"] or "not converged at this temperature") + "; " + note
+                note = (f"{out['message'] or 'not converged at this temperature'}; integration ({out['geometry']}): "
+                        f"{out['evaluations']} pair energies for {len(ts)} temperature(s)")
             results.append(RunResult(tuple(rec["entries"]), share, tuple(rec["errors"]), bool(rec["converged"]), note,
                                      t))
         return tuple(results)
