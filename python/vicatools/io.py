@@ -45,7 +45,7 @@ from typing import IO, Any, Dict, Iterator, List, Optional, Tuple, Union
 from .models.cores import CoreChoice
 from .models.padding import PaddingChoice
 from .results.estimate import VirialEstimate, VirialScan
-from .results.quantum import corrected
+from .results.quantum import classical, corrected
 from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, QUANTUM_COLUMNS, csv_columns, estimate_row
 from .scan.store import RunRecord, trusted_records, warn_skipped
 from .models.floors import UMinChoice
@@ -121,6 +121,11 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
             item["cpu_seconds"] = list(e.cpu_seconds)
         if e.notes:
             item["notes"] = list(e.notes)  # how the runs ended (zero crossings, a run far out, ...)
+        if e.error_kind == "integration":  # one run: its entries' error estimates, not a spread
+            item["error_kind"] = "integration"
+            item["method"] = e.method
+            item["converged"] = e.converged
+            item["entry_errors"] = [_finite(x) for x in classical(e).entries_stderr]
         if e.quantum != "none":
             item["quantum_entries"] = [_finite(x) for x in e.quantum_entries]
             item["quantum_errors"] = [_finite(x) for x in e.quantum_errors]
@@ -182,7 +187,13 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
             runs = [[float(x) for x in r] for r in item["runs"]]
             q = [float(x) for x in item["quantum_entries"]] if quantum != "none" else []
             runs = [[x - y for x, y in zip(r, q)] for r in runs] if q else runs  # the classical runs
-            e = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
+            if item.get("error_kind") == "integration":
+                errs = [math.nan if x is None else float(x) for x in item["entry_errors"]]
+                e = VirialEstimate.from_integral(order, float(item["t_kelvin"]), runs[0], errs, unit,
+                                                 math.fsum(item.get("cpu_seconds", ())), bool(item["converged"]),
+                                                 "", str(item.get("method", "cubature")))
+            else:
+                e = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
             if q:
                 e = corrected(e, q, [float(x) for x in item["quantum_errors"]])
             if item.get("notes"):
