@@ -17,7 +17,7 @@ from .methods import choose_method
 from .methods.base import Method, ScanSettings
 from .methods.walk import reference_padding as bn_reference_padding
 from .models.cores import CoreChoice, CoreLike, checked_core
-from .models.floors import UMinChoice, choose_u_min, lowest_dimer_energy
+from .models.floors import UMinChoice, bn_u_min, check_floor, check_floors, choose_u_min, lowest_dimer_energy
 from .models.library import resolve_model
 from .models.mixing import check_mixing
 from .models.model import Model
@@ -68,42 +68,6 @@ def _check_common(runs: int, dev_tol: float, order_max: int) -> None:
             f"order_max must be at most {MAX_ORDER_MAX} (from 170 on, k! overflows a double and "
             f"the runs fail), got {order_max}"
         )
-
-
-def check_floor(first: Model, second: Model, mixing: str, u_min: float) -> None:
-    """Refuse a floor above the lowest pair energy of the two models (found by
-    `vicatools.models.floors.lowest_dimer_energy`): every configuration at or below the floor
-    counts as a full overlap, so such a floor would cut into the attractive well."""
-    if not math.isfinite(u_min):
-        return
-    e_min = lowest_dimer_energy(first, second, mixing)
-    if u_min > e_min:
-        pair = first.name if first is second or first == second else f"{first.name} + {second.name}"
-        raise ValueError(
-            f"u_min = {u_min:g} K is above the lowest pair energy of {pair} ({e_min:.4g} K): every "
-            f"configuration at or below the floor counts as a full overlap (f = -1), so this floor "
-            f"would cut off part of the attractive well and give a wrong B; give a floor below "
-            f"{e_min:.4g} K, or none"
-        )
-
-
-def check_floors(models: Sequence[Model], mixing: str, u_min: float) -> None:
-    """Refuse a floor given for runs of `models` (two for B, n for B_n) unless it lies below
-    the lowest pair energy of every pair of them that interacts in the runs (`check_floor`
-    for each distinct pair), or is -inf (no floor).  A floor of +inf or NaN is refused too:
-    every configuration would count as a full overlap."""
-    if math.isnan(u_min) or u_min == math.inf:
-        raise ValueError(f"u_min must be a number (in K, below the pair energies' minimum) or -inf for none, "
-                         f"got {u_min!r}")
-    if u_min == -math.inf:
-        return
-    seen: List[Tuple[Model, Model]] = []
-    for i, a in enumerate(models):
-        for b in models[i + 1:]:
-            if any((a == x and b == y) or (a == y and b == x) for x, y in seen):
-                continue
-            seen.append((a, b))
-            check_floor(a, b, mixing, u_min)
 
 
 def b2(
@@ -320,21 +284,6 @@ DEFAULT_BN_BLOCKS = 20
 at n = 4 about ten CPU seconds for small rigid molecules (TraPPE CO2)."""
 
 DEFAULT_BN_BLOCK_STEPS = 1000000
-
-
-def bn_u_min(models: Sequence[Model], mixing: str, u_min: Optional[float]) -> UMinChoice:
-    """The energy floor of a B_n run: the rule of `vicatools.models.floors` for each pair of
-    distinct models, the highest floor of them all."""
-    distinct: List[Model] = []
-    for m in models:
-        if all(m is not d for d in distinct):
-            distinct.append(m)
-    if len(distinct) == 1:
-        return choose_u_min(distinct, mixing, u_min)
-    choices = [
-        choose_u_min([a, b], mixing, u_min) for i, a in enumerate(distinct) for b in distinct[i:]
-    ]
-    return max(choices, key=lambda c: c.value)
 
 
 def bn(

@@ -26,7 +26,7 @@ from __future__ import annotations
 import math
 import random
 from dataclasses import dataclass
-from typing import Callable, List, Optional, Sequence
+from typing import Callable, List, Optional, Sequence, Tuple
 
 from .laws import entry_energy, inner_barrier
 from .model import Model
@@ -199,3 +199,52 @@ def choose_u_min(
     return derive_u_min(first, second, mixing)
 
 
+def check_floor(first: Model, second: Model, mixing: str, u_min: float) -> None:
+    """Refuse a floor above the lowest pair energy of the two models (found by
+    `lowest_dimer_energy`): every configuration at or below the floor
+    counts as a full overlap, so such a floor would cut into the attractive well."""
+    if not math.isfinite(u_min):
+        return
+    e_min = lowest_dimer_energy(first, second, mixing)
+    if u_min > e_min:
+        pair = first.name if first is second or first == second else f"{first.name} + {second.name}"
+        raise ValueError(
+            f"u_min = {u_min:g} K is above the lowest pair energy of {pair} ({e_min:.4g} K): every "
+            f"configuration at or below the floor counts as a full overlap (f = -1), so this floor "
+            f"would cut off part of the attractive well and give a wrong B; give a floor below "
+            f"{e_min:.4g} K, or none"
+        )
+
+
+def check_floors(models: Sequence[Model], mixing: str, u_min: float) -> None:
+    """Refuse a floor given for runs of `models` (two for B, n for B_n) unless it lies below
+    the lowest pair energy of every pair of them that interacts in the runs (`check_floor`
+    for each distinct pair), or is -inf (no floor).  A floor of +inf or NaN is refused too:
+    every configuration would count as a full overlap."""
+    if math.isnan(u_min) or u_min == math.inf:
+        raise ValueError(f"u_min must be a number (in K, below the pair energies' minimum) or -inf for none, "
+                         f"got {u_min!r}")
+    if u_min == -math.inf:
+        return
+    seen: List[Tuple[Model, Model]] = []
+    for i, a in enumerate(models):
+        for b in models[i + 1:]:
+            if any((a == x and b == y) or (a == y and b == x) for x, y in seen):
+                continue
+            seen.append((a, b))
+            check_floor(a, b, mixing, u_min)
+
+
+def bn_u_min(models: Sequence[Model], mixing: str, u_min: Optional[float]) -> UMinChoice:
+    """The energy floor of a B_n run: the rule of `choose_u_min` for each pair of
+    distinct models, the highest floor of them all."""
+    distinct: List[Model] = []
+    for m in models:
+        if all(m is not d for d in distinct):
+            distinct.append(m)
+    if len(distinct) == 1:
+        return choose_u_min(distinct, mixing, u_min)
+    choices = [
+        choose_u_min([a, b], mixing, u_min) for i, a in enumerate(distinct) for b in distinct[i:]
+    ]
+    return max(choices, key=lambda c: c.value)
