@@ -268,3 +268,11 @@ def test_reference_values_and_comparison(tmp_path):
         f.write_text(text)
         with pytest.raises(ValueError):
             vt.experiment.read_csv(f)
+
+
+def test_root_search_starts_at_scan_temperatures_that_do_not_round_trip():
+    # 1 / (1 / 245.7) is not 245.7: the search grid must start at the scan temperature itself
+    ts = [245.7, 655.2]
+    nodes = [[(t - 400.0 + d, t, 0.0) for d in (1.0, -1.0)] for t in ts]
+    t0, bracket = Curve(ts, nodes).root(lambda n: n[0])
+    assert bracket == (245.7, 655.2) and 245.7 < t0 < 655.2

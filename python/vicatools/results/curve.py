@@ -256,7 +256,7 @@ class Curve:
         for i in range(len(self.temperatures) - 1):
             ta, tb = self.temperatures[i], self.temperatures[i + 1]
             grid = [1.0 / (1.0 / ta + (1.0 / tb - 1.0 / ta) * k / 32.0) for k in range(33)]
-            grid[-1] = tb
+            grid[0], grid[-1] = ta, tb  # 1 / (1 / T) need not give T back
             vals = [g(t) for t in grid]
             for k in range(32):
                 if vals[k] == 0.0:
