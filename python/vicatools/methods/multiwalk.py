@@ -31,8 +31,7 @@ from typing import Any, Callable, ClassVar, FrozenSet, List, Optional, Sequence,
 
 from ..models.model import LAWS, Model
 from .base import Method, RunResult, RunTask, ScanSettings
-from .mayer import positions_in
-from .walk import REFERENCE_WEIGHT, engine_laws, reference_padding
+from .walk import REFERENCE_WEIGHT, entries_in_angstrom, reference_padding, walk_inputs
 
 MAX_SPAN = 2.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
@@ -101,9 +100,7 @@ def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]
         raise ValueError("give at least one temperature")
     m: Sequence[Model] = task.models
     a = float(task.length_unit)
-    n = len(m)
-    molecules = [positions_in(m[i], a) for i in range(n)]
-    tables, curves = engine_laws(m, task.mixing, a, task.core)
+    molecules, tables, curves = walk_inputs(task)
     out = _engine.bn_multi_run(
         molecules,
         tables,
@@ -118,9 +115,7 @@ def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]
         0.0,
         reference_padding(m) / a,
     )
-    factor = a ** (3 * (n - 1))
-    scale = math.sqrt(0.5) if n == 3 else 1.0
-    return [[float(x) * factor * scale**k for k, x in enumerate(row)] for row in out]
+    return [entries_in_angstrom(row, a, len(m)) for row in out]
 
 
 def temperature_correlation(values: Sequence[Sequence[float]]) -> List[List[Optional[float]]]:

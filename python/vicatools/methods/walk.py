@@ -77,6 +77,22 @@ def engine_laws(models: Sequence[Model], mixing: str, length_unit: float = 1.0,
     return tables, [[[r, u] for r, u in zip(*c)] for c in curves]
 
 
+def walk_inputs(task: RunTask) -> Tuple[List[List[List[float]]], Any, Any]:
+    """The task's molecules in its length unit, and its site-pair entries and (r, u) tables."""
+    m = task.models
+    a = task.length_unit
+    tables, curves = engine_laws(m, task.mixing, a, task.core)
+    return [positions_in(model, a) for model in m], tables, curves
+
+
+def entries_in_angstrom(out: Sequence[float], length_unit: float, n: int) -> List[float]:
+    """A walk's entries converted from its length unit to Å; for C (n = 3) in Cms's convention
+    (entry k carries 1 / 2^(k/2))."""
+    factor = length_unit ** (3 * (n - 1))
+    scale = math.sqrt(0.5) if n == 3 else 1.0
+    return [float(x) * factor * scale**k for k, x in enumerate(out)]
+
+
 class Walk(Method):
     name: ClassVar[str] = "walk"
     engine: ClassVar[str] = "bn"
@@ -92,10 +108,7 @@ class Walk(Method):
         from .. import _engine
 
         m = task.models
-        a = task.length_unit
-        n = len(m)
-        molecules = [positions_in(m[i], a) for i in range(n)]
-        tables, curves = engine_laws(m, task.mixing, a, task.core)
+        molecules, tables, curves = walk_inputs(task)
         # the (r, u) tables that entries name, an argument only when there are any
         more = [curves] if curves else []
         out = _engine.bn_run(
@@ -109,9 +122,7 @@ class Walk(Method):
             task.max_blocks,
             REFERENCE_WEIGHT,
             0.0,
-            reference_padding(m) / a,
+            reference_padding(m) / task.length_unit,
             *more,
         )
-        factor = a ** (3 * (n - 1))
-        scale = math.sqrt(0.5) if n == 3 else 1.0
-        return [float(x) * factor * scale**k for k, x in enumerate(out)]
+        return entries_in_angstrom(out, task.length_unit, len(m))
