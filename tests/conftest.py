@@ -19,6 +19,20 @@ def pytest_configure(config):
 import pytest  # noqa: E402
 
 
+@pytest.fixture(scope="session", autouse=True)
+def _session_results_dir(tmp_path_factory):
+    """Module-scoped fixtures scan too: they store into the session's own directory, never into
+    the user's (where a later run of the suite would find them)."""
+    import os
+    old = os.environ.get("XDG_DATA_HOME")
+    os.environ["XDG_DATA_HOME"] = str(tmp_path_factory.mktemp("xdg-session"))
+    yield
+    if old is None:
+        os.environ.pop("XDG_DATA_HOME", None)
+    else:
+        os.environ["XDG_DATA_HOME"] = old
+
+
 @pytest.fixture(autouse=True)
 def _own_results_dir(tmp_path_factory, monkeypatch):
     """Every test has its own default results store directory: stored runs of one test (or of

@@ -30,7 +30,7 @@ def test_boyle_and_inversion_temperatures_of_lj_argon():
     inv_ref = optimize.brentq(lambda t: lj_b_quadrature(t)[0] - lj_b_quadrature(t)[1], 650.0, 900.0, xtol=1e-6)
     assert boyle_ref / 119.8 == pytest.approx(3.4179, abs=1e-4)  # the published LJ value
     n = 5
-    scan = vt.b2("argon", temperatures=[370.0, 450.0, 650.0, 900.0], runs=n, dev_tol=1e300, progress=False)
+    scan = vt.b2("argon", temperatures=[370.0, 450.0, 650.0, 900.0], runs=n, dev_tol=1e300, progress=False, method="mayer")
     for root, ref, sd in ((scan.boyle_temperature(), boyle_ref, BOYLE_SD),
                           (scan.inversion_temperature(), inv_ref, INVERSION_SD)):
         expected = sd / math.sqrt(n)
@@ -41,8 +41,8 @@ def test_boyle_and_inversion_temperatures_of_lj_argon():
 
 def test_b_with_core_equals_b_with_floor():
     n = 4
-    floor = vt.b2("tip4p-2005", temperatures=500.0, runs=n, dev_tol=1e300, progress=False)
-    core = vt.b2("tip4p-2005", temperatures=500.0, runs=n, dev_tol=1e300, progress=False, u_min=-math.inf)
+    floor = vt.b2("tip4p-2005", temperatures=500.0, runs=n, dev_tol=1e300, progress=False, method="mayer")
+    core = vt.b2("tip4p-2005", temperatures=500.0, runs=n, dev_tol=1e300, progress=False, u_min=-math.inf, method="mayer")
     assert floor.core is None and floor.u_min.value == -6900.0
     assert core.core.distance == 0.1 and core.core.pairs == (("H", "M"),)
     assert abs(core[0].value - floor[0].value) < 5 * MARGIN * TIP4P_SD * math.sqrt(2.0 / n)
