@@ -86,38 +86,13 @@ double slowest_power(const SiteLaw& l) {
   return p;
 }
 
-// The top of the barrier inside which a law collapses (exp-6 with c6 < 0): the
-// first maximum of u met going inwards once u is positive; 0 when there is none.
-double barrier_top(const SiteLaw& law) {
-  double prev_r = 1e6, prev_u = law.energy(prev_r);
-  for (double r = 1e6 / 1.01; r > 1e-4; r /= 1.01) {
-    const double u = law.energy(r);
-    if (prev_u > 0.0 && u < prev_u) {
-      // the maximum lies in (r, prev_r * 1.01): golden-section search
-      double a = r, b = prev_r * 1.01;
-      for (int i = 0; i < 100; ++i) {
-        const double m1 = a + (b - a) * 0.381966011250105, m2 = a + (b - a) * 0.618033988749895;
-        if (law.energy(m1) < law.energy(m2)) {
-          a = m1;
-        } else {
-          b = m2;
-        }
-      }
-      return 0.5 * (a + b);
-    }
-    prev_r = r;
-    prev_u = u;
-  }
-  return 0.0;
-}
-
 LawInfo describe(const SiteLaw& law, double beta_max, double u_min, const std::string& name) {
   LawInfo info;
   info.law = &law;
   if (!law.bounded_below()) {
     // exp-6 is infinite inside its barrier (Errington and Panagiotopoulos's form): a
     // hard core there; other collapsing laws need a floor
-    if (law.kind == 5) info.core = barrier_top(law);
+    info.core = law.collapse_barrier();
     if (!(info.core > 0.0) && !(u_min > -kInf)) {
       throw ValueError(name + " attracts without bound at short range, so C diverges: give an energy floor "
                        "(u_min), a core or a table");

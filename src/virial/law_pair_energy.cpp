@@ -22,36 +22,6 @@ LawPairEnergy::LawPairEnergy(const SitePairTable& table, std::size_t n_first, st
   never_interacts_ = kernel_->never_interacts();
 }
 
-namespace {
-
-// The top of the barrier inside which an exp-6 law with c6 < 0 collapses: the
-// first maximum of u met going inwards once u is positive (the rule of the
-// one-site B3 quadrature, b3_quadrature.cpp); 0 when there is none.
-double collapse_barrier(const SiteLaw& law) {
-  if (law.kind != 5 || law.bounded_below()) return 0.0;
-  double prev_r = 1e6, prev_u = law.energy(prev_r);
-  for (double r = 1e6 / 1.01; r > 1e-4; r /= 1.01) {
-    const double u = law.energy(r);
-    if (prev_u > 0.0 && u < prev_u) {
-      double a = r, b = prev_r * 1.01;
-      for (int i = 0; i < 100; ++i) {
-        const double m1 = a + (b - a) * 0.381966011250105, m2 = a + (b - a) * 0.618033988749895;
-        if (law.energy(m1) < law.energy(m2)) {
-          a = m1;
-        } else {
-          b = m2;
-        }
-      }
-      return 0.5 * (a + b);
-    }
-    prev_r = r;
-    prev_u = u;
-  }
-  return 0.0;
-}
-
-}  // namespace
-
 LawPairEnergy::LawPairEnergy(const SiteLawTable& laws, std::size_t n_first, std::size_t n_second)
     : n_first_(n_first), n_second_(n_second) {
   SitePairTable table(n_first);
@@ -70,7 +40,7 @@ LawPairEnergy::LawPairEnergy(const SiteLawTable& laws, std::size_t n_first, std:
   for (std::size_t i = 0; i < n_first; ++i) {
     for (std::size_t j = 0; j < n_second; ++j) {
       laws_.push_back(laws[i][j]);
-      cores_.push_back(collapse_barrier(laws[i][j]));
+      cores_.push_back(laws[i][j].collapse_barrier());
       if (laws[i][j].kind != 0) never_interacts_ = false;
     }
   }

@@ -108,6 +108,30 @@ bool SiteLaw::bounded_below() const {
   return false;
 }
 
+double SiteLaw::collapse_barrier() const {
+  if (kind != 5 || bounded_below()) return 0.0;
+  double prev_r = 1e6, prev_u = energy(prev_r);
+  for (double r = 1e6 / 1.01; r > 1e-4; r /= 1.01) {
+    const double u = energy(r);
+    if (prev_u > 0.0 && u < prev_u) {
+      // the maximum lies in (r, prev_r * 1.01): golden-section search
+      double a = r, b = prev_r * 1.01;
+      for (int i = 0; i < 100; ++i) {
+        const double m1 = a + (b - a) * 0.381966011250105, m2 = a + (b - a) * 0.618033988749895;
+        if (energy(m1) < energy(m2)) {
+          a = m1;
+        } else {
+          b = m2;
+        }
+      }
+      return 0.5 * (a + b);
+    }
+    prev_r = r;
+    prev_u = u;
+  }
+  return 0.0;
+}
+
 SiteLaw site_law_from_entry(const std::vector<double>& e, const std::vector<std::shared_ptr<const LawTable>>& tables,
                             const std::string& where) {
   if (e.empty()) throw ValueError(where + " is empty (a kind and its parameters expected)");

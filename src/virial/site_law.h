@@ -47,6 +47,10 @@ struct SiteLaw {
   // True when nothing attracts without bound at r -> 0 (no net negative
   // 1/r, 1/r^6 or 1/r^la term winning over the repulsion).
   bool bounded_below() const;
+  // An exp-6 law with c6 < 0 collapses at short range: the top of the barrier
+  // inside which it does (the first maximum of u met going inwards once u is
+  // positive), where the engines put a hard core; 0 for every other law.
+  double collapse_barrier() const;
   // Whether this law is one of PotK's (so the engines' vector kernels apply).
   bool is_potk() const { return kind <= 3; }
 };
