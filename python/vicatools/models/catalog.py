@@ -35,7 +35,7 @@ def _linear(*sites: Tuple[str, float, float, float, float]) -> Tuple[Site, ...]:
 
 
 def _water(r_oh: float, angle_deg: float) -> Tuple[Vec, Vec]:
-    """H positions in Å for an O-H length and H-O-H angle, O at the origin, in the xz plane."""
+    """H positions in Å for an X-H length and H-X-H angle (water, H2S), X at the origin, in the xz plane."""
     half = math.radians(angle_deg) / 2.0
     x, z = r_oh * math.sin(half), r_oh * math.cos(half)
     return _vec(x, 0.0, z), _vec(-x, 0.0, z)
@@ -72,6 +72,17 @@ def _tip5p() -> Tuple[Site, ...]:
         Site("H", h2, 0.0, 0.0, q),
         Site("L", _vec(0.0, ly, lz), 0.0, 0.0, -q),
         Site("L", _vec(0.0, -ly, lz), 0.0, 0.0, -q),
+    )
+
+
+def _h2s() -> Tuple[Site, ...]:
+    """TraPPE H2S: S-H 1.34 Å, H-S-H 92.0°, the X charge on the bisector 0.30 Å from S towards the H's."""
+    h1, h2 = _water(1.34, 92.0)
+    return (
+        Site("S", (0.0, 0.0, 0.0), 122.0, 3.60, 0.0),
+        Site("H", h1, 50.0, 2.50, 0.21),
+        Site("H", h2, 50.0, 2.50, 0.21),
+        Site("X", (0.0, 0.0, 0.30), 0.0, 0.0, -0.42),
     )
 
 
@@ -147,6 +158,14 @@ MODELS: List[Model] = [
           "the H and M charges have no Lennard-Jones core and collapse onto the other molecule's sites; "
           + _floor(-1435.6),
           description="ammonia, TraPPE: N with LJ, three charged H and an M site on the axis"),
+    Model("trappe-h2s", _h2s(),
+          "TraPPE: M. S. Shah, M. Tsapatsis, J. I. Siepmann, J. Phys. Chem. B 119, 7041 (2015), the four-site "
+          "model with Lennard-Jones sites on S and both H: S epsilon/k = 122 K, sigma = 3.60 A; H 50 K, 2.50 A, "
+          "q = +0.21; X q = -0.42 on the bisector 0.30 A from S; S-H 1.34 A, H-S-H 92.0 deg", -1510.0,
+          "the X charge has no Lennard-Jones core; it sits 0.30 A inside the S core, so an H of the other "
+          "molecule reaches it only through the S-H repulsion, but the Coulomb term still falls without bound "
+          "at contact; " + _floor(-755.2),
+          description="hydrogen sulfide, TraPPE: LJ on S and H, charged H and an X site on the bisector"),
     Model("epm2-co2",
           _linear(("O", -1.149, 80.507, 3.033, -0.3256), ("C", 0.0, 28.129, 2.757, 0.6512),
                   ("O", 1.149, 80.507, 3.033, -0.3256)),
