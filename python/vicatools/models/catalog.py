@@ -35,7 +35,7 @@ def _linear(*sites: Tuple[str, float, float, float, float]) -> Tuple[Site, ...]:
 
 
 def _water(r_oh: float, angle_deg: float) -> Tuple[Vec, Vec]:
-    """H positions in Å for an O-H length and H-O-H angle, O at the origin, in the xz plane."""
+    """H positions in Å for an X-H length and H-X-H angle (water, H2S), X at the origin, in the xz plane."""
     half = math.radians(angle_deg) / 2.0
     x, z = r_oh * math.sin(half), r_oh * math.cos(half)
     return _vec(x, 0.0, z), _vec(-x, 0.0, z)
@@ -75,6 +75,17 @@ def _tip5p() -> Tuple[Site, ...]:
     )
 
 
+def _h2s() -> Tuple[Site, ...]:
+    """TraPPE H2S: S-H 1.34 Å, H-S-H 92.0°, the X charge on the bisector 0.30 Å from S towards the H's."""
+    h1, h2 = _water(1.34, 92.0)
+    return (
+        Site("S", (0.0, 0.0, 0.0), 122.0, 3.60, 0.0),
+        Site("H", h1, 50.0, 2.50, 0.21),
+        Site("H", h2, 50.0, 2.50, 0.21),
+        Site("X", (0.0, 0.0, 0.30), 0.0, 0.0, -0.42),
+    )
+
+
 def _ammonia() -> Tuple[Site, ...]:
     d, angle = 1.012, math.radians(106.7)
     rho = d * math.sqrt((1.0 - math.cos(angle)) / 1.5)
@@ -90,6 +101,8 @@ _HCB = "J. O. Hirschfelder, C. F. Curtiss, R. B. Bird, Molecular Theory of Gases
     "Lennard-Jones parameters from second virial coefficients"
 _TRAPPE_UA = "TraPPE-UA: M. G. Martin, J. I. Siepmann, J. Phys. Chem. B 102, 2569 (1998)"
 _TRAPPE_SMALL = "TraPPE: J. J. Potoff, J. I. Siepmann, AIChE J. 47, 1676 (2001)"
+_POTOFF = "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, Mie potentials for phase equilibria calculations: " \
+    "application to alkanes and perfluoroalkanes, J. Phys. Chem. B 113, 14725 (2009), doi:10.1021/jp9072137"
 _EP = exp6_from_minimum(160.3, 4.1796, 15.0)
 _WATER_FLOOR = "the H (and M or L) charges have no Lennard-Jones core and collapse onto the other molecule's sites; "
 
@@ -147,6 +160,15 @@ MODELS: List[Model] = [
           "the H and M charges have no Lennard-Jones core and collapse onto the other molecule's sites; "
           + _floor(-1435.6),
           description="ammonia, TraPPE: N with LJ, three charged H and an M site on the axis"),
+    Model("trappe-h2s", _h2s(),
+          "TraPPE: M. S. Shah, M. Tsapatsis, J. I. Siepmann, Development of the transferable potentials for phase "
+          "equilibria model for hydrogen sulfide, J. Phys. Chem. B 119, 7041 (2015), the four-site "
+          "model with Lennard-Jones sites on S and both H: S epsilon/k = 122 K, sigma = 3.60 A; H 50 K, 2.50 A, "
+          "q = +0.21; X q = -0.42 on the bisector 0.30 A from S; S-H 1.34 A, H-S-H 92.0 deg", -1510.0,
+          "the X charge has no Lennard-Jones core; it sits 0.30 A inside the S core, so an H of the other "
+          "molecule reaches it only through the S-H repulsion, but the Coulomb term still falls without bound "
+          "at contact; " + _floor(-755.2),
+          description="hydrogen sulfide, TraPPE: LJ on S and H, charged H and an X site on the bisector"),
     Model("epm2-co2",
           _linear(("O", -1.149, 80.507, 3.033, -0.3256), ("C", 0.0, 28.129, 2.757, 0.6512),
                   ("O", 1.149, 80.507, 3.033, -0.3256)),
@@ -197,18 +219,21 @@ MODELS: List[Model] = [
     # -- Mie -------------------------------------------------------------------------------------------
     Model("saft-mie-co2", (Site("CO2", (0.0, 0.0, 0.0), 353.55, 3.741, 0.0, "mie", 23.0, 6.66),),
           "SAFT-gamma Mie, one segment: C. Avendano, T. Lafitte, A. Galindo, C. S. Adjiman, G. Jackson, "
-          "E. A. Mueller, J. Phys. Chem. B 115, 11154 (2011)", -math.inf, _NO_FLOOR_LAW,
+          "E. A. Mueller, SAFT-gamma force field for the simulation of molecular fluids. 1. A single-site coarse "
+          "grained model of carbon dioxide, J. Phys. Chem. B 115, 11154 (2011): epsilon/k = 353.55 K, "
+          "sigma = 3.741 A, lambda_r = 23.0, lambda_a = 6.66", -math.inf, _NO_FLOOR_LAW,
           description="carbon dioxide, one Mie 23-6.66 bead (coarse grained)"),
     Model("mie-methane", (Site("CH4", (0.0, 0.0, 0.0), 161.0, 3.740, 0.0, "mie", 14.0, 6.0),),
-          "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, J. Phys. Chem. B 113, 14725 (2009)",
+          _POTOFF + ": CH4 epsilon/k = 161.00 K, sigma = 3.740 A, lambda_r = 14, lambda_a = 6",
           -math.inf, _NO_FLOOR_LAW, description="methane, one Mie 14-6 site"),
     Model("mie-ethane", tuple(Site("CH3", (0.0, 0.0, z), 121.25, 3.783, 0.0, "mie", 16.0, 6.0) for z in (-0.77, 0.77)),
-          "Mie force field: J. J. Potoff, D. A. Bernard-Brunel, J. Phys. Chem. B 113, 14725 (2009)",
+          _POTOFF + ": CH3 epsilon/k = 121.25 K, sigma = 3.783 A, lambda_r = 16, lambda_a = 6; C-C 1.54 A",
           -math.inf, _NO_FLOOR_LAW, description="ethane, two Mie 16-6 CH3 sites 1.54 A apart"),
     # -- exp-6 -----------------------------------------------------------------------------------------
     Model("exp6-methane", (Site("CH4", (0.0, 0.0, 0.0), law="exp6", exp6=_EP),),
-          "exp-6: J. R. Errington, A. Z. Panagiotopoulos, J. Phys. Chem. B 103, 6314 (1999): epsilon/k = 160.3 K, "
-          "r_min = 4.1796 A, alpha = 15", -1000.0,
+          "exp-6: J. R. Errington, A. Z. Panagiotopoulos, A new intermolecular potential model for the n-alkane "
+          "homologous series, J. Phys. Chem. B 103, 6314 (1999), methane: epsilon/k = 160.3 K, r_m = 4.1796 A, "
+          "alpha = 15", -1000.0,
           "exp-6 falls to minus infinity inside its inner barrier (below 1 A): a floor far below the well "
           "(-160.3 K) and far above the collapse cuts it off",
           description="methane, one modified-Buckingham exp-6 site"),

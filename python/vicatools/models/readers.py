@@ -114,11 +114,14 @@ def read_models(path: PathLike, coordinates: Optional[PathLike] = None, **option
         if not f.is_file():
             raise OSError(2, f"model file {str(f)!r}: no such file")
     try:
-        import openmm  # noqa: F401
-    except ImportError:
-        raise ModelFileError(
-            f"model file {str(p)!r}: reading {fmt} files needs OpenMM (pip install 'vica[openmm]')"
-        ) from None
+        import openmm.app  # noqa: F401
+    except ImportError as exc:
+        if isinstance(exc, ModuleNotFoundError) and exc.name == "openmm":
+            why = "needs OpenMM (pip install 'vica[openmm]')"
+        else:  # OpenMM before 8.2 (the last for Python 3.9) was built against numpy 1 and fails under numpy 2
+            why = (f"needs OpenMM's app layer, which does not import here ({exc}); OpenMM before 8.2 needs "
+                   "numpy < 2 (pip install 'vica[openmm]' takes matching versions)")
+        raise ModelFileError(f"model file {str(p)!r}: reading {fmt} files {why}") from None
     try:
         topology, system, positions, names = _open(fmt, p, pathlib.Path(coordinates), options)
         return _models(p, fmt, topology, system, positions, names)
