@@ -38,6 +38,16 @@ EQUATIONS = {
         c_t=[150, 200, 250, 273.15, 300, 350, 400, 450, 500, 600, 700],
         b_u=(0.5, 0.005), c_u=(20.0, 0.05),
     ),
+    "neon": dict(
+        coolprop="Neon", models=["neon"], key="thol-2019",
+        source="M. Thol, R. Beckmueller, R. Weiss, A. H. Harvey, E. W. Lemmon, R. T. Jacobsen, R. Span, "
+        "Thermodynamic Properties for Neon for Temperatures from the Triple Point to 700 K at Pressures to "
+        "700 MPa (2019); the neon equation of CoolProp 8.0.0, which cites it as submitted to J. Phys. Chem. "
+        "Ref. Data",
+        b_t=[30, 35, 40, 45, 50, 60, 70, 80, 90, 100, 110, 125, 150, 200, 250, 273.15, 300, 400, 500, 600, 700],
+        c_t=[40, 50, 60, 70, 80, 90, 100, 125, 150, 200, 250, 273.15, 300, 400, 500, 600, 700],
+        b_u=(1.0, 0.02), c_u=(20.0, 0.1),
+    ),
     "methane": dict(
         coolprop="Methane", models=["trappe-methane", "lj-methane", "mie-methane", "exp6-methane"], key="setzmann-1991",
         source="U. Setzmann, W. Wagner, J. Phys. Chem. Ref. Data 20, 1061 (1991)",
@@ -82,10 +92,11 @@ ESTIMATED = ("estimated by us, not stated by the paper (which states uncertainti
 
 
 def equation_points(fluid, key, temps, u, factor, kept):
+    """Points of the reference equation by CoolProp, or (without CoolProp) those ``kept()`` gives."""
     try:
         import CoolProp.CoolProp as CP
     except ImportError:
-        return kept, None
+        return kept(), None
     out = []
     for t in temps:
         v = CP.PropsSI(key, "T", float(t), "Dmolar", 1e-6, fluid) * factor
@@ -122,7 +133,8 @@ def main():
             ("B", f["b_t"], f["b_u"], 1e6, "cm^3/mol", "Bvirial"),
             ("C", f["c_t"], f["c_u"], 1e12, "cm^6/mol^2", "Cvirial"),
         ):
-            pts, v = equation_points(f["coolprop"], ckey, temps, u, factor, kept_points(old, name, coefficient))
+            pts, v = equation_points(f["coolprop"], ckey, temps, u, factor,
+                                     lambda: kept_points(old, name, coefficient))
             version = version or v
             sets = {}
             if coefficient == "B":

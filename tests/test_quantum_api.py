@@ -89,6 +89,18 @@ def test_command_line_says_first_order_and_compares_classical_and_corrected(tmp_
     assert bad.returncode == 2 and bad.stderr.count("\n") == 1 and "mass" in bad.stderr
 
 
+def test_lennard_jones_neon_prints_classical_corrected_and_reference_values(tmp_path):
+    out = _cli("b2", "neon", "-t", "40", "60", "--quantum", "first-order", "--compare", "-q",
+               "--results", str(tmp_path / "r.jsonl"))
+    assert out.returncode == 0, out.stderr
+    comparison = out.stdout.split("\n\n")[1].splitlines()
+    assert "Thol" in comparison[0] and "1st-order corrected" in comparison[2]
+    rows = {float(line.split()[0]): line for line in comparison[3:]}
+    assert sorted(rows) == [40.0, 45.0, 50.0, 60.0]
+    # classical +/- err, dev/unc, corrected +/- err, dev/unc, reference +/- uncertainty
+    assert all(line.count("+/-") == 3 and len(line.split()) == 12 for line in rows.values())
+
+
 def test_near_the_boyle_temperature_a_small_correction_is_not_flagged():
     from dataclasses import replace
 

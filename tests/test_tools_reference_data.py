@@ -41,6 +41,20 @@ def test_measured_sets_agree_with_the_reference_equations():
     assert checked >= 25
 
 
+def test_neon_has_only_its_equation_marked_as_estimated():
+    # no measured neon set is shipped: the default is the reference equation, and every row says so
+    for name in ("neon", "ne", "NEON"):
+        ne = vt.experimental(name)
+        assert ne.kind == "equation" and ne.name == "neon"
+        assert all(r.uncertainty_basis == "estimated" and "Thol" in r.source for r in ne.rows)
+    assert [k for k, *_ in sources("neon")] == ["thol-2019*"]
+    # a value or sign copied wrongly shows in the shape: B of neon rises through zero at its
+    # Boyle temperature (about 120 K) and is strongly negative near its critical point (44.4 K)
+    b = dict((t, v) for t, v, _ in ne.points)
+    assert b[110.0] < 0.0 < b[125.0] and -70.0 < b[45.0] < -30.0
+    assert all(v1 < v2 for (_, v1), (_, v2) in zip(sorted(b.items()), sorted(b.items())[1:]))
+
+
 A3 = 0.6022140857  # cm^3/mol per angstrom^3 per molecule
 
 

@@ -1,6 +1,6 @@
 """Experimental reference values of B and C, and the model beside them.
 
-The package ships reference values of the library gases (argon, methane, ethane,
+The package ships reference values of the library gases (argon, neon, methane, ethane,
 nitrogen, carbon dioxide, water) in sets of two kinds (``data/experimental.json``,
 written by ``scripts/make_experimental_data.py`` of the source tree):
 
@@ -62,7 +62,7 @@ class ReferencePoint:
     set_key: str = ""
 
 _DATA = pathlib.Path(__file__).resolve().parent.parent / "data" / "experimental.json"
-_ALIASES = {"ar": "argon", "ch4": "methane", "c2h6": "ethane", "n2": "nitrogen", "co2": "carbon dioxide",
+_ALIASES = {"ar": "argon", "ne": "neon", "ch4": "methane", "c2h6": "ethane", "n2": "nitrogen", "co2": "carbon dioxide",
             "carbon-dioxide": "carbon dioxide", "h2o": "water"}
 
 
