@@ -109,7 +109,9 @@ def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]
     return [entries_in_angstrom(row, float(task.length_unit), len(task.models)) for row in out]
 
 
-def _engine_arguments(task: Any, temperatures: Sequence[float]) -> Tuple[Any, ...]:
+def _engine_arguments(task: Any, temperatures: Sequence[float]
+                      ) -> Tuple[Any, Any, Any, List[float], float, float, int, int, int, float, float, float]:
+    """The engine's arguments for `task` at `temperatures`, absolute_below aside."""
     ts = [float(t) for t in temperatures]
     if not ts:
         raise ValueError("give at least one temperature")
@@ -125,7 +127,7 @@ def run_multi_walk_stop(task: Any, temperatures: Sequence[float]) -> Tuple[List[
     a temperature the relative rule held)."""
     from .. import _engine
 
-    done = _engine.bn_multi_run_stop(*_engine_arguments(task, temperatures), ABSOLUTE_BELOW)
+    done = _engine.bn_multi_run_stop(*_engine_arguments(task, temperatures), absolute_below=ABSOLUTE_BELOW)
     rows = [entries_in_angstrom(row, float(task.length_unit), len(task.models)) for row in done["entries"]]
     return rows, [stop_note(held, done["met"], task.max_blocks) for held in done["absolute"]]
 
