@@ -21,7 +21,7 @@ wrong (too small, for the positive correlation of neighbouring temperatures of o
 from __future__ import annotations
 
 import math
-from typing import Any, Dict, List, Sequence, Tuple
+from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
 
@@ -84,19 +84,21 @@ def value_correlation(estimates: Sequence[Any]) -> List[List[float]]:
              else math.nan for j in range(len(cov))] for k in range(len(cov))]
 
 
-def sandwich(design: np.ndarray, weight: np.ndarray, cov: np.ndarray, residual: np.ndarray
-             ) -> Tuple[np.ndarray, float]:
+def sandwich(design: np.ndarray, weight: np.ndarray, cov: np.ndarray, residual: np.ndarray,
+             noise: Optional[np.ndarray] = None) -> Tuple[np.ndarray, float]:
     """For a least-squares fit with weights `weight` (the inverse of the data's covariance
     without its cross terms) of data whose full covariance is `cov`: the parameters'
     covariance H A'W C W A H (H the inverse of A'W A), and chi^2 = r'W r scaled so that its
     expectation under the fitted form is the degrees of freedom (correlated data let the
-    fit absorb part of the noise, so r'W r alone falls short of them)."""
+    fit absorb part of the noise, so r'W r alone falls short of them), that expectation
+    taken with the covariance `noise` (default `cov`)."""
     a, w = design, weight
     h = np.linalg.inv(a.T @ w @ a)
     param = h @ a.T @ w @ cov @ w @ a @ h
     chi2 = float(residual @ w @ residual)
     project = np.eye(len(residual)) - a @ h @ a.T @ w
-    expected = float(np.trace(w @ project @ cov @ project.T))
+    noise = cov if noise is None else noise
+    expected = float(np.trace(w @ project @ noise @ project.T))
     dof = len(residual) - a.shape[1]
     if expected > 0.0 and dof > 0:
         chi2 *= dof / expected

@@ -237,10 +237,11 @@ def _inverse(a: List[List[float]]) -> List[List[float]]:
 
 
 def _cross_covariance(scan: VirialScan, nodes: List[Tuple[float, List[float], List[List[float]]]]
-                      ) -> Optional[np.ndarray]:
+                      ) -> Optional[Tuple[np.ndarray, np.ndarray]]:
     """The covariance of all the fitted data, molar, when temperatures share runs (else None):
     blocks between temperatures through their shared runs, each widened as its two temperatures'
-    own blocks are (so that its correlation is that of the runs), the own blocks as `_node_data`."""
+    own blocks are (so that its correlation is that of the runs), the own blocks as `_node_data`;
+    and the same unwidened (the runs' sample covariance, for the expectation of chi^2)."""
     m = scan.molar()
     if not any(e.run_ids for e in m.estimates):
         return None
@@ -251,7 +252,7 @@ def _cross_covariance(scan: VirialScan, nodes: List[Tuple[float, List[float], Li
         return None
     widen = np.concatenate([[nodes[k][2][0][0] / full[offsets[k], offsets[k]]] * len(nodes[k][1])
                             for k in range(len(nodes))])
-    return full * np.sqrt(np.outer(widen, widen))
+    return full * np.sqrt(np.outer(widen, widen)), full
 
 
 def _node_data(scan: VirialScan, use_derivatives: bool) -> List[Tuple[float, List[float], List[List[float]]]]:
@@ -345,7 +346,7 @@ def fit_b(
         for rows, _, w in blocks:
             weight[at:at + len(rows), at:at + len(rows)] = w
             at += len(rows)
-        full_cov, chi2 = sandwich(design, weight, cross, np.array(residuals))
+        full_cov, chi2 = sandwich(design, weight, cross[0], np.array(residuals), cross[1])
         covariance = [[float(x) for x in row] for row in full_cov]
     names, formula = _names_and_formula(form, terms)
     ts = [t for t, _, _ in nodes]
