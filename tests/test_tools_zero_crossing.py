@@ -52,7 +52,7 @@ def _lj_b2(t):
     def part(g):
         out = 0.0
         for lo, hi in ((1e-6, SIGMA), (SIGMA, 3 * SIGMA), (3 * SIGMA, 60 * SIGMA)):
-            out += integrate.quad(g, lo, hi, limit=400, epsabs=0.0, epsrel=1e-12)[0]
+            out += integrate.quad(g, lo, hi, limit=400, epsabs=1e-9, epsrel=1e-10)[0]
         return out
 
     def u(r):
