@@ -31,6 +31,38 @@ def bn_multi_run(
     reference_padding: float,
 ) -> List[List[float]]: ...
 
+def bn_run_stop(
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    t_kelvin: float,
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+    law_tables: Sequence[Sequence[Sequence[float]]],
+    absolute_below: float,
+) -> Dict[str, Any]: ...
+
+def bn_multi_run_stop(
+    molecules: Sequence[Sequence[Sequence[float]]],
+    tables: Sequence[Sequence[Sequence[Sequence[float]]]],
+    law_tables: Sequence[Sequence[Sequence[float]]],
+    temperatures: Sequence[float],
+    u_min: float,
+    dev_tol: float,
+    order_max: int,
+    block_steps: int,
+    max_blocks: int,
+    reference_weight: float,
+    hard_sphere_diameter: float,
+    reference_padding: float,
+    absolute_below: float,
+) -> Dict[str, Any]: ...
+
 def bn_run_keyed(
     seed: int,
     molecules: Sequence[Sequence[Sequence[float]]],

@@ -452,7 +452,8 @@ def _scan(
                                                           r.converged, r.note, method.name))
         elif len(chunk) >= 2:
             est = VirialEstimate.from_runs(order, t, [r.entries for r in chunk], unit,
-                                           [r.cpu_seconds for r in chunk], method=method.name)
+                                           [r.cpu_seconds for r in chunk], method=method.name,
+                                           run_ids=[r.run_id for r in chunk])
             estimates.append(with_notes(est, chunk))
         else:
             failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), {max(2, need)} needed"

@@ -119,6 +119,8 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
         }
         if e.cpu_seconds:
             item["cpu_seconds"] = list(e.cpu_seconds)
+        if e.run_ids:
+            item["run_ids"] = list(e.run_ids)  # runs that served several temperatures: the correlation
         if e.notes:
             item["notes"] = list(e.notes)  # how the runs ended (zero crossings, a run far out, ...)
         if e.error_kind == "integration":  # one run: its entries' error estimates, not a spread
@@ -193,7 +195,8 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
                                                  math.fsum(item.get("cpu_seconds", ())), bool(item["converged"]),
                                                  "", str(item.get("method", "cubature")))
             else:
-                e = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()))
+                e = VirialEstimate.from_runs(order, float(item["t_kelvin"]), runs, unit, item.get("cpu_seconds", ()),
+                                             run_ids=[str(i) for i in item.get("run_ids", ())])
             if q:
                 e = corrected(e, q, [float(x) for x in item["quantum_errors"]])
             if item.get("notes"):
@@ -269,7 +272,8 @@ def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = Non
     s = chosen[0].settings
     unit = molecular_unit(s.order)
     estimates = tuple(
-        VirialEstimate.from_runs(s.order, t, [r.entries for r in rs], unit, [r.cpu_seconds for r in rs])
+        VirialEstimate.from_runs(s.order, t, [r.entries for r in rs], unit, [r.cpu_seconds for r in rs],
+                                 run_ids=[r.run_id for r in rs])
         for t, rs in usable.items()
     )
     names = [m.name for m in s.models]

@@ -98,6 +98,9 @@ void check_record_and_options(const BnRecord& rec, const BnOptions& opt) {
   }
   if (std::isnan(opt.u_min)) throw ValueError("Bn.run(): u_min must not be NaN");
   if (std::isnan(opt.dev_tol)) throw ValueError("Bn.run(): dev_tol must not be NaN");
+  if (!(opt.absolute_below >= 0.0) || std::isinf(opt.absolute_below)) {
+    throw ValueError("Bn.run(): absolute_below must be a finite number >= 0, got " + fmt_debug(opt.absolute_below));
+  }
   if (opt.block_steps < 1000 || opt.block_steps > 10000000000ULL) {
     throw ValueError("Bn.run(): block_steps must be between 1000 and 1e10, got " + std::to_string(opt.block_steps));
   }
@@ -391,11 +394,15 @@ class BnWalk {
   double sum_f_ = 0.0, sum_h_ = 0.0;
 };
 
-std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSource* given) {
+std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSource* given, BnStop* stop) {
   negative_inverse_temperature("Bn", opt.t_kelvin);
   bn_parts::check_record_and_options(rec, opt);
-  const int order = static_cast<int>(opt.order_max);
+  // the absolute rule reads entry 1 (T dX/dT) of the running sums
+  const bool absolute_rule = opt.absolute_below > 0.0;
+  const int order = absolute_rule && opt.order_max == 0 ? 1 : static_cast<int>(opt.order_max);
   const std::size_t n_terms = static_cast<std::size_t>(order) + 1;
+  bool met = false, held = false;
+  std::uint64_t made = 0;
   BnWalk walk(rec, opt, order);
   std::shared_ptr<RandomSource> own;
   if (given == nullptr) own = RandomSource::for_current_thread();
@@ -435,6 +442,7 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
   double ring_ref[10] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   double ring_val[10] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   for (std::uint64_t block = 1; block <= opt.max_blocks; ++block) {
+    made = block;
     for (std::uint64_t s = 0; s < opt.block_steps; ++s) {
       if (walk.step(rng, scale)) walk.refresh_terms();
       q += walk.reference_term();
@@ -456,24 +464,38 @@ std::vector<double> run_bn(const BnRecord& rec, const BnOptions& opt, RandomSour
     ProgressLog::print(tag + "run] i=" + std::to_string(block) + "x" + std::to_string(opt.block_steps) +
                        ", fraction=" + fmt_fixed(spread.mean, 4) + ", deviation=" + fmt_fixed(spread.deviation, 4) +
                        ", " + hms_text(clock) + "\n");
-    if (ring_converged(spread, opt.dev_tol)) break;
+    // near a zero crossing: the spread against dev_tol |T dX/dT| (in the ring's units, entry 1 / reference)
+    const double slope = absolute_rule ? std::fabs(sums[1] / q) : 0.0;
+    held = absolute_rule && std::fabs(spread.mean) < opt.absolute_below * slope;
+    met = held ? (spread.deviation < 2.220446049250313e-12 || opt.dev_tol * slope > spread.deviation)
+               : ring_converged(spread, opt.dev_tol);
+    if (met) break;
+  }
+  if (stop != nullptr) {
+    stop->blocks = made;
+    stop->met = met;
+    stop->absolute.assign(1, held ? 1 : 0);
   }
   if (!(q != 0.0)) {
     throw FloatingPointError(
         "Bn.run(): the walk never met a configuration of the hard-sphere reference, so the ratio is undefined; "
         "make the run longer or give the reference a weight (reference_weight)");
   }
-  std::vector<double> out(n_terms, 0.0);
-  for (std::size_t k = 0; k < n_terms; ++k) out[k] = (sums[k] / q) * walk.reference_value();
+  std::vector<double> out(static_cast<std::size_t>(opt.order_max) + 1, 0.0);
+  for (std::size_t k = 0; k < out.size(); ++k) out[k] = (sums[k] / q) * walk.reference_value();
   return out;
 }
 
 }  // namespace
 
-std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt) { return run_bn(rec, opt, nullptr); }
+std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt) { return run_bn(rec, opt, nullptr, nullptr); }
 
 std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt, RandomSource& rng) {
-  return run_bn(rec, opt, &rng);
+  return run_bn(rec, opt, &rng, nullptr);
+}
+
+std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt, RandomSource* rng, BnStop& stop) {
+  return run_bn(rec, opt, rng, &stop);
 }
 
 }  // namespace vica

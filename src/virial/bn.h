@@ -73,6 +73,23 @@ struct BnOptions {
   // (the tables are not read); a check of the sampler with an exact answer.
   double hard_sphere_diameter = 0.0;
   double reference_padding = 1.0;  // > 0
+  // Zero crossings.  > 0: at every check of the stop rule, a temperature whose
+  // running value X is under absolute_below times |T dX/dT| (the scale on which
+  // X changes with temperature; entry 1 of the run) is held to an absolute
+  // tolerance instead, the spread under dev_tol |T dX/dT|: where X changes sign
+  // the relative rule cannot be met and a run would go on to max_blocks.  0:
+  // the relative rule alone.  The walk then tracks at least entry 1; the entries
+  // returned are still order_max + 1.
+  double absolute_below = 0.0;
+};
+
+// How a run ended: the production blocks it made, whether the stop rule was met
+// (else it stopped at max_blocks), and per temperature whether the last check
+// held it to the absolute tolerance (BnOptions::absolute_below).
+struct BnStop {
+  std::uint64_t blocks = 0;
+  bool met = false;
+  std::vector<char> absolute;
 };
 
 // Refuses (ValueError) records of fewer than 2 or more than 8 molecules, a
@@ -83,5 +100,7 @@ BnRecord make_bn(std::vector<Molecule> molecules, std::vector<SitePairTable> tab
 BnRecord make_bn(std::vector<Molecule> molecules, std::vector<SiteLawTable> laws);
 std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt);
 std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt, RandomSource& rng);
+// The same, saying in `stop` how the run ended (`rng` null: the thread's generator).
+std::vector<double> bn_run(const BnRecord& rec, const BnOptions& opt, RandomSource* rng, BnStop& stop);
 
 }  // namespace vica

@@ -402,7 +402,7 @@ class BnMultiWalk {
 };
 
 std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vector<double>& temperatures,
-                                           const BnOptions& opt, RandomSource* given) {
+                                           const BnOptions& opt, RandomSource* given, BnStop* stop) {
   if (temperatures.empty()) throw ValueError("Bn.run(): no temperatures given");
   if (temperatures.size() > kMaxTemperatures) {
     throw ValueError("Bn.run(): at most " + std::to_string(kMaxTemperatures) + " temperatures in one walk, got " +
@@ -410,10 +410,15 @@ std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vecto
   }
   for (double t : temperatures) negative_inverse_temperature("Bn", t);
   bn_parts::check_record_and_options(rec, opt);
-  const int order = static_cast<int>(opt.order_max);
+  // the absolute rule reads entry 1 (T dX/dT) of the running sums
+  const bool absolute_rule = opt.absolute_below > 0.0;
+  const int order = absolute_rule && opt.order_max == 0 ? 1 : static_cast<int>(opt.order_max);
   const std::size_t n_terms = static_cast<std::size_t>(order) + 1;
   BnMultiWalk walk(rec, temperatures, opt, order);
   const int temps = walk.temperatures();
+  bool met = false;
+  std::uint64_t made = 0;
+  std::vector<char> held(static_cast<std::size_t>(temps), 0);
   std::shared_ptr<RandomSource> own;
   if (given == nullptr) own = RandomSource::for_current_thread();
   RandomSource& rng = given != nullptr ? *given : *own;
@@ -457,6 +462,7 @@ std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vecto
   std::vector<std::array<double, 10>> ring_val(temps);
   for (auto& r : ring_val) r.fill(0.0);
   for (std::uint64_t block = 1; block <= opt.max_blocks; ++block) {
+    made = block;
     for (std::uint64_t s = 0; s < opt.block_steps; ++s) {
       if (walk.step(rng, scale)) walk.refresh_terms();
       q += walk.reference_term();
@@ -494,7 +500,13 @@ std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vecto
     double worst_rel = -1.0;
     for (int k = 0; k < temps; ++k) {
       const RingSpread& spread = spreads[k];
-      all_converged = all_converged && (ring_converged(spread, opt.dev_tol) || opt.dev_tol * scale > spread.deviation);
+      // near a zero crossing: the spread against dev_tol |T dX/dT| (entry 1 / reference, the ring's units)
+      const double slope = absolute_rule ? std::fabs(sums[static_cast<std::size_t>(k) * n_terms + 1] / q) : 0.0;
+      const bool near = absolute_rule && std::fabs(spread.mean) < opt.absolute_below * slope;
+      held[static_cast<std::size_t>(k)] = near ? 1 : 0;
+      const bool ok = near ? (spread.deviation < 2.220446049250313e-12 || opt.dev_tol * slope > spread.deviation)
+                           : (ring_converged(spread, opt.dev_tol) || opt.dev_tol * scale > spread.deviation);
+      all_converged = all_converged && ok;
       const double rel = spread.deviation / std::fabs(spread.mean);
       if (!(rel <= worst_rel)) {
         worst = spread;
@@ -504,16 +516,22 @@ std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vecto
     ProgressLog::print(tag + "run] i=" + std::to_string(block) + "x" + std::to_string(opt.block_steps) +
                        ", fraction=" + fmt_fixed(worst.mean, 4) + ", deviation=" + fmt_fixed(worst.deviation, 4) +
                        ", " + hms_text(clock) + "\n");
+    met = all_converged;
     if (all_converged) break;
+  }
+  if (stop != nullptr) {
+    stop->blocks = made;
+    stop->met = met;
+    stop->absolute = held;
   }
   if (!(q != 0.0)) {
     throw FloatingPointError(
         "Bn.run(): the walk never met a configuration of the hard-sphere reference, so the ratio is undefined; "
         "make the run longer or give the reference a weight (reference_weight)");
   }
-  std::vector<std::vector<double>> out(temps, std::vector<double>(n_terms, 0.0));
+  std::vector<std::vector<double>> out(temps, std::vector<double>(static_cast<std::size_t>(opt.order_max) + 1, 0.0));
   for (int k = 0; k < temps; ++k) {
-    for (std::size_t j = 0; j < n_terms; ++j) {
+    for (std::size_t j = 0; j < out[static_cast<std::size_t>(k)].size(); ++j) {
       out[k][j] = (sums[static_cast<std::size_t>(k) * n_terms + j] / q) * walk.reference_value();
     }
   }
@@ -524,12 +542,17 @@ std::vector<std::vector<double>> run_multi(const BnRecord& rec, const std::vecto
 
 std::vector<std::vector<double>> bn_multi_run(const BnRecord& rec, const std::vector<double>& temperatures,
                                               const BnOptions& opt) {
-  return run_multi(rec, temperatures, opt, nullptr);
+  return run_multi(rec, temperatures, opt, nullptr, nullptr);
 }
 
 std::vector<std::vector<double>> bn_multi_run(const BnRecord& rec, const std::vector<double>& temperatures,
                                               const BnOptions& opt, RandomSource& rng) {
-  return run_multi(rec, temperatures, opt, &rng);
+  return run_multi(rec, temperatures, opt, &rng, nullptr);
+}
+
+std::vector<std::vector<double>> bn_multi_run(const BnRecord& rec, const std::vector<double>& temperatures,
+                                              const BnOptions& opt, RandomSource* rng, BnStop& stop) {
+  return run_multi(rec, temperatures, opt, rng, &stop);
 }
 
 }  // namespace vica

@@ -23,7 +23,10 @@
 // to the temperature's own value or to the largest value of the walk, whichever
 // is larger (B_n crossing zero at one temperature would otherwise hold the
 // whole walk to max_blocks); the run stops when all temperatures have met it
-// (or after max_blocks).  With one temperature this is bn.h's rule.
+// (or after max_blocks).  With one temperature this is bn.h's rule.  With
+// BnOptions::absolute_below > 0 a temperature near a zero crossing (|X| under
+// absolute_below |T dX/dT| at the check) is held to dev_tol |T dX/dT| instead,
+// as in bn.h.
 //
 // The estimates at the K temperatures share their samples, so they are
 // correlated; the runs stay independent of each other, so the standard error
@@ -47,5 +50,8 @@ std::vector<std::vector<double>> bn_multi_run(const BnRecord& rec, const std::ve
                                               const BnOptions& opt);
 std::vector<std::vector<double>> bn_multi_run(const BnRecord& rec, const std::vector<double>& temperatures,
                                               const BnOptions& opt, RandomSource& rng);
+// The same, saying in `stop` how the run ended (`rng` null: the thread's generator).
+std::vector<std::vector<double>> bn_multi_run(const BnRecord& rec, const std::vector<double>& temperatures,
+                                              const BnOptions& opt, RandomSource* rng, BnStop& stop);
 
 }  // namespace vica

@@ -194,6 +194,9 @@ class RunResult:
         converged: False when an integration could not meet its tolerance.
         note: why the run stopped where it did, when that is worth saying.
         t_kelvin: the temperature of these entries, for a run that serves several (else None).
+        run_id: for a run that serves several temperatures, one id on its result at each
+            ("" for a run of one temperature): the estimates at different temperatures
+            share the runs of equal ids, whose values are correlated.
     """
 
     entries: Tuple[float, ...]
@@ -202,6 +205,7 @@ class RunResult:
     converged: bool = True
     note: str = ""
     t_kelvin: Optional[float] = None
+    run_id: str = ""
 
 
 class Method(ABC):

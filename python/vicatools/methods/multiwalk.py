@@ -22,16 +22,26 @@ Rules decided by measurement (benchmarks/scan_walk.py, docs/multiwalk.md):
 Runs stay independent, so the standard error over runs at each temperature is honest.
 The estimates at the temperatures of one walk share their samples and are correlated
 (`temperature_correlation`): a fit of B(T) across them should use the covariance of the
-runs, or at least not treat the points as independent.
+runs, or at least not treat the points as independent.  Each run's results carry one
+id (``RunResult.run_id``), kept in the results store and on the estimates, from which
+``VirialScan.correlation()`` finds the runs that served several temperatures.
+
+Zero crossings: as for the single-temperature walk (`vicatools.methods.walk`), a
+temperature whose X is under `ABSOLUTE_BELOW` |T dX/dT| at a check of the stop rule is
+held to the absolute tolerance ``dev_tol`` x |T dX/dT|; the run stops when every
+temperature meets its rule, and the result at each temperature the absolute rule held
+says so in its note.
 """
 from __future__ import annotations
 
 import math
+import os
 from typing import Any, Callable, ClassVar, FrozenSet, List, Optional, Sequence, Tuple
 
 from ..models.model import LAWS, Model
 from .base import Method, RunResult, RunTask, ScanSettings
-from .walk import REFERENCE_WEIGHT, entries_in_angstrom, reference_padding, walk_inputs
+from .mayer import ABSOLUTE_BELOW, LOOSE
+from .walk import REFERENCE_WEIGHT, entries_in_angstrom, reference_padding, stop_note, walk_inputs
 
 MAX_SPAN = 2.0
 """Widest ratio T_max / T_min that one walk serves (measured: docs/multiwalk.md)."""
@@ -95,27 +105,31 @@ def run_multi_walk(task: Any, temperatures: Sequence[float]) -> List[List[float]
     stops when the stop rule holds at every temperature."""
     from .. import _engine
 
+    out = _engine.bn_multi_run(*_engine_arguments(task, temperatures))
+    return [entries_in_angstrom(row, float(task.length_unit), len(task.models)) for row in out]
+
+
+def _engine_arguments(task: Any, temperatures: Sequence[float]
+                      ) -> Tuple[Any, Any, Any, List[float], float, float, int, int, int, float, float, float]:
+    """The engine's arguments for `task` at `temperatures`, absolute_below aside."""
     ts = [float(t) for t in temperatures]
     if not ts:
         raise ValueError("give at least one temperature")
     m: Sequence[Model] = task.models
-    a = float(task.length_unit)
     molecules, tables, curves = walk_inputs(task)
-    out = _engine.bn_multi_run(
-        molecules,
-        tables,
-        curves,
-        ts,
-        task.u_min,
-        task.dev_tol,
-        task.order_max,
-        task.block_steps,
-        task.max_blocks,
-        REFERENCE_WEIGHT,
-        0.0,
-        reference_padding(m) / a,
-    )
-    return [entries_in_angstrom(row, a, len(m)) for row in out]
+    return (molecules, tables, curves, ts, task.u_min, task.dev_tol, task.order_max, task.block_steps,
+            task.max_blocks, REFERENCE_WEIGHT, 0.0, reference_padding(m) / float(task.length_unit))
+
+
+def run_multi_walk_stop(task: Any, temperatures: Sequence[float]) -> Tuple[List[List[float]], List[str]]:
+    """`run_multi_walk` with the absolute rule near zero crossings (`ABSOLUTE_BELOW`): the
+    entries at each temperature and what its result says of how the run stopped ("" for
+    a temperature the relative rule held)."""
+    from .. import _engine
+
+    done = _engine.bn_multi_run_stop(*_engine_arguments(task, temperatures), absolute_below=ABSOLUTE_BELOW)
+    rows = [entries_in_angstrom(row, float(task.length_unit), len(task.models)) for row in done["entries"]]
+    return rows, [stop_note(held, done["met"], task.max_blocks) for held in done["absolute"]]
 
 
 def temperature_correlation(values: Sequence[Sequence[float]]) -> List[List[Optional[float]]]:
@@ -155,7 +169,7 @@ class MultiWalk(Method):
     laws: ClassVar[FrozenSet[str]] = frozenset(LAWS)
     # Bump the revision whenever the numbers of its runs change; the fingerprint is that of
     # fixed-seed runs at this revision (tests/test_tools_revisions.py).
-    revision: ClassVar[int] = 1
+    revision: ClassVar[int] = 2  # 2: the absolute stop near zero crossings
     fingerprint: ClassVar[str] = "ad986629da1cc6f7"
 
     def suits(self, order: int, n_temperatures: int) -> bool:
@@ -179,5 +193,11 @@ class MultiWalk(Method):
 
     def run(self, task: RunTask) -> Tuple[RunResult, ...]:
         ts = task.all_temperatures
-        rows = run_multi_walk(task, ts)
-        return tuple(RunResult(tuple(row), 0.0, t_kelvin=t) for t, row in zip(ts, rows))
+        if task.dev_tol >= LOOSE:  # quick checks stop at the tenth block either way
+            rows, notes = run_multi_walk(task, ts), [""] * len(ts)
+        else:
+            rows, notes = run_multi_walk_stop(task, ts)
+        # one id on the results of every temperature: the estimates find the runs they share
+        run_id = task.token or os.urandom(8).hex()
+        return tuple(RunResult(tuple(row), 0.0, note=note, t_kelvin=t, run_id=run_id)
+                     for t, row, note in zip(ts, rows, notes))

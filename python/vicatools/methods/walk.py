@@ -4,6 +4,15 @@ n = 2..8, one temperature per walk (docs/bn.md).
 Runs are independent, as for Mayer sampling.  For C the entries follow Cms's
 convention (entry k carries 1 / 2^(k/2)), so that they mean the same whichever
 method made them.
+
+Zero crossings.  The walk's stop rule is relative (the spread of its last ten running
+estimates under ``dev_tol`` times their mean), which cannot be met where X changes sign.
+As for Mayer sampling (`vicatools.methods.mayer`), a run whose X is under
+`ABSOLUTE_BELOW` times |T dX/dT| is held instead to the absolute tolerance
+``dev_tol`` x |T dX/dT|; the engine applies the rule at every check of the stop rule
+(``_engine.bn_run_stop``), so no pilot run is spent: a walk is only 10 to 20 blocks by
+default, and a pilot of 10 would double it.  `stop_note` says on the result when a run
+stopped so, or at ``max_blocks`` before the absolute tolerance was met.
 """
 from __future__ import annotations
 
@@ -13,8 +22,8 @@ from typing import Any, ClassVar, FrozenSet, List, Sequence, Tuple
 from ..models.laws import contact_distance, mixed_law
 from ..models.mixing import law_entries
 from ..models.model import LAWS, Model
-from .base import Method, RunTask
-from .mayer import positions_in
+from .base import Method, RunResult, RunTask
+from .mayer import ABSOLUTE_BELOW, LOOSE, positions_in
 
 REFERENCE_WEIGHT = -0.1
 """The B_n engine's reference weight: tuned so that the hard-sphere reference
@@ -93,6 +102,16 @@ def entries_in_angstrom(out: Sequence[float], length_unit: float, n: int) -> Lis
     return [float(x) * factor * scale**k for k, x in enumerate(out)]
 
 
+def stop_note(absolute: bool, met: bool, max_blocks: int) -> str:
+    """What a result says of a run that the absolute rule held (`absolute`), by whether it
+    met its tolerance (`met`) or stopped at `max_blocks`; "" for a run of the relative rule."""
+    if not absolute:
+        return ""
+    return (f"near a zero crossing (|X| under {ABSOLUTE_BELOW:g} |T dX/dT| at the stop): "
+            + ("stopped by the absolute tolerance dev_tol x |T dX/dT|" if met
+               else f"stopped at the cap of {max_blocks} blocks before the absolute tolerance was met"))
+
+
 class Walk(Method):
     name: ClassVar[str] = "walk"
     engine: ClassVar[str] = "bn"
@@ -100,29 +119,23 @@ class Walk(Method):
     # Bump the revision whenever the numbers of its runs change (the B_n engine, the tables or the
     # unit conversions): stored runs of another revision are then made again.  The fingerprint
     # is that of fixed-seed runs at this revision (tests/test_tools_revisions.py).
-    revision: ClassVar[int] = 1
+    revision: ClassVar[int] = 2  # 2: the absolute stop near zero crossings
     fingerprint: ClassVar[str] = "99aff8d09a2fe70f"
     laws: ClassVar[FrozenSet[str]] = frozenset(LAWS)
 
-    def run(self, task: RunTask) -> List[float]:
+    def run(self, task: RunTask) -> Any:
         from .. import _engine
 
         m = task.models
         molecules, tables, curves = walk_inputs(task)
-        # the (r, u) tables that entries name, an argument only when there are any
-        more = [curves] if curves else []
-        out = _engine.bn_run(
-            molecules,
-            tables,
-            task.t_kelvin,
-            task.u_min,
-            task.dev_tol,
-            task.order_max,
-            task.block_steps,
-            task.max_blocks,
-            REFERENCE_WEIGHT,
-            0.0,
-            reference_padding(m) / task.length_unit,
-            *more,
-        )
-        return entries_in_angstrom(out, task.length_unit, len(m))
+        args = (molecules, tables, task.t_kelvin, task.u_min, task.dev_tol, task.order_max, task.block_steps,
+                task.max_blocks, REFERENCE_WEIGHT, 0.0, reference_padding(m) / task.length_unit)
+        if task.dev_tol >= LOOSE:
+            # a run of quick checks stops at its tenth block either way; the (r, u) tables that
+            # entries name are an argument only when there are any
+            out = _engine.bn_run(*args, *([curves] if curves else []))
+            return entries_in_angstrom(out, task.length_unit, len(m))
+        done = _engine.bn_run_stop(*args, curves, ABSOLUTE_BELOW)
+        entries = entries_in_angstrom(done["entries"], task.length_unit, len(m))
+        note = stop_note(done["absolute"][0], done["met"], task.max_blocks)
+        return RunResult(tuple(entries), 0.0, note=note)

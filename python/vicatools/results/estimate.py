@@ -27,6 +27,7 @@ from ..models.padding import PaddingChoice
 from ..models import units
 from ..scan.driver import ScanFailure
 from . import display, thermo
+from .correlation import value_correlation, value_covariance
 from .curve import Curve, CurvePoint, CurveRoot, find_root
 from .quantities import ReducedPoint, ValueAt, reduced
 
@@ -73,6 +74,9 @@ class VirialEstimate:
         classical_value, classical_value_stderr: X without the correction.
         quantum_correction, quantum_correction_stderr: the correction (0 for "none");
             quantum_entries, quantum_errors: its entries and their error estimates.
+        run_ids: each run's id, in the order of `runs`, for runs that served several
+            temperatures (the multi-walk): estimates sharing ids are correlated
+            (`VirialScan.correlation`); empty or "" for runs of their own.
     """
 
     order: int
@@ -99,6 +103,7 @@ class VirialEstimate:
     quantum_correction_stderr: float = 0.0
     quantum_entries: Tuple[float, ...] = ()
     quantum_errors: Tuple[float, ...] = ()
+    run_ids: Tuple[str, ...] = ()
 
     def __post_init__(self) -> None:
         if self.quantum == "none" and math.isnan(self.classical_value):
@@ -114,9 +119,10 @@ class VirialEstimate:
         unit: str,
         cpu_seconds: Sequence[float] = (),
         method: str = "mayer",
+        run_ids: Sequence[str] = (),
     ) -> VirialEstimate:
         """Summarise the entries of two or more runs (all of one length) at `t_kelvin`
-        (with each run's CPU time in s, if known)."""
+        (with each run's CPU time in s, and its id, if known)."""
         if len(runs) < 2:
             raise ValueError(f"runs must be at least 2 (no error bar from one run), got {len(runs)}")
         rows = tuple(tuple(float(x) for x in r) for r in runs)
@@ -138,6 +144,7 @@ class VirialEstimate:
             runs=rows,
             cpu_seconds=tuple(float(c) for c in cpu_seconds),
             method=method,
+            run_ids=tuple(str(i) for i in run_ids) if any(run_ids) else (),
         )
 
     @classmethod
@@ -390,6 +397,20 @@ class VirialScan:
             raise ValueError(
                 "B - T dB/dT does not change sign over the scanned temperatures: no inversion temperature in range"
             ) from None
+
+    def covariance(self) -> List[List[float]]:
+        """The covariance matrix of the values at the scan's temperatures, in `unit` squared:
+        squared standard errors on the diagonal, and between temperatures that share runs (a
+        multi-walk) their covariance through those runs; 0 between separate runs
+        (`vicatools.results.correlation`)."""
+        return value_covariance(self.estimates)
+
+    def correlation(self) -> List[List[float]]:
+        """The correlation matrix of the values at the scan's temperatures: the identity for
+        temperatures of separate runs; for temperatures served by the same runs of a
+        multi-walk, the correlation of their estimates through those runs.  A fit across
+        temperatures must not treat correlated points as independent (`fit_b` takes it)."""
+        return value_correlation(self.estimates)
 
     def _repr_html_(self) -> str:
         """A table in notebooks: one row per temperature."""

@@ -3,7 +3,11 @@
 `fit_b` fits one of these forms to a scan of B, by generalised least squares on the
 molar values at every scan temperature and, when the runs have them, their T dB/dT
 (the two come from the same runs, so each temperature enters with the 2 x 2
-covariance of their means over runs; temperatures are independent of each other):
+covariance of their means over runs).  Temperatures of separate runs are independent of
+each other; temperatures served by the same runs of a multi-walk are not
+(`vicatools.results.correlation`): the fit then keeps the per-temperature weights, and
+the parameters' covariance and chi^2 take the covariance between temperatures
+(`correlation.sandwich`: a full inverse would need more runs than data):
 
 * ``"series"``: B = sum_i a_i (T0/T - 1)^i, i = 0 .. terms-1, with T0 = 298.15 K by
   default: the smoothing form of the CRC Handbook's table of second virial coefficients.
@@ -31,7 +35,10 @@ import pathlib
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
+import numpy as np
+
 from . import thermo
+from .correlation import covariance_of_means, sandwich
 
 if TYPE_CHECKING:
     from .estimate import VirialScan
@@ -229,6 +236,25 @@ def _inverse(a: List[List[float]]) -> List[List[float]]:
     return [[cols[j][i] for j in range(n)] for i in range(n)]
 
 
+def _cross_covariance(scan: VirialScan, nodes: List[Tuple[float, List[float], List[List[float]]]]
+                      ) -> Optional[Tuple[np.ndarray, np.ndarray]]:
+    """The covariance of all the fitted data, molar, when temperatures share runs (else None):
+    blocks between temperatures through their shared runs, each widened as its two temperatures'
+    own blocks are (so that its correlation is that of the runs), the own blocks as `_node_data`;
+    and the same unwidened (the runs' sample covariance, for the expectation of chi^2)."""
+    m = scan.molar()
+    if not any(e.run_ids for e in m.estimates):
+        return None
+    data = [[thermo.derived(r, 2)[: len(d)] for r in e.runs] for e, (_, d, _) in zip(m.estimates, nodes)]
+    full = covariance_of_means(data, [e.run_ids for e in m.estimates])
+    offsets = np.concatenate([[0], np.cumsum([len(d) for _, d, _ in nodes])]).astype(int)
+    if not any(full[offsets[k]:offsets[k + 1], offsets[k + 1]:].any() for k in range(len(nodes))):
+        return None
+    widen = np.concatenate([[nodes[k][2][0][0] / full[offsets[k], offsets[k]]] * len(nodes[k][1])
+                            for k in range(len(nodes))])
+    return full * np.sqrt(np.outer(widen, widen)), full
+
+
 def _node_data(scan: VirialScan, use_derivatives: bool) -> List[Tuple[float, List[float], List[List[float]]]]:
     """Per temperature: (T, data, covariance of the data's means), molar."""
     m = scan.molar()
@@ -306,9 +332,22 @@ def fit_b(
     values = _solve(ata, atb)
     covariance = _inverse(ata)
     chi2 = 0.0
+    residuals: List[float] = []
     for rows, y, w in blocks:
         r = [y[i] - math.fsum(a * v for a, v in zip(rows[i], values)) for i in range(len(y))]
+        residuals.extend(r)
         chi2 += math.fsum(r[i] * w[i][j] * r[j] for i in range(len(r)) for j in range(len(r)))
+    cross = _cross_covariance(scan, nodes)
+    if cross is not None:
+        # temperatures that share runs: the weights stay per temperature, the errors take the cross terms
+        design = np.array([row for rows, _, _ in blocks for row in rows], dtype=float)
+        weight = np.zeros((len(residuals), len(residuals)))
+        at = 0
+        for rows, _, w in blocks:
+            weight[at:at + len(rows), at:at + len(rows)] = w
+            at += len(rows)
+        full_cov, chi2 = sandwich(design, weight, cross[0], np.array(residuals), cross[1])
+        covariance = [[float(x) for x in row] for row in full_cov]
     names, formula = _names_and_formula(form, terms)
     ts = [t for t, _, _ in nodes]
     return BFit(

@@ -83,6 +83,8 @@ class RunRecord:
         errors: an integration's error estimate of each entry (empty for sampled runs).
         converged: False when an integration could not meet its tolerance.
         note: why the run stopped where it did, when that is worth saying.
+        run_id: the id shared by the records of one run that served several temperatures
+            ("" for a run of one temperature).
     """
 
     settings: ScanSettings
@@ -97,6 +99,7 @@ class RunRecord:
     errors: Tuple[float, ...] = ()
     converged: bool = True
     note: str = ""
+    run_id: str = ""
 
     @property
     def ok(self) -> bool:
@@ -142,6 +145,8 @@ class RunRecord:
             data["converged"] = False
         if self.note:
             data["note"] = self.note
+        if self.run_id:
+            data["run_id"] = self.run_id
         return json.dumps(data, allow_nan=False)
 
     @classmethod
@@ -178,6 +183,7 @@ class RunRecord:
                 errors=tuple(_float(x) for x in data.get("errors", ())),
                 converged=bool(data.get("converged", True)),
                 note=str(data.get("note", "")),
+                run_id=str(data.get("run_id", "")),
             )
         except (KeyError, TypeError) as exc:
             raise ValueError(f"incomplete run record: {exc}") from None

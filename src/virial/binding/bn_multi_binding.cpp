@@ -55,24 +55,45 @@ RandomSource source_of_seed(std::uint64_t seed) {
   return rng;
 }
 
-// bn_multi_run, or with `keyed` bn_multi_run_keyed (a leading seed argument).
-PyObject* multi_run(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, bool keyed) {
+PyObject* stop_dict(PyObject* entries, const BnStop& stop) {
+  PyRef owned(entries);
+  PyRef dict(PyDict_New());
+  if (!owned || !dict) throw PythonErrorSet{};
+  if (PyDict_SetItemString(dict.get(), "entries", owned.get()) < 0) throw PythonErrorSet{};
+  PyRef blocks(PyLong_FromUnsignedLongLong(stop.blocks));
+  if (!blocks || PyDict_SetItemString(dict.get(), "blocks", blocks.get()) < 0) throw PythonErrorSet{};
+  if (PyDict_SetItemString(dict.get(), "met", stop.met ? Py_True : Py_False) < 0) throw PythonErrorSet{};
+  PyRef held(PyList_New(static_cast<Py_ssize_t>(stop.absolute.size())));
+  if (!held) throw PythonErrorSet{};
+  for (std::size_t k = 0; k < stop.absolute.size(); ++k) {
+    PyObject* b = PyBool_FromLong(stop.absolute[k] ? 1 : 0);
+    PyList_SetItem(held.get(), static_cast<Py_ssize_t>(k), b);
+  }
+  if (PyDict_SetItemString(dict.get(), "absolute", held.get()) < 0) throw PythonErrorSet{};
+  return dict.release();
+}
+
+enum class Mode { plain, keyed, report };
+
+// bn_multi_run; bn_multi_run_keyed (a leading seed argument); or bn_multi_run_stop
+// (a trailing absolute_below, and a dict saying how the run ended).
+PyObject* multi_run(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Mode mode) {
   return guarded([&]() -> PyObject* {
-    static constexpr std::array<const char*, 13> names{
+    static constexpr std::array<const char*, 14> names{
         "seed", "molecules", "tables", "law_tables", "temperatures", "u_min", "dev_tol", "order_max",
-        "block_steps", "max_blocks", "reference_weight", "hard_sphere_diameter", "reference_padding"};
-    std::array<PyRef, 13> all;
-    PyRef* slots = keyed ? all.data() + 1 : all.data();
+        "block_steps", "max_blocks", "reference_weight", "hard_sphere_diameter", "reference_padding",
+        "absolute_below"};
+    const bool keyed = mode == Mode::keyed;
+    std::array<PyRef, 14> all;
+    PyRef* slots = all.data() + 1;
     const CallArgs call = fastcall_args(args, nargsf, kwnames);
-    const char* fn = keyed ? "bn_multi_run_keyed" : "bn_multi_run";
+    const char* fn = keyed ? "bn_multi_run_keyed" : mode == Mode::report ? "bn_multi_run_stop" : "bn_multi_run";
     if (keyed) {
       if (!match_arguments("_engine", fn, names.data(), 13, call, all.data())) return nullptr;
-    } else if (!match_arguments("_engine", fn, names.data() + 1, 12, call, all.data())) {
-      return nullptr;
-    }
-    if (!keyed) {
-      for (int i = 11; i >= 0; --i) all[i + 1] = std::move(all[i]);
-      slots = all.data() + 1;
+    } else {
+      const std::size_t count = mode == Mode::report ? 13 : 12;
+      if (!match_arguments("_engine", fn, names.data() + 1, count, call, all.data())) return nullptr;
+      for (int i = static_cast<int>(count) - 1; i >= 0; --i) all[static_cast<std::size_t>(i) + 1] = std::move(all[static_cast<std::size_t>(i)]);
     }
     std::uint64_t seed = 0;
     if (keyed && !detail::convert_named(all[0].get(), "seed", seed)) return nullptr;
@@ -107,8 +128,16 @@ PyObject* multi_run(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
         !detail::convert_named(slots[11].get(), "reference_padding", opt.reference_padding)) {
       return nullptr;
     }
+    if (mode == Mode::report && !detail::convert_named(slots[12].get(), "absolute_below", opt.absolute_below)) {
+      return nullptr;
+    }
     check_bn_molecules(fn, molecules);
     const BnRecord rec = bn_record_of(fn, std::move(molecules), raw, points);
+    if (mode == Mode::report) {
+      BnStop stop;
+      PyObject* entries = nested_float_lists(bn_multi_run(rec, temperatures, opt, nullptr, stop));
+      return stop_dict(entries, stop);
+    }
     if (keyed) {
       RandomSource rng = source_of_seed(seed);
       return nested_float_lists(bn_multi_run(rec, temperatures, opt, rng));
@@ -118,11 +147,15 @@ PyObject* multi_run(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
 }
 
 PyObject* bn_multi_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return multi_run(args, nargsf, kwnames, false);
+  return multi_run(args, nargsf, kwnames, Mode::plain);
 }
 
 PyObject* bn_multi_run_keyed_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  return multi_run(args, nargsf, kwnames, true);
+  return multi_run(args, nargsf, kwnames, Mode::keyed);
+}
+
+PyObject* bn_multi_run_stop_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return multi_run(args, nargsf, kwnames, Mode::report);
 }
 
 PyMethodDef bn_multi_run_def = {
@@ -137,10 +170,21 @@ PyMethodDef bn_multi_run_keyed_def = {
     "bn_multi_run_keyed(seed, molecules, tables, law_tables, temperatures, u_min, dev_tol, order_max, block_steps, "
     "max_blocks, reference_weight, hard_sphere_diameter, reference_padding)\n--\n\n"};
 
+PyMethodDef bn_multi_run_stop_def = {
+    "bn_multi_run_stop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bn_multi_run_stop_function)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "bn_multi_run_stop(molecules, tables, law_tables, temperatures, u_min, dev_tol, order_max, block_steps, "
+    "max_blocks, reference_weight, hard_sphere_diameter, reference_padding, absolute_below)\n--\n\n"
+    "bn_multi_run with the absolute rule near zero crossings (BnOptions::absolute_below): a dict of the "
+    "entries, the production blocks made, whether the stop rule was met, and per temperature whether the "
+    "absolute tolerance held it."};
+
 }  // namespace
 
+PyObject* bn_stop_dict(PyObject* entries, const BnStop& stop) { return stop_dict(entries, stop); }
+
 int add_bn_multi_run(PyObject* module, PyObject* module_name) {
-  for (PyMethodDef* def : {&bn_multi_run_def, &bn_multi_run_keyed_def}) {
+  for (PyMethodDef* def : {&bn_multi_run_def, &bn_multi_run_keyed_def, &bn_multi_run_stop_def}) {
     PyRef fn(PyCMethod_New(def, nullptr, module_name, nullptr));
     if (!fn || PyObject_SetAttrString(module, def->ml_name, fn.get()) < 0) return -1;
   }

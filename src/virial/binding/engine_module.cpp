@@ -31,22 +31,25 @@ extern PyMethodDef bn_run_keyed_def;
 extern PyMethodDef b3_quadrature_def;  // b3_quadrature_binding.cpp
 // bn_multi_run (bn_multi_binding.cpp): 0, or -1 with the error set.
 int add_bn_multi_run(PyObject* module, PyObject* module_name);
+// {"entries", "blocks", "met", "absolute"} of a run (bn_multi_binding.cpp); steals `entries`.
+PyObject* bn_stop_dict(PyObject* entries, const BnStop& stop);
 
 namespace {
 
-PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+// bn_run, or with `report` bn_run_stop (law_tables and absolute_below required; a dict
+// saying how the run ended).
+PyObject* single_run(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, bool report) {
   return guarded([&]() -> PyObject* {
-    // law_tables, the (r, u) tables that entries (6, index) name, may be left out
-    static constexpr Signature<12> sig{
-        "_engine",
-        "bn_run",
-        {"molecules", "tables", "t_kelvin", "u_min", "dev_tol", "order_max", "block_steps", "max_blocks",
-         "reference_weight", "hard_sphere_diameter", "reference_padding", "law_tables"}};
-    std::array<PyRef, 12> slots;
+    // law_tables, the (r, u) tables that entries (6, index) name, may be left out of bn_run
+    static constexpr std::array<const char*, 13> names{
+        "molecules", "tables", "t_kelvin", "u_min", "dev_tol", "order_max", "block_steps", "max_blocks",
+        "reference_weight", "hard_sphere_diameter", "reference_padding", "law_tables", "absolute_below"};
+    const char* fn = report ? "bn_run_stop" : "bn_run";
+    std::array<PyRef, 13> slots;
     const CallArgs call = fastcall_args(args, nargsf, kwnames);
     const Py_ssize_t given = call.npos + (call.kwnames != nullptr ? PyTuple_Size(call.kwnames) : 0);
-    const std::size_t count = given == 12 ? 12 : 11;
-    if (!match_arguments(sig.class_name, sig.func_name, sig.names.data(), count, call, slots.data())) return nullptr;
+    const std::size_t count = report ? 13 : given == 12 ? 12 : 11;
+    if (!match_arguments("_engine", fn, names.data(), count, call, slots.data())) return nullptr;
     std::vector<Molecule> molecules;
     std::vector<RawLawTable> raw;
     std::vector<RawPoints> points;
@@ -74,16 +77,38 @@ PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, P
         !detail::convert_named(slots[10].get(), "reference_padding", opt.reference_padding)) {
       return nullptr;
     }
-    check_bn_molecules("bn_run", molecules);
-    const BnRecord rec = bn_record_of("bn_run", std::move(molecules), raw, points);
+    if (report && !detail::convert_named(slots[12].get(), "absolute_below", opt.absolute_below)) return nullptr;
+    check_bn_molecules(fn, molecules);
+    const BnRecord rec = bn_record_of(fn, std::move(molecules), raw, points);
+    if (report) {
+      BnStop stop;
+      PyObject* entries = float_list(bn_run(rec, opt, nullptr, stop));
+      return bn_stop_dict(entries, stop);
+    }
     return float_list(bn_run(rec, opt));
   });
+}
+
+PyObject* bn_run_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return single_run(args, nargsf, kwnames, false);
+}
+
+PyObject* bn_run_stop_function(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return single_run(args, nargsf, kwnames, true);
 }
 
 PyMethodDef bn_run_def = {"bn_run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bn_run_function)),
                           METH_FASTCALL | METH_KEYWORDS,
                           "bn_run(molecules, tables, t_kelvin, u_min, dev_tol, order_max, block_steps, max_blocks, "
                           "reference_weight, hard_sphere_diameter, reference_padding, law_tables=())\n--\n\n"};
+
+PyMethodDef bn_run_stop_def = {
+    "bn_run_stop", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(bn_run_stop_function)),
+    METH_FASTCALL | METH_KEYWORDS,
+    "bn_run_stop(molecules, tables, t_kelvin, u_min, dev_tol, order_max, block_steps, max_blocks, "
+    "reference_weight, hard_sphere_diameter, reference_padding, law_tables, absolute_below)\n--\n\n"
+    "bn_run with the absolute rule near a zero crossing (BnOptions::absolute_below): a dict of the entries, "
+    "the production blocks made, whether the stop rule was met, and whether the absolute tolerance held it."};
 
 int exec_engine(PyObject* module) {
   return guarded([&]() -> int {
@@ -92,6 +117,8 @@ int exec_engine(PyObject* module) {
     PyRef fn(PyCMethod_New(&bn_run_def, nullptr, name.get(), nullptr));
     if (!fn) throw PythonErrorSet{};
     if (PyObject_SetAttrString(module, "bn_run", fn.get()) < 0) throw PythonErrorSet{};
+    PyRef stop_fn(PyCMethod_New(&bn_run_stop_def, nullptr, name.get(), nullptr));
+    if (!stop_fn || PyObject_SetAttrString(module, "bn_run_stop", stop_fn.get()) < 0) throw PythonErrorSet{};
     PyRef keyed(PyCMethod_New(&bn_run_keyed_def, nullptr, name.get(), nullptr));  // bn_keyed_binding.cpp
     if (!keyed || PyObject_SetAttrString(module, "bn_run_keyed", keyed.get()) < 0) throw PythonErrorSet{};
     PyRef b3q(PyCMethod_New(&b3_quadrature_def, nullptr, name.get(), nullptr));
