@@ -47,6 +47,17 @@ def test_a_multi_walk_scan_says_how_its_temperatures_are_correlated(tmp_path, ca
     np.testing.assert_array_equal(walk.correlation(), np.eye(3))
 
 
+def test_a_temperature_listed_twice_gets_walks_of_its_own(tmp_path, capfd):
+    path = tmp_path / "runs.jsonl"
+    scan = vt.bn("argon", 2, temperatures=[300.0, 300.0, 330.0], runs=3, dev_tol=1e300, block_steps=1000,
+                 max_blocks=12, method="multi-walk", progress=False, results=path, workers=1)
+    capfd.readouterr()
+    first, second = scan[0], scan[1]
+    assert not set(first.run_ids) & set(second.run_ids) and first.value != second.value
+    back = io.read_store(path)[0]  # all six runs at 300 K, each once
+    assert back.n_runs == 6 and len(set(back.run_ids)) == 6
+
+
 def _synthetic_scan(rng, ts, truth, runs, shared, rho, spread):
     """A scan of B with `runs` runs per temperature whose values have correlation `rho` between
     temperatures through the first `shared` runs (one id across temperatures); the others are

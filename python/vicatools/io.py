@@ -264,7 +264,12 @@ def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = Non
         settings_key = next(iter(keys), None)
     chosen = [r for r in records if r.key == settings_key]
     by_t: Dict[float, List[RunRecord]] = {}
+    seen = set()
     for r in chosen:
+        if r.run_id:  # a walk that served a temperature twice counts there once
+            if (r.t_kelvin, r.run_id) in seen:
+                continue
+            seen.add((r.t_kelvin, r.run_id))
         by_t.setdefault(r.t_kelvin, []).append(r)
     usable = {t: rs for t, rs in by_t.items() if len(rs) >= 2}
     if not usable:

@@ -184,11 +184,21 @@ class MultiWalk(Method):
         for group in split_temperatures([t for _, t, _ in missing]):
             members = [missing[j] for j in group]
             for r in range(max(count for _, _, count in members)):
-                served = [(i, t) for i, t, count in members if count > r]
-                i0, t0 = served[0]
-                task = settings.task(t0, log_path(i0, t0, r), f"{nonce}-{i0}-{r}",
-                                     temperatures=tuple(t for _, t in served))
-                out.append((tuple(i for i, _ in served), task))
+                # a temperature listed twice gets runs of its own walk: one walk's values at
+                # one temperature are one sample, never two
+                rounds: List[List[Tuple[int, float]]] = []
+                for i, t, count in members:
+                    if count > r:
+                        free = next((w for w in rounds if all(u != t for _, u in w)), None)
+                        if free is None:
+                            free = []
+                            rounds.append(free)
+                        free.append((i, t))
+                for served in rounds:
+                    i0, t0 = served[0]
+                    task = settings.task(t0, log_path(i0, t0, r), f"{nonce}-{i0}-{r}",
+                                         temperatures=tuple(t for _, t in served))
+                    out.append((tuple(i for i, _ in served), task))
         return out
 
     def run(self, task: RunTask) -> Tuple[RunResult, ...]:
