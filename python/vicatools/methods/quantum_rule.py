@@ -119,7 +119,9 @@ def _has_mirror(model: Model, frame: Any) -> bool:
 
 
 def _gauss(n: int, a: float, b: float) -> Tuple[Any, Any]:
-    x, w = np.polynomial.legendre.leggauss(n)
+    # looked up, not called by name: older numpy leaves leggauss without annotations
+    leggauss: Any = getattr(np.polynomial.legendre, "leggauss")
+    x, w = leggauss(n)
     h = 0.5 * (b - a)
     return a + h * (x + 1.0), h * w
 
