@@ -24,11 +24,12 @@ import math
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
+from numpy.typing import NDArray
 
 from . import thermo
 
 
-def covariance_of_means(data: Sequence[Sequence[Sequence[float]]], ids: Sequence[Sequence[str]]) -> np.ndarray:
+def covariance_of_means(data: Sequence[Sequence[Sequence[float]]], ids: Sequence[Sequence[str]]) -> NDArray[Any]:
     """The covariance matrix of the means of `data`: ``data[k][r]`` is run r's values at
     point k (one or more quantities, the same number for every run of a point) and
     ``ids[k][r]`` its run id ("" or a missing id: a run of its own).  Rows and columns run
@@ -36,7 +37,7 @@ def covariance_of_means(data: Sequence[Sequence[Sequence[float]]], ids: Sequence
     sizes = [len(d[0]) if d else 0 for d in data]
     offsets = np.concatenate([[0], np.cumsum(sizes)]).astype(int)
     out = np.zeros((int(offsets[-1]), int(offsets[-1])))
-    devs: List[np.ndarray] = []
+    devs: List[NDArray[Any]] = []
     by_id: List[Dict[str, int]] = []
     for k, d in enumerate(data):
         x = np.asarray(d, dtype=float).reshape(len(d), sizes[k])
@@ -84,8 +85,8 @@ def value_correlation(estimates: Sequence[Any]) -> List[List[float]]:
              else math.nan for j in range(len(cov))] for k in range(len(cov))]
 
 
-def sandwich(design: np.ndarray, weight: np.ndarray, cov: np.ndarray, residual: np.ndarray,
-             noise: Optional[np.ndarray] = None) -> Tuple[np.ndarray, float]:
+def sandwich(design: NDArray[Any], weight: NDArray[Any], cov: NDArray[Any], residual: NDArray[Any],
+             noise: Optional[NDArray[Any]] = None) -> Tuple[NDArray[Any], float]:
     """For a least-squares fit with weights `weight` (the inverse of the data's covariance
     without its cross terms) of data whose full covariance is `cov`: the parameters'
     covariance H A'W C W A H (H the inverse of A'W A), and chi^2 = r'W r scaled so that its

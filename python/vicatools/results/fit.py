@@ -36,6 +36,7 @@ from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
+from numpy.typing import NDArray
 
 from . import thermo
 from .correlation import covariance_of_means, sandwich
@@ -237,7 +238,7 @@ def _inverse(a: List[List[float]]) -> List[List[float]]:
 
 
 def _cross_covariance(scan: VirialScan, nodes: List[Tuple[float, List[float], List[List[float]]]]
-                      ) -> Optional[Tuple[np.ndarray, np.ndarray]]:
+                      ) -> Optional[Tuple[NDArray[Any], NDArray[Any]]]:
     """The covariance of all the fitted data, molar, when temperatures share runs (else None):
     blocks between temperatures through their shared runs, each widened as its two temperatures'
     own blocks are (so that its correlation is that of the runs), the own blocks as `_node_data`;
