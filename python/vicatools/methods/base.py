@@ -194,6 +194,9 @@ class RunResult:
         converged: False when an integration could not meet its tolerance.
         note: why the run stopped where it did, when that is worth saying.
         t_kelvin: the temperature of these entries, for a run that serves several (else None).
+        curve: for the first result of an integration that serves several temperatures, the
+            extra temperatures it integrated for the scan's curve: (T, entries, errors) each
+            (`vicatools.results.integral_curve`).
     """
 
     entries: Tuple[float, ...]
@@ -202,6 +205,7 @@ class RunResult:
     converged: bool = True
     note: str = ""
     t_kelvin: Optional[float] = None
+    curve: Tuple[Tuple[float, Tuple[float, ...], Tuple[float, ...]], ...] = ()
 
 
 class Method(ABC):

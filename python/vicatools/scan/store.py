@@ -83,6 +83,8 @@ class RunRecord:
         errors: an integration's error estimate of each entry (empty for sampled runs).
         converged: False when an integration could not meet its tolerance.
         note: why the run stopped where it did, when that is worth saying.
+        curve: an integration's extra temperatures for the scan's curve, (T, entries,
+            errors) each (`vicatools.methods.base.RunResult`); empty for most runs.
     """
 
     settings: ScanSettings
@@ -97,6 +99,7 @@ class RunRecord:
     errors: Tuple[float, ...] = ()
     converged: bool = True
     note: str = ""
+    curve: Tuple[Tuple[float, Tuple[float, ...], Tuple[float, ...]], ...] = ()
 
     @property
     def ok(self) -> bool:
@@ -142,6 +145,8 @@ class RunRecord:
             data["converged"] = False
         if self.note:
             data["note"] = self.note
+        if self.curve:
+            data["curve"] = [[_number(t), [_number(x) for x in e], [_number(x) for x in er]] for t, e, er in self.curve]
         return json.dumps(data, allow_nan=False)
 
     @classmethod
@@ -178,6 +183,8 @@ class RunRecord:
                 errors=tuple(_float(x) for x in data.get("errors", ())),
                 converged=bool(data.get("converged", True)),
                 note=str(data.get("note", "")),
+                curve=tuple((_float(t), tuple(_float(x) for x in e), tuple(_float(x) for x in er))
+                            for t, e, er in data.get("curve", ())),
             )
         except (KeyError, TypeError) as exc:
             raise ValueError(f"incomplete run record: {exc}") from None
