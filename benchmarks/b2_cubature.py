@@ -5,8 +5,9 @@ For each model at 300 K: the integration's CPU seconds to 1e-6 relative
 Mayer sampling as `vt.b2` runs it today (8 runs of vica.Bms, CPU seconds of the
 runs), the figure of merit error * sqrt(CPU s) of both (lower is better) and
 the CPU the integration needs for the sampling's own standard error (the factor
-saved at equal error).  Then the waters at 300-500 K to 1e-5, and a scan of
-100 temperatures against one.
+saved at equal error).  Then the waters at 300-500 K to 1e-5, a scan of 100
+temperatures against one, and what the curve grid of a scan (33 temperatures
+uniform in ln T, `grid_temperatures`) adds to a pass of 3 temperatures.
 
     python benchmarks/b2_cubature.py            # everything (Mayer sampling takes minutes)
     python benchmarks/b2_cubature.py --no-mayer # the integration only
@@ -24,7 +25,7 @@ import warnings
 import numpy as np
 
 import vicatools as vt
-from vicatools.methods.cubature import integrate_b2
+from vicatools.methods.cubature import grid_temperatures, integrate_b2
 
 SMALL = ["argon", "trappe-co2", "trappe-n2", "trappe-ethane"]
 WATERS = ["spce", "tip4p-2005"]
@@ -75,6 +76,14 @@ def main() -> None:
         _, one = cubature(name, [250.0], rtol)
         _, many = cubature(name, list(np.linspace(250.0, 500.0, 100)), rtol)
         print(f"{name:<15} {rtol:>6.0e} {one:>12.3f} {many:>14.3f} {many / one:>6.2f}", flush=True)
+
+    print("\nThe curve grid of a scan: 3 temperatures (250, 330, 500 K) with and without it")
+    print(f"{'model':<15} {'rtol':>6} {'CPU s (3 T)':>12} {'CPU s (+grid)':>14} {'ratio':>6}")
+    for name, rtol in (("trappe-co2", 1e-6), ("spce", 1e-4)):
+        ts = [250.0, 330.0, 500.0]
+        _, bare = cubature(name, ts, rtol)
+        _, grid = cubature(name, ts + grid_temperatures(ts), rtol)
+        print(f"{name:<15} {rtol:>6.0e} {bare:>12.3f} {grid:>14.3f} {grid / bare:>6.2f}", flush=True)
 
 
 if __name__ == "__main__":

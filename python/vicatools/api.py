@@ -25,6 +25,7 @@ from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
 from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
 from .results import quantum as quantum_results
+from .results.integral_curve import grid_estimates
 from .results.notes import with_notes
 from .results.robust import MIN_RUNS_HIGH_ORDER
 from .scan.pools import refuse_reimported_main
@@ -458,6 +459,7 @@ def _scan(
         else:
             failures.append(ScanFailure(t, 0, f"no estimate: {len(chunk)} successful run(s), {max(2, need)} needed"
                                         if method.error != "integration" else "no estimate: the integration failed"))
+    grid = grid_estimates([row for chunk in made.runs for r in chunk for row in r.curve], order, unit, method.name)
     scan = VirialScan(
         order=order,
         models=tuple(m.name for m in models) if len({id(m) for m in models}) > 1 else (models[0].name,),
@@ -471,6 +473,7 @@ def _scan(
         results=made.results,
         method=method.name,
         from_store=made.from_store,
+        integral_grid=grid,
     )
     for e in estimates:
         if not e.converged:

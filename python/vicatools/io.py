@@ -45,6 +45,7 @@ from typing import IO, Any, Dict, Iterator, List, Optional, Tuple, Union
 from .models.cores import CoreChoice
 from .models.padding import PaddingChoice
 from .results.estimate import VirialEstimate, VirialScan
+from .results.integral_curve import grid_estimates
 from .results.quantum import classical, corrected
 from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, QUANTUM_COLUMNS, csv_columns, estimate_row
 from .scan.store import RunRecord, trusted_records, warn_skipped
@@ -162,6 +163,10 @@ def scan_to_dict(scan: VirialScan) -> Dict[str, Any]:
     }
     if scan.quantum != "none":
         out["quantum"] = scan.quantum
+    if scan.integral_grid:  # the integral at extra temperatures, for the curve (per molecule)
+        out["integral_grid"] = [{"t_kelvin": g.t_kelvin, "entries": [_finite(x) for x in g.runs[0]],
+                                 "entry_errors": [_finite(x) for x in g.entries_stderr]}
+                                for g in (g.to(molecular_unit(scan.order)) for g in scan.integral_grid)]
     if scan.results is not None:
         out["results"] = scan.results
     return out
@@ -220,10 +225,14 @@ def scan_from_dict(data: Dict[str, Any]) -> VirialScan:
         if data.get("reference_padding_angstrom") is not None:
             why = data.get("reference_padding") or {"origin": "given", "reason": "read from a file"}
             padding = PaddingChoice(float(data["reference_padding_angstrom"]), str(why["origin"]), str(why["reason"]))
+        grid = grid_estimates([(float(g["t_kelvin"]), [float(x) for x in g["entries"]],
+                                [math.nan if x is None else float(x) for x in g["entry_errors"]])
+                               for g in data.get("integral_grid", ())], order, unit, "cubature")
         return VirialScan(
             order=order,
             models=tuple(str(m) for m in data["models"]),
             estimates=tuple(estimates),
+            integral_grid=grid,
             dev_tol=float(data["dev_tol"]),
             order_max=int(data["order_max"]),
             mixing=str(data["mixing"]),

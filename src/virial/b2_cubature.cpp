@@ -32,6 +32,12 @@ constexpr int kLevelCount = sizeof(kLevels) / sizeof(kLevels[0]);
 constexpr int kStartLevel = 2;
 constexpr std::size_t kBlock = 128;  // configurations per block of the node loop
 constexpr double kPowerRange = 8.0;   // |beta_max u| up to which power sums serve every temperature
+// The ladder (see accumulate_block): an attraction goes to the coarsest level of
+// beta sub-intervals whose half-width Delta has Delta |u| <= 2, a repulsion
+// Delta u <= 4; at most kLadderLevels levels (2^l sub-intervals at level l).
+constexpr double kLadderAttraction = 2.0;
+constexpr double kLadderRepulsion = 8.0;
+constexpr int kLadderLevels = 7;
 // The nodes reach out to kFarFactor times the split radius; beyond, the
 // leading far field is added in closed form.
 constexpr double kFarFactor = 40.0;
@@ -111,6 +117,9 @@ class Integrator {
     t_.resize(nt_);
     e_.resize(nt_);
     p_.resize(nt_);
+    rv_.resize(nt_);
+    sv_.resize(nt_);
+    gv_.resize(nt_);
     acc_.resize(nc_);
     inv_k_.resize(nk_ + 1);
     for (std::size_t k = 1; k <= nk_; ++k) inv_k_[k] = 1.0 / static_cast<double>(k);
@@ -119,8 +128,12 @@ class Integrator {
       np_ = 56 + 2 * nk_;  // kPowerRange^p / p! below 1e-25 beyond
       pow_.assign(np_ + 1, 0.0);
       inv_p_.assign(np_ + 1, 0.0);
+      inv_fact_.assign(np_ + 1, 1.0);
       binom_.assign((np_ + 1) * nk_, 0.0);
-      for (std::size_t p = 1; p <= np_; ++p) inv_p_[p] = 1.0 / static_cast<double>(p);
+      for (std::size_t p = 1; p <= np_; ++p) {
+        inv_p_[p] = 1.0 / static_cast<double>(p);
+        inv_fact_[p] = inv_fact_[p - 1] * inv_p_[p];
+      }
       for (std::size_t p = 0; p <= np_; ++p) {
         double c = 1.0;
         for (std::size_t k = 0; k < nk_ && k <= p; ++k) {
@@ -129,6 +142,7 @@ class Integrator {
         }
       }
     }
+    if (np_ > 0) setup_ladder();
     geometry_ = describe(swapped_ ? b2_ : b1_) + " - " + describe(swapped_ ? b1_ : b2_) + (mirror_ ? ", mirror" : "");
     angular_ = b1_.kind != 0 || b2_.kind != 0;
     fa_.resize(n1_);
@@ -148,6 +162,8 @@ class Integrator {
   void accumulate(double u, double w, double g_tr, double g_rot);
   void accumulate_block(const double* u, const double* w, std::size_t m);
   void power_moments();
+  void ladder_moments();
+  void setup_ladder();
   [[noreturn]] void overflow(double u) const;
   std::size_t new_node(double r, double jac, int level);
   void refine_node(std::size_t i);
@@ -161,10 +177,21 @@ class Integrator {
   std::size_t n1_ = 0, n2_ = 0, nt_ = 0, nk_ = 0, parts_ = 1, nc_ = 0;
   std::vector<PairLaw> law_;
   double split_ = 1.0, far_ = 1.0, reach_ = 0.0, beta_max_ = 0.0, beta_min_ = 0.0;
-  std::vector<double> beta_, t_, e_, p_, acc_, inv_k_;
+  std::vector<double> beta_, t_, e_, p_, acc_, inv_k_, rv_, sv_, gv_;
   std::size_t np_ = 0;                    // terms of the power sums (0: not used)
   double deep_limit_ = 0.0;               // beta_min u above it: a deep overlap
-  std::vector<double> pow_, inv_p_, binom_;  // sums, 1/p, C(p, k) at p * nk + k
+  std::vector<double> pow_, inv_p_, inv_fact_, binom_;  // sums, 1/p, 1/p!, C(p, k) at p * nk + k
+  std::size_t terms(double x) const;
+  // the ladder: levels 0..ladder_levels_ - 1 (0: none), terms q = 0..nq_, the
+  // half-width of each level's sub-intervals, their sums (level l, sub-interval
+  // i at ((2^l - 1) + i) * (nq_ + 1)), which levels hold anything, and each
+  // temperature's sub-interval at every level (l * nt + j)
+  int ladder_levels_ = 0;
+  std::size_t nq_ = 0;
+  std::vector<double> half_, lsum_;
+  std::vector<std::size_t> lused_;  // per level: 1 + the highest term summed (0: none)
+  std::size_t pow_used_ = 0;        // the highest term of the power sums summed
+  std::vector<std::size_t> tsub_;
   std::vector<Vec3> fa_, fb_;
   std::vector<OrientationSet> sets1_, sets2_;
   std::vector<Node> nodes_;
@@ -397,51 +424,153 @@ VICA_CLONES_AVX512 void block_moments(
   }
 }
 
-// X[p] += sum_j w[j] x[j]^p / p! for p = 1..np over a block of m8 (a multiple
-// of 8) configurations, in eight fixed lanes as block_moments.
-VICA_CLONES_AVX512 void block_power_sums(
-    const double* __restrict x, const double* __restrict w, std::size_t m8, std::size_t np,
-    const double* __restrict inv_p, double* __restrict sums) {
+// sums[p] += sum_j w[j] x[j]^p / p! for p = p0..n (p0 0 or 1) over a block
+// of m8 (a multiple of 8) configurations: the powers w x^p summed in eight
+// fixed lanes as block_moments, then times 1/p! (inv_fact).
+VICA_CLONES_AVX512 void block_series(
+    const double* __restrict x, const double* __restrict w, std::size_t m8, std::size_t p0, std::size_t n,
+    const double* __restrict inv_fact, double* __restrict sums) {
   alignas(64) double q[kBlock];
+  double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
   for (std::size_t j = 0; j < m8; ++j) q[j] = w[j];
-  for (std::size_t p = 1; p <= np; ++p) {
-    const double ip = inv_p[p];
-    double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
-    for (std::size_t j = 0; j < m8; ++j) q[j] = (q[j] * x[j]) * ip;
+  if (p0 == 0) {
     for (std::size_t j = 0; j < m8; j += 8)
       for (std::size_t l = 0; l < 8; ++l) s[l] += q[j + l];
-    sums[p] += ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+    sums[0] += ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+  }
+  for (std::size_t p = 1; p <= n; ++p) {
+    for (double& y : s) y = 0.0;
+    for (std::size_t j = 0; j < m8; ++j) q[j] = q[j] * x[j];
+    for (std::size_t j = 0; j < m8; j += 8)
+      for (std::size_t l = 0; l < 8; ++l) s[l] += q[j + l];
+    sums[p] += (((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]))) * inv_fact[p];
+  }
+}
+
+// v[j] = w[j] e^{-c u[j]} (the exponent kept at or above -745), x[j] = -h u[j].
+VICA_CLONES_AVX512 void block_ladder_terms(
+    const double* __restrict u, const double* __restrict w, double c, double h, std::size_t m8,
+    double* __restrict v, double* __restrict x) {
+  for (std::size_t j = 0; j < m8; ++j) {
+    const double t = -u[j] * c;
+    v[j] = w[j] * exp_kernel(t > -745.0 ? t : -745.0);
+    x[j] = -u[j] * h;
   }
 }
 
 namespace {
+
+// The ladder.  Between the power sums (|beta_max u| <= 8) and the deep overlaps
+// lie the energies that would need an exponential per temperature.  Split
+// [beta_min, beta_max] into 2^l sub-intervals of half-width Delta_l and
+// centres c; for beta in one of them, with y = -Delta_l u and
+// r = (beta - c) / Delta_l in [-1, 1],
+//   e^{-beta u} (-beta u)^k / k! = (beta / Delta_l)^k sum_{q>=k} C(q, k) r^{q-k} S_q,
+//   S_q = e^{-c u} y^q / q!,
+// so the sums S_q of a block serve every temperature of the sub-interval
+// (ladder_moments), at the cost of 2^l exponentials per configuration instead
+// of one per temperature.  A configuration takes the coarsest level with
+// Delta_l |u| <= 2 (attraction) or Delta_l u <= 8 (repulsion), if its 2^l
+// exponentials and series cost less than the temperatures' exponentials; the
+// "- 1" of f counts apart (as for an overlap).  With |y| <= 2 the series loses
+// at most e^4 1e-16 (relative) to cancellation; with a repulsion the terms are
+// below e^{-beta_lo u} <= 1 (beta_lo the sub-interval's low end), so it loses
+// about 1e-16 of a unit weight.  Each block's sums stop at the terms its
+// largest |y| needs (terms()).
+//
+// Terms of a series in powers of x, |x| <= xmax, for the remainder to stay below
+// 1e-20 of the weight (the precision of the deep-overlap rule): the first n with
+// xmax^n / n! < 1e-20, plus 2 order_max (the binomial factors of the derivative
+// entries), at most np.
+std::size_t Integrator::terms(double xmax) const {
+  double t = 1.0;
+  std::size_t n = 0;
+  while (t >= 1e-20 && n < np_) {
+    ++n;
+    t = t * xmax * inv_p_[n];
+  }
+  return std::min(np_, n + 2 * (nk_ - 1));
+}
+
+void Integrator::setup_ladder() {
+  if (!(beta_max_ > beta_min_)) return;
+  nq_ = np_;  // enough for |y| <= 8, as the power sums
+  // 2^l (nq + 25) flops per configuration against nt (25 + 2 nk)
+  const double per_t = static_cast<double>(nt_) * (25.0 + 2.0 * static_cast<double>(nk_));
+  int levels = 0;
+  while (levels < kLadderLevels && std::ldexp(static_cast<double>(nq_) + 25.0, levels) < per_t) ++levels;
+  ladder_levels_ = levels;
+  if (levels == 0) return;
+  half_.resize(static_cast<std::size_t>(levels));
+  tsub_.resize(static_cast<std::size_t>(levels) * nt_);
+  for (int l = 0; l < levels; ++l) {
+    const std::size_t n = std::size_t{1} << l;
+    const double width = (beta_max_ - beta_min_) / static_cast<double>(n);
+    half_[static_cast<std::size_t>(l)] = 0.5 * width;
+    for (std::size_t j = 0; j < nt_; ++j) {
+      const double pos = (beta_[j] - beta_min_) / width;
+      std::size_t i = pos > 0.0 ? static_cast<std::size_t>(pos) : 0;
+      tsub_[static_cast<std::size_t>(l) * nt_ + j] = std::min(i, n - 1);
+    }
+  }
+  lsum_.assign(((std::size_t{1} << levels) - 1) * (nq_ + 1), 0.0);
+  lused_.assign(static_cast<std::size_t>(levels), 0);
+}
+
+double ladder_centre(double beta_min, double half, std::size_t i) {
+  return beta_min + static_cast<double>(2 * i + 1) * half;
+}
 
 // The moments of a block of configurations: u[j] their energies, w[j] their
 // weights.  A configuration with beta_min u > 40 + 4 order_max adds less than
 // 1e-20 of its weight to any entry beyond f = -1: it counts as an overlap.  With
 // many temperatures, those with |beta_max u| <= 8 go into power sums of
 // x = -beta_max u: for every temperature e^t t^k / k! (t = r x, r = beta /
-// beta_max <= 1) is a series in those sums (remainder below 1e-25), so they cost
+// beta_max <= 1) is a series in those sums (remainder below 1e-20), so they cost
 // no exponential per temperature (power_moments below); the series loses at
-// most 8^8 / 8! e-16 = 4e-14 of a unit weight to cancellation.
+// most 8^8 / 8! e-16 = 4e-14 of a unit weight to cancellation.  Most of the
+// rest goes up the ladder (setup_ladder); what is left takes an exponential
+// per temperature.
 void Integrator::accumulate_block(const double* u_in, const double* w_in, std::size_t m_in) {
   // three kinds of configuration: deep overlaps (e^t |t|^k / k! below 1e-20 at
   // every temperature: f = -1, no derivative terms), small energies (power sums,
   // with many temperatures) and the rest (a Boltzmann factor per temperature)
-  alignas(64) double ue[kBlock], we[kBlock], xm[kBlock], wm[kBlock];
-  std::size_t mm = 0, me = 0;
+  // the power sums in three bands of |x| (1e-2, 1, 8), each summed to the terms its
+  // largest |x| needs (far configurations need few, and their powers would
+  // otherwise fall into subnormal numbers); the ladder by sign and level
+  alignas(64) double ue[kBlock], we[kBlock], xm[3][kBlock], wm[3][kBlock];
+  alignas(64) double ul[2][kLadderLevels][kBlock], wl[2][kLadderLevels][kBlock];
+  std::size_t ml[2][kLadderLevels] = {}, mm[3] = {};
+  double xmax[3] = {0.0, 0.0, 0.0}, ymax[2][kLadderLevels] = {};
+  std::size_t me = 0;
   double deep = 0.0;
+  const int levels = ladder_levels_;
   for (std::size_t j = 0; j < m_in; ++j) {
     const double v = u_in[j];
     const bool admissible = v > opt_.u_min;
     if (!admissible || v * beta_min_ > deep_limit_) {
       deep += w_in[j];
     } else if (np_ > 0 && std::fabs(v) * beta_max_ <= kPowerRange) {
-      xm[mm] = -v * beta_max_;
-      wm[mm] = w_in[j];
-      ++mm;
+      const double x = -v * beta_max_, ax = std::fabs(x);
+      const int band = ax <= 1e-2 ? 0 : (ax <= 1.0 ? 1 : 2);
+      xm[band][mm[band]] = x;
+      wm[band][mm[band]] = w_in[j];
+      ++mm[band];
+      xmax[band] = std::max(xmax[band], ax);
     } else {
       if (-v * beta_max_ > 700.0) overflow(v);
+      const int sign = v < 0.0 ? 0 : 1;
+      const double reach = sign == 0 ? -v / kLadderAttraction : v / kLadderRepulsion;
+      int l = 0;
+      while (l < levels && half_[static_cast<std::size_t>(l)] * reach > 1.0) ++l;
+      if (l < levels) {
+        ul[sign][l][ml[sign][l]] = v;
+        wl[sign][l][ml[sign][l]] = w_in[j];
+        ++ml[sign][l];
+        ymax[sign][l] = std::max(ymax[sign][l], std::fabs(v) * half_[static_cast<std::size_t>(l)]);
+        deep += w_in[j];  // the - 1 of f
+        continue;
+      }
       ue[me] = v;
       we[me] = w_in[j];
       ++me;
@@ -450,10 +579,33 @@ void Integrator::accumulate_block(const double* u_in, const double* w_in, std::s
   if (deep != 0.0) {
     for (std::size_t it = 0; it < nt_; ++it) acc_[it * nk_] -= deep;
   }
-  if (mm > 0) {
-    const std::size_t mm8 = (mm + 7) / 8 * 8;
-    for (std::size_t j = mm; j < mm8; ++j) xm[j] = wm[j] = 0.0;
-    block_power_sums(xm, wm, mm8, np_, inv_p_.data(), pow_.data());
+  for (int band = 0; band < 3; ++band) {
+    const std::size_t m = mm[band];
+    if (m == 0) continue;
+    const std::size_t m8 = (m + 7) / 8 * 8;
+    for (std::size_t j = m; j < m8; ++j) xm[band][j] = wm[band][j] = 0.0;
+    const std::size_t n = terms(xmax[band]);
+    pow_used_ = std::max(pow_used_, n);
+    block_series(xm[band], wm[band], m8, 1, n, inv_fact_.data(), pow_.data());
+  }
+  for (int sign = 0; sign < 2; ++sign) {
+    for (int l = 0; l < levels; ++l) {
+      const std::size_t m = ml[sign][l];
+      if (m == 0) continue;
+      double* uu = ul[sign][l];
+      double* ww = wl[sign][l];
+      const std::size_t m8 = (m + 7) / 8 * 8;
+      for (std::size_t j = m; j < m8; ++j) uu[j] = ww[j] = 0.0;
+      const std::size_t n = std::size_t{1} << l;
+      const double h = half_[static_cast<std::size_t>(l)];
+      const std::size_t nq = terms(ymax[sign][l]);
+      lused_[static_cast<std::size_t>(l)] = std::max(lused_[static_cast<std::size_t>(l)], nq + 1);
+      alignas(64) double v[kBlock], x[kBlock];
+      for (std::size_t i = 0; i < n; ++i) {
+        block_ladder_terms(uu, ww, ladder_centre(beta_min_, h, i), h, m8, v, x);
+        block_series(x, v, m8, 0, nq, inv_fact_.data(), &lsum_[((n - 1) + i) * (nq_ + 1)]);
+      }
+    }
   }
   if (me == 0) return;
   const double* u = ue;
@@ -480,16 +632,58 @@ void Integrator::accumulate_block(const double* u_in, const double* w_in, std::s
 // r = beta / beta_max, e^{rx} - 1 = sum_{p>=1} r^p X_p and
 // e^{rx} (rx)^k / k! = sum_{p>=k} C(p, k) r^p X_p.
 void Integrator::power_moments() {
+  // sum_{p>=k} C(p, k) r^p X_p = r^k sum_{p>=k} C(p, k) r^{p-k} X_p, by Horner's rule in r,
+  // every temperature at once (the loop over temperatures runs in vector registers)
+  double* r = rv_.data();
+  double* s = sv_.data();
+  double* g = gv_.data();
   for (std::size_t j = 0; j < nt_; ++j) {
-    const double r = beta_[j] / beta_max_;
-    double* acc = &acc_[j * nk_];
+    r[j] = beta_[j] / beta_max_;
+    g[j] = 1.0;
+  }
+  for (std::size_t k = 0; k < nk_; ++k) {
+    for (std::size_t j = 0; j < nt_; ++j) s[j] = 0.0;
+    for (std::size_t p = pow_used_ + 1; p-- > std::max<std::size_t>(k, 1);) {
+      const double c = binom_[p * nk_ + k] * pow_[p];
+      for (std::size_t j = 0; j < nt_; ++j) s[j] = s[j] * r[j] + c;
+    }
+    if (k == 0) {
+      for (std::size_t j = 0; j < nt_; ++j) s[j] = s[j] * r[j];  // the series starts at p = 1
+    }
+    for (std::size_t j = 0; j < nt_; ++j) {
+      acc_[j * nk_ + k] += g[j] * s[j];
+      g[j] = g[j] * r[j];
+    }
+  }
+}
+
+// The ladder's sums into every temperature's moments (see setup_ladder), by
+// Horner's rule in r, every temperature at once.
+void Integrator::ladder_moments() {
+  double* r = rv_.data();
+  double* s = sv_.data();
+  double* g = gv_.data();
+  for (int l = 0; l < ladder_levels_; ++l) {
+    const std::size_t used = lused_[static_cast<std::size_t>(l)];
+    if (used == 0) continue;
+    const std::size_t n = std::size_t{1} << l;
+    const double h = half_[static_cast<std::size_t>(l)];
+    const std::size_t* sub = &tsub_[static_cast<std::size_t>(l) * nt_];
+    const double* sums = &lsum_[(n - 1) * (nq_ + 1)];
+    for (std::size_t j = 0; j < nt_; ++j) {
+      r[j] = (beta_[j] - ladder_centre(beta_min_, h, sub[j])) / h;
+      g[j] = 1.0;
+    }
     for (std::size_t k = 0; k < nk_; ++k) {
-      double s = 0.0, rp = 1.0;
-      for (std::size_t p = 1; p <= np_; ++p) {
-        rp = rp * r;
-        if (p >= k) s += (binom_[p * nk_ + k] * rp) * pow_[p];
+      for (std::size_t j = 0; j < nt_; ++j) s[j] = 0.0;
+      for (std::size_t q = used; q-- > k;) {
+        const double c = binom_[q * nk_ + k];
+        for (std::size_t j = 0; j < nt_; ++j) s[j] = s[j] * r[j] + c * sums[sub[j] * (nq_ + 1) + q];
       }
-      acc[k] += s;
+      for (std::size_t j = 0; j < nt_; ++j) {
+        acc_[j * nk_ + k] += g[j] * s[j];
+        g[j] = g[j] * (beta_[j] / h);
+      }
     }
   }
 }
@@ -505,6 +699,9 @@ std::vector<double> Integrator::average(double r, int level) {
   const OrientationSet& s2 = set(level, false);
   std::fill(acc_.begin(), acc_.end(), 0.0);
   std::fill(pow_.begin(), pow_.end(), 0.0);
+  std::fill(lsum_.begin(), lsum_.end(), 0.0);
+  std::fill(lused_.begin(), lused_.end(), 0);
+  pow_used_ = 0;
   const std::size_t n1 = n1_, n2 = n2_;
   const PairLaw* law = law_.data();
   if (!quantum_) {
@@ -627,7 +824,8 @@ std::vector<double> Integrator::average(double r, int level) {
     }
   }
   evaluations_ += static_cast<std::uint64_t>(s1.count) * s2.count;
-  if (np_ > 0) power_moments();
+  if (pow_used_ > 0) power_moments();
+  if (ladder_levels_ > 0) ladder_moments();
   // moments -> integrand entries, with the factors of the final result
   std::vector<double> out(nc_);
   const double nk = static_cast<double>(nk_);

@@ -197,6 +197,9 @@ class RunResult:
         run_id: for a run that serves several temperatures, one id on its result at each
             ("" for a run of one temperature): the estimates at different temperatures
             share the runs of equal ids, whose values are correlated.
+        curve: for the first result of an integration that serves several temperatures, the
+            extra temperatures it integrated for the scan's curve: (T, entries, errors) each
+            (`vicatools.results.integral_curve`).
     """
 
     entries: Tuple[float, ...]
@@ -206,6 +209,7 @@ class RunResult:
     note: str = ""
     t_kelvin: Optional[float] = None
     run_id: str = ""
+    curve: Tuple[Tuple[float, Tuple[float, ...], Tuple[float, ...]], ...] = ()
 
 
 class Method(ABC):

@@ -44,6 +44,30 @@ DEFAULT_MAX_EVALUATIONS = 2_000_000_000
 """Default budget in pair energies (about a minute of one core for water)."""
 
 
+GRID_NODES = 33
+"""Temperatures of the curve grid of one pass (uniform in ln T, both ends included)."""
+
+
+def grid_temperatures(temperatures: Sequence[float], nodes: int = GRID_NODES) -> List[float]:
+    """The extra temperatures a pass over `temperatures` integrates for the scan's curve
+    (`vicatools.results.integral_curve`): `nodes` temperatures uniform in ln T from the lowest to
+    the highest (uniform in 1/T would leave the hot end coarse, where B(1/T) bends as T^-1/4 or
+    so), less those within a quarter of the spacing of a temperature of the pass; none for a
+    single temperature."""
+    lo, hi = min(temperatures), max(temperatures)
+    if not hi > lo:
+        return []
+    y0, y1 = math.log(lo), math.log(hi)
+    h = (y1 - y0) / (nodes - 1)
+    ys = [math.log(t) for t in temperatures]
+    out = []
+    for i in range(nodes):
+        y = y0 + h * i
+        if all(abs(y - z) > 0.25 * h for z in ys):
+            out.append(math.exp(y))
+    return out
+
+
 class CubatureWarning(RuntimeWarning):
     """An integration that stopped before meeting its tolerance."""
 
@@ -231,7 +255,7 @@ class Cubature(Method):
     engine: ClassVar[str] = "cubature"
     # Bump the revision whenever the numbers of the integration change; the fingerprint is that of
     # the runs of tests/test_tools_revisions.py at this revision.
-    revision: ClassVar[int] = 1
+    revision: ClassVar[int] = 2
     fingerprint: ClassVar[str] = "cb0522d0a15011eb"
     error: ClassVar[str] = "integration"
     orders: ClassVar[Tuple[int, int]] = (2, 2)
@@ -256,15 +280,18 @@ class Cubature(Method):
         a, b = task.models[0], task.models[1]
         ts = task.all_temperatures
         rtol = min(float(task.dev_tol), DEFAULT_RTOL)
-        out, cpu = _integrate(a, b, task.mixing, task.core, ts, task.u_min, task.order_max, rtol, 0.0,
+        grid = grid_temperatures(ts) if task.order_max >= 2 else []
+        out, cpu = _integrate(a, b, task.mixing, task.core, list(ts) + grid, task.u_min, task.order_max, rtol, 0.0,
                               DEFAULT_MAX_EVALUATIONS, (), ())
         share = cpu / len(ts)
-        results = []
+        rows = tuple((t, tuple(rec["entries"]), tuple(rec["errors"]))
+                     for t, rec in zip(grid, out["temperatures"][len(ts):]))
+        results: List[RunResult] = []
         for t, rec in zip(ts, out["temperatures"]):
             note = ""  # said only when the integration falls short
             if not rec["converged"]:
                 note = (f"{out['message'] or 'not converged at this temperature'}; integration ({out['geometry']}): "
                         f"{out['evaluations']} pair energies for {len(ts)} temperature(s)")
             results.append(RunResult(tuple(rec["entries"]), share, tuple(rec["errors"]), bool(rec["converged"]), note,
-                                     t))
+                                     t, curve=rows if not results else ()))
         return tuple(results)

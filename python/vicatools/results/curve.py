@@ -33,7 +33,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Callable, List, Sequence, Tuple
+from typing import Any, Callable, List, Sequence, Tuple
 
 Node = Tuple[float, float, float]
 """(X, T dX/dT, T² d²X/dT²) at one temperature."""
@@ -338,3 +338,20 @@ def find_root(curve: Curve, fn: Callable[[Node], float], error: Callable[[float]
         m = math.fsum(vals) / len(vals)
         var += math.fsum((v - m) ** 2 for v in vals) / (len(vals) - 1) / len(vals)
     return CurveRoot(t0, math.sqrt(var), abs(error(t0) / slope) if slope != 0.0 else math.inf, bracket)
+
+
+def curve_estimates(estimates: Sequence[Any], grid: Sequence[Any]) -> List[Any]:
+    """The nodes of a scan's curve: its estimates and, for an integrated scan, the estimates of
+    its integral grid (`vicatools.results.integral_curve`) inside the scan's range at
+    temperatures the scan does not have."""
+    if not grid or len(estimates) < 2:
+        return list(estimates)
+    ts = [e.t_kelvin for e in estimates]
+    lo, hi = min(ts), max(ts)
+    seen = set(ts)
+    extra = []
+    for g in grid:
+        if lo < g.t_kelvin < hi and g.t_kelvin not in seen and math.isfinite(g.value):
+            seen.add(g.t_kelvin)
+            extra.append(g)
+    return sorted(list(estimates) + extra, key=lambda e: e.t_kelvin)

@@ -28,7 +28,7 @@ from ..models import units
 from ..scan.driver import ScanFailure
 from . import display, thermo
 from .correlation import value_correlation, value_covariance
-from .curve import Curve, CurvePoint, CurveRoot, find_root
+from .curve import Curve, CurvePoint, CurveRoot, curve_estimates, find_root
 from .quantities import ReducedPoint, ValueAt, reduced
 
 __all__ = ["ScanError", "ScanFailure", "VirialEstimate", "VirialScan", "mean_and_stderr"]
@@ -290,6 +290,9 @@ class VirialScan:
         method: the method that made the runs (`vicatools.methods`).
         from_store: how many of the runs were taken from the results store (made earlier,
             with the same settings) rather than made by the call that returned the scan.
+        integral_grid: integrated estimates at extra temperatures inside the scan's range,
+            made by the same passes (`vicatools.results.integral_curve`); the curve runs
+            through them.  Empty for sampled scans.
     """
 
     order: int
@@ -304,6 +307,7 @@ class VirialScan:
     results: Optional[str] = None
     method: str = "mayer"
     from_store: int = 0
+    integral_grid: Tuple[VirialEstimate, ...] = ()
 
     def __iter__(self) -> Iterator[VirialEstimate]:
         return iter(self.estimates)
@@ -331,11 +335,13 @@ class VirialScan:
 
     def molar(self) -> VirialScan:
         """The same scan in cm³/mol (B) or cm⁶/mol² (C)."""
-        return replace(self, estimates=tuple(e.molar() for e in self.estimates))
+        return replace(self, estimates=tuple(e.molar() for e in self.estimates),
+                       integral_grid=tuple(e.molar() for e in self.integral_grid))
 
     def to(self, unit: str) -> VirialScan:
         """The same scan in `unit` (see `VirialEstimate.to`); its curves follow."""
-        return replace(self, estimates=tuple(e.to(unit) for e in self.estimates))
+        return replace(self, estimates=tuple(e.to(unit) for e in self.estimates),
+                       integral_grid=tuple(e.to(unit) for e in self.integral_grid))
 
     def reduced(self) -> List[ReducedPoint]:
         """The scan in the reduced units of its one-site Lennard-Jones model: B_n / sigma^(3(n-1))
@@ -344,11 +350,13 @@ class VirialScan:
         return reduced(self)
 
     def interpolant(self) -> Curve:
-        """The piecewise quintic Hermite curve through the scan (`vicatools.results.curve`), in `unit`.
-        Needs at least two temperatures and ``order_max`` of at least 2."""
+        """The piecewise quintic Hermite curve through the scan (`vicatools.results.curve`), in `unit`;
+        for an integrated scan also through its `integral_grid`.  Needs at least two temperatures
+        and ``order_max`` of at least 2."""
         if self.order_max < 2:
             raise ValueError("the curve needs T^2 d2X/dT2 at every temperature: scan with order_max of at least 2")
-        return Curve(self.temperatures, [_curve_nodes(e) for e in self.estimates], self.unit)
+        nodes = curve_estimates(self.estimates, self.integral_grid)
+        return Curve([e.t_kelvin for e in nodes], [_curve_nodes(e) for e in nodes], self.unit)
 
     @overload
     def curve(self, t_kelvin: float) -> CurvePoint: ...

@@ -133,8 +133,8 @@ def _make(
         found, skipped = store.select(settings.key, wanted)
         warn_skipped(store.path, skipped)
         for t, recs in found.items():
-            stored[t] = [RunResult(r.entries, r.cpu_seconds, r.errors, r.converged, r.note, run_id=r.run_id)
-                         for r in recs]
+            stored[t] = [RunResult(r.entries, r.cpu_seconds, r.errors, r.converged, r.note, run_id=r.run_id,
+                                   curve=r.curve) for r in recs]
     made: List[List[RunResult]] = []
     for t in ts:
         made.append(stored[t][:runs])
@@ -163,7 +163,7 @@ def _make(
 
     def record(result: RunResult, t: float) -> RunRecord:
         return RunRecord(settings, t, "ok", result.entries, result.cpu_seconds, versions=stamp, errors=result.errors,
-                         converged=result.converged, note=result.note, run_id=result.run_id)
+                         converged=result.converged, note=result.note, run_id=result.run_id, curve=result.curve)
 
     def on_done(k: int, outcome: Union[RunOutcome, RunFailure]) -> None:
         records: List[RunRecord] = []

@@ -85,6 +85,8 @@ class RunRecord:
         note: why the run stopped where it did, when that is worth saying.
         run_id: the id shared by the records of one run that served several temperatures
             ("" for a run of one temperature).
+        curve: an integration's extra temperatures for the scan's curve, (T, entries,
+            errors) each (`vicatools.methods.base.RunResult`); empty for most runs.
     """
 
     settings: ScanSettings
@@ -100,6 +102,7 @@ class RunRecord:
     converged: bool = True
     note: str = ""
     run_id: str = ""
+    curve: Tuple[Tuple[float, Tuple[float, ...], Tuple[float, ...]], ...] = ()
 
     @property
     def ok(self) -> bool:
@@ -147,6 +150,8 @@ class RunRecord:
             data["note"] = self.note
         if self.run_id:
             data["run_id"] = self.run_id
+        if self.curve:
+            data["curve"] = [[_number(t), [_number(x) for x in e], [_number(x) for x in er]] for t, e, er in self.curve]
         return json.dumps(data, allow_nan=False)
 
     @classmethod
@@ -184,6 +189,8 @@ class RunRecord:
                 converged=bool(data.get("converged", True)),
                 note=str(data.get("note", "")),
                 run_id=str(data.get("run_id", "")),
+                curve=tuple((_float(t), tuple(_float(x) for x in e), tuple(_float(x) for x in er))
+                            for t, e, er in data.get("curve", ())),
             )
         except (KeyError, TypeError) as exc:
             raise ValueError(f"incomplete run record: {exc}") from None
