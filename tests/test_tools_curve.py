@@ -220,7 +220,7 @@ def test_json_round_trip_dataframe_and_numpy_temperatures(tmp_path):
     points = s.curve(np.array([260.0, 300.0]))
     assert [p.t_kelvin for p in points] == [260.0, 300.0]
     assert s.curve(np.float32(300.0)).value == pytest.approx(s[1].value)
-    from vicatools.results.estimate import _temperatures
+    from vicatools.models.units import temperatures as _temperatures
 
     assert _temperatures(np.arange(300.0, 320.0, 10.0)) == [300.0, 310.0]
     for bad in ("300", b"300", True, [300.0, np.bool_(True)]):

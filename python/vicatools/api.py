@@ -23,7 +23,7 @@ from .models.mixing import check_mixing
 from .models.model import Model
 from .models.padding import PaddingChoice, PaddingLike, choose_padding
 from .models import units
-from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan, _temperatures
+from .results.estimate import ScanError, ScanFailure, VirialEstimate, VirialScan
 from .results import quantum as quantum_results
 from .results.integral_curve import grid_estimates
 from .results.notes import with_notes
@@ -169,7 +169,7 @@ def b2(
     -110.88...
     """
     refuse_reimported_main()
-    ts = _temperatures(temperatures)
+    ts = units.temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
     quantum_results.check_quantum(quantum)
@@ -261,7 +261,7 @@ def b3(
         As for `b2`.
     """
     refuse_reimported_main()
-    ts = _temperatures(temperatures)
+    ts = units.temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     check_mixing(mixing)
     if (model2 is None) != (model3 is None):
@@ -350,7 +350,7 @@ def bn(
     if isinstance(n, bool) or not isinstance(n, int) or not 2 <= n <= 8:
         raise ValueError(f"n must be an integer from 2 to 8, got {n!r}")
     refuse_reimported_main()
-    ts = _temperatures(temperatures)
+    ts = units.temperatures(temperatures)
     _check_common(runs, dev_tol, order_max)
     if n >= 4 and runs < MIN_RUNS_HIGH_ORDER and not force_runs:
         raise ValueError(

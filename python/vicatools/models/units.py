@@ -11,7 +11,11 @@ vacuum permittivity.
 """
 from __future__ import annotations
 
+import decimal
+import math
+import numbers
 import re
+from typing import Iterable, List, Union
 
 AVOGADRO = 6.02214076e23
 """Avogadro constant N_A, 1/mol (exact)."""
@@ -140,3 +144,33 @@ def coefficient_factor(order: int, unit: str) -> float:
 def convert_coefficient(order: int, from_unit: str, to_unit: str) -> float:
     """Factor that turns a virial coefficient of `order` in `from_unit` into `to_unit`."""
     return coefficient_factor(order, to_unit) / coefficient_factor(order, from_unit)
+
+
+def temperature(t: object) -> float:
+    """One temperature as a float: a real number (Python, numpy or Decimal), not a bool, string or bytes."""
+    if isinstance(t, (str, bytes, bytearray, bool)) or type(t).__name__ == "bool_":
+        raise TypeError(f"a temperature must be a number in K, got {t!r}")
+    if not isinstance(t, (numbers.Real, decimal.Decimal)):
+        raise TypeError(f"a temperature must be a number in K, got {t!r}")
+    value = float(t)
+    if not (value > 0.0 and math.isfinite(value)):
+        raise ValueError(f"temperature must be a finite number above 0 K, got {value:g}")
+    return value
+
+
+def temperatures(temperatures: Union[float, Iterable[float]]) -> List[float]:
+    """Temperatures in K from a number, a sequence or a numpy scalar or 1-d array."""
+    if isinstance(temperatures, (str, bytes, bytearray, bool)):
+        raise TypeError(f"temperatures must be numbers in K (a number or a list of them), got {temperatures!r}")
+    ndim = getattr(temperatures, "ndim", None)
+    if ndim is not None and ndim > 1:
+        raise ValueError(f"temperatures must be a number or a 1-d sequence, got an array of {ndim} dimensions")
+    if ndim == 0 and hasattr(temperatures, "item"):
+        temperatures = temperatures.item()
+    if isinstance(temperatures, Iterable):
+        ts = [temperature(t) for t in temperatures]
+    else:
+        ts = [temperature(temperatures)]
+    if not ts:
+        raise ValueError("no temperature given")
+    return ts

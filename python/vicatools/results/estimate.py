@@ -15,9 +15,7 @@ Units: per molecule, B in Å³ and C in Å⁶ (``unit`` "angstrom^3" / "angstrom
 """
 from __future__ import annotations
 
-import decimal
 import math
-import numbers
 from dataclasses import dataclass, replace
 from typing import Any, Iterable, Iterator, List, Optional, Sequence, Tuple, Union, overload
 
@@ -369,7 +367,7 @@ class VirialScan:
         temperature (K; a number, a sequence or a numpy array) inside the scan, from the
         curve of `interpolant` (in `unit`)."""
         c = self.interpolant()
-        ts = _temperatures(t_kelvin)
+        ts = units.temperatures(t_kelvin)
         ndim = getattr(t_kelvin, "ndim", None)
         if (ndim is None and isinstance(t_kelvin, Iterable)) or (ndim is not None and ndim > 0):
             return [c(t) for t in ts]
@@ -455,36 +453,6 @@ def _curve_nodes(e: VirialEstimate) -> List[Tuple[float, float, float]]:
         down = (e.value - e.value_stderr, e.t_dxdt - e.t_dxdt_stderr, e.t2_d2xdt2 - e.t2_d2xdt2_stderr)
         return [up, down]
     return [thermo.derived(r, e.order) for r in e.runs]
-
-
-def _temperature(t: object) -> float:
-    """One temperature as a float: a real number (Python, numpy or Decimal), not a bool, string or bytes."""
-    if isinstance(t, (str, bytes, bytearray, bool)) or type(t).__name__ == "bool_":
-        raise TypeError(f"a temperature must be a number in K, got {t!r}")
-    if not isinstance(t, (numbers.Real, decimal.Decimal)):
-        raise TypeError(f"a temperature must be a number in K, got {t!r}")
-    value = float(t)
-    if not (value > 0.0 and math.isfinite(value)):
-        raise ValueError(f"temperature must be a finite number above 0 K, got {value:g}")
-    return value
-
-
-def _temperatures(temperatures: Union[float, Iterable[float]]) -> List[float]:
-    """Temperatures in K from a number, a sequence or a numpy scalar or 1-d array."""
-    if isinstance(temperatures, (str, bytes, bytearray, bool)):
-        raise TypeError(f"temperatures must be numbers in K (a number or a list of them), got {temperatures!r}")
-    ndim = getattr(temperatures, "ndim", None)
-    if ndim is not None and ndim > 1:
-        raise ValueError(f"temperatures must be a number or a 1-d sequence, got an array of {ndim} dimensions")
-    if ndim == 0 and hasattr(temperatures, "item"):
-        temperatures = temperatures.item()
-    if isinstance(temperatures, Iterable):
-        ts = [_temperature(t) for t in temperatures]
-    else:
-        ts = [_temperature(temperatures)]
-    if not ts:
-        raise ValueError("no temperature given")
-    return ts
 
 
 class ScanError(RuntimeError):
