@@ -48,6 +48,7 @@ from .results.estimate import VirialEstimate, VirialScan
 from .results.integral_curve import grid_estimates
 from .results.quantum import classical, corrected
 from .results.rows import CSV_COLUMNS, CSV_COLUMNS_C, QUANTUM_COLUMNS, csv_columns, estimate_row
+from .methods import method_of
 from .scan.store import RunRecord, trusted_records, warn_skipped
 from .models.floors import UMinChoice
 from .models.units import molar_unit, molecular_unit
@@ -250,7 +251,9 @@ def read_json(path: Union[str, pathlib.Path]) -> VirialScan:
 def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = None) -> VirialScan:
     """The scan held by a results store (`vicatools.scan.store`): one estimate per temperature
     with at least 2 successful runs, in the order the temperatures first appear, from all
-    its successful runs (failed runs are left out).
+    its successful runs (failed runs are left out).  For an integration one record is the
+    estimate (the latest, if several), and the scan keeps the extra temperatures its passes
+    integrated for the curve.
 
     A store holds the runs of one scan unless several scans were pointed at the same
     file; then `settings_key` (a record's ``settings_key``) chooses one, and leaving it
@@ -280,16 +283,32 @@ def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = Non
                 continue
             seen.add((r.t_kelvin, r.run_id))
         by_t.setdefault(r.t_kelvin, []).append(r)
-    usable = {t: rs for t, rs in by_t.items() if len(rs) >= 2}
-    if not usable:
+    s = chosen[0].settings if chosen else None
+    try:
+        method = method_of(s.engine) if s is not None else None
+    except ValueError:
+        method = None
+    # an integration gives a temperature's estimate in one record (the latest counts)
+    integrated = method is not None and method.error == "integration"
+    usable = {t: rs for t, rs in by_t.items() if len(rs) >= (1 if integrated else 2)}
+    if s is None or not usable:
         raise ValueError(f"{str(path)!r} holds no temperature with 2 successful runs")
-    s = chosen[0].settings
     unit = molecular_unit(s.order)
-    estimates = tuple(
-        VirialEstimate.from_runs(s.order, t, [r.entries for r in rs], unit, [r.cpu_seconds for r in rs],
-                                 run_ids=[r.run_id for r in rs])
-        for t, rs in usable.items()
-    )
+    if integrated and method is not None:
+        estimates = tuple(
+            VirialEstimate.from_integral(s.order, t, rs[-1].entries, rs[-1].errors, unit, rs[-1].cpu_seconds,
+                                         rs[-1].converged, rs[-1].note, method.name)
+            for t, rs in usable.items()
+        )
+        grid = grid_estimates([row for r in chosen for row in r.curve], s.order, unit, method.name)
+    else:
+        estimates = tuple(
+            VirialEstimate.from_runs(s.order, t, [r.entries for r in rs], unit, [r.cpu_seconds for r in rs],
+                                     method=method.name if method is not None else "mayer",
+                                     run_ids=[r.run_id for r in rs])
+            for t, rs in usable.items()
+        )
+        grid = ()
     names = [m.name for m in s.models]
     same = all(m == s.models[0] for m in s.models)
     return VirialScan(
@@ -303,4 +322,6 @@ def read_store(path: Union[str, pathlib.Path], settings_key: Optional[str] = Non
         reference_padding=PaddingChoice(s.length_unit, "stored", "read from the results store"),
         core=None if s.core == 0.0 else CoreChoice(s.core, (), "stored", "read from the results store"),
         results=str(path),
+        method=method.name if method is not None else "mayer",
+        integral_grid=grid,
     )
