@@ -36,7 +36,11 @@ def _namespace(*mounts, after=""):
     if not shutil.which("unshare") or subprocess.run(["unshare", "-Urm", "true"], capture_output=True).returncode:
         pytest.skip("needs unshare with user and mount namespaces")
     tail = f'; status=$?; {after}; exit $status' if after else ""
-    return ("unshare", "-Urm", "sh", "-c", " && ".join(mounts) + ' && "$@"' + tail, "sh")
+    # the machine's own tools (dd, mount) run without a preloaded sanitizer runtime, which
+    # some of them do not survive; the command gets it back
+    keep = 'preload="${LD_PRELOAD-}"; unset LD_PRELOAD; '
+    return ("unshare", "-Urm", "sh", "-c", keep + " && ".join(mounts) + ' && LD_PRELOAD="$preload" "$@"' + tail,
+            "sh")
 
 
 @pytest.mark.parametrize("args", [
