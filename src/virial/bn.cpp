@@ -138,11 +138,41 @@ void check_record_and_options(const BnRecord& rec, const BnOptions& opt) {
       "bare charges without an energy floor u_min)");
 }
 
+namespace {
+std::string pair_name(int i, int j) { return std::to_string(i + 1) + " and " + std::to_string(j + 1); }
+}  // namespace
+
+std::vector<std::unique_ptr<LawPairEnergy>> pair_kernels(const BnRecord& rec, const BiconnectedSum& graph, int n) {
+  std::vector<std::unique_ptr<LawPairEnergy>> kernels;
+  const bool laws = !rec.laws.empty();
+  for (int i = 0; i < n; ++i) {
+    for (int j = i + 1; j < n; ++j) {
+      const int p = graph.pair_index(i, j);
+      const std::size_t ni = rec.molecules[i].size(), nj = rec.molecules[j].size();
+      bool fits = (laws ? rec.laws[p].size() : rec.tables[p].size()) >= ni;
+      for (std::size_t a = 0; fits && a < ni; ++a) fits = (laws ? rec.laws[p][a].size() : rec.tables[p][a].size()) >= nj;
+      if (!fits) {
+        throw ValueError("Bn.run(): the table of molecules " + pair_name(i, j) + " is smaller than " +
+                         std::to_string(ni) + " rows of " + std::to_string(nj) + " entries");
+      }
+      if (laws) {
+        kernels.push_back(std::make_unique<LawPairEnergy>(rec.laws[p], ni, nj));
+      } else {
+        kernels.push_back(std::make_unique<LawPairEnergy>(rec.tables[p], ni, nj));
+      }
+      if (kernels.back()->never_interacts()) {
+        throw ValueError("Bn.run(): molecules " + pair_name(i, j) +
+                         " cannot interact (a molecule without sites, or every entry of their table is R0), "
+                         "so the graph sum is 0 everywhere and no start configuration exists");
+      }
+    }
+  }
+  return kernels;
+}
+
 }  // namespace bn_parts
 
 namespace {
-
-std::string pair_name(int i, int j) { return std::to_string(i + 1) + " and " + std::to_string(j + 1); }
 
 // The walk of molecules 2..n around molecule 1 (see bn.h).  A trial moves one
 // molecule, chosen uniformly; only its n - 1 pairs are evaluated again.
@@ -161,31 +191,7 @@ class BnWalk {
         share_(-opt.reference_weight),
         w_(opt.reference_weight < 0.0 ? -opt.reference_weight : opt.reference_weight) {
     const int pairs = graph_.pairs();
-    if (!hs_target_) {
-      for (int i = 0; i < n_; ++i) {
-        for (int j = i + 1; j < n_; ++j) {
-          const int p = graph_.pair_index(i, j);
-          const std::size_t ni = rec.molecules[i].size(), nj = rec.molecules[j].size();
-          const bool laws = !rec.laws.empty();
-          bool fits = (laws ? rec.laws[p].size() : rec.tables[p].size()) >= ni;
-          for (std::size_t a = 0; fits && a < ni; ++a) fits = (laws ? rec.laws[p][a].size() : rec.tables[p][a].size()) >= nj;
-          if (!fits) {
-            throw ValueError("Bn.run(): the table of molecules " + pair_name(i, j) + " is smaller than " +
-                             std::to_string(ni) + " rows of " + std::to_string(nj) + " entries");
-          }
-          if (laws) {
-            kernels_.push_back(std::make_unique<LawPairEnergy>(rec.laws[p], ni, nj));
-          } else {
-            kernels_.push_back(std::make_unique<LawPairEnergy>(rec.tables[p], ni, nj));
-          }
-          if (kernels_.back()->never_interacts()) {
-            throw ValueError("Bn.run(): molecules " + pair_name(i, j) +
-                             " cannot interact (a molecule without sites, or every entry of their table is R0), "
-                             "so the graph sum is 0 everywhere and no start configuration exists");
-          }
-        }
-      }
-    }
+    if (!hs_target_) kernels_ = bn_parts::pair_kernels(rec, graph_, n_);
     double radii = 0.0;
     for (int m = 0; m < n_; ++m) {
       src_.emplace_back(rec.molecules[m]);

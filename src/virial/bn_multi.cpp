@@ -24,8 +24,6 @@ namespace vica {
 
 namespace {
 
-std::string pair_name(int i, int j) { return std::to_string(i + 1) + " and " + std::to_string(j + 1); }
-
 // The walk of bn_multi.h.
 class BnMultiWalk {
  public:
@@ -47,33 +45,7 @@ class BnMultiWalk {
       b_.push_back(b);
       t_lim_.push_back(opt.u_min * b);
     }
-    if (!hs_target_) {
-      for (int i = 0; i < n_; ++i) {
-        for (int j = i + 1; j < n_; ++j) {
-          const int p = graph_.pair_index(i, j);
-          const std::size_t ni = rec.molecules[i].size(), nj = rec.molecules[j].size();
-          const bool laws = !rec.laws.empty();
-          bool fits = (laws ? rec.laws[p].size() : rec.tables[p].size()) >= ni;
-          for (std::size_t a = 0; fits && a < ni; ++a) {
-            fits = (laws ? rec.laws[p][a].size() : rec.tables[p][a].size()) >= nj;
-          }
-          if (!fits) {
-            throw ValueError("Bn.run(): the table of molecules " + pair_name(i, j) + " is smaller than " +
-                             std::to_string(ni) + " rows of " + std::to_string(nj) + " entries");
-          }
-          if (laws) {
-            kernels_.push_back(std::make_unique<LawPairEnergy>(rec.laws[p], ni, nj));
-          } else {
-            kernels_.push_back(std::make_unique<LawPairEnergy>(rec.tables[p], ni, nj));
-          }
-          if (kernels_.back()->never_interacts()) {
-            throw ValueError("Bn.run(): molecules " + pair_name(i, j) +
-                             " cannot interact (a molecule without sites, or every entry of their table is R0), "
-                             "so the graph sum is 0 everywhere and no start configuration exists");
-          }
-        }
-      }
-    }
+    if (!hs_target_) kernels_ = bn_parts::pair_kernels(rec, graph_, n_);
     double radii = 0.0;
     for (int m = 0; m < n_; ++m) {
       src_.emplace_back(rec.molecules[m]);

@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "virial/bn.h"
 #include "virial/graph_sum.h"
+#include "virial/law_pair_energy.h"
 
 namespace vica::bn_parts {
 
@@ -24,6 +26,11 @@ double reference_sum(int n, bool trees, const std::vector<double>& hs, const Bic
 
 // The refusals of Bn.run() (bn.h) for the record and every option but the temperature.
 void check_record_and_options(const BnRecord& rec, const BnOptions& opt);
+
+// One pair-energy kernel per pair of molecules, in `graph`'s pair order; the
+// refusals of Bn.run() for a table smaller than its molecules and for molecules
+// that cannot interact.
+std::vector<std::unique_ptr<LawPairEnergy>> pair_kernels(const BnRecord& rec, const BiconnectedSum& graph, int n);
 
 [[noreturn]] void stop_non_finite(const char* phase, std::uint64_t number, double big_f, const double* sums,
                                   std::size_t n, double q);
