@@ -155,8 +155,11 @@ def _make(
     stamp = versions()
     if store is not None and (progress or from_store):
         # said even without progress output: runs taken from the store are not this call's own
+        to_make = sum(count for _, _, count in missing)
+        # a task may serve several temperatures (one integration, one multi-temperature walk)
+        how = f"{to_make} to make" + (f" in {len(tasks)} pass(es)" if len(tasks) != to_make else "")
         print(
-            f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {len(tasks)} to make)",
+            f"results: {store.path} ({from_store} of {runs * len(ts)} runs already there, {how})",
             file=sys.stderr,
             flush=True,
         )
