@@ -86,11 +86,19 @@ def model_caption(scan: VirialScan) -> str:
 
 def _settings_caption(scan: VirialScan, sigmas: float) -> str:
     e = scan.estimates[0]
-    bits = [f"{e.n_runs} runs per point" if len({x.n_runs for x in scan}) == 1 else "runs per point vary",
-            f"error bars {sigmas:g} s.e."]
+    if all(x.error_kind == "integration" for x in scan):  # one integration per point, no runs to count
+        bits = [f"by integration ({scan.method})", f"error bars {sigmas:g} \u00d7 the integration error estimate"]
+    else:
+        bits = [f"{e.n_runs} runs per point" if len({x.n_runs for x in scan}) == 1 else "runs per point vary",
+                f"error bars {sigmas:g} s.e."]
     if scan.u_min is not None and math.isfinite(scan.u_min.value):
         bits.append(f"u_min = {scan.u_min.value:g} K")
     return "; ".join(bits)
+
+
+def _error_word(scan: VirialScan) -> str:
+    """What an error bar is: a standard error over runs, or an integration's error estimate."""
+    return "error est." if all(x.error_kind == "integration" for x in scan) else "s.e."
 
 
 def _roots(scan: VirialScan) -> List[Tuple[str, Any]]:
@@ -195,7 +203,7 @@ def _draw(scan: VirialScan, ax: Any, rax: Any, sigmas: float, reference: Any, ro
     ax.errorbar(
         ts, [e.value for e in m], yerr=[sigmas * e.value_stderr for e in m], fmt="o" if smooth else "o-",
         color=color, mfc="white", ms=st["ms"], mew=st["lw"] * 0.8, elinewidth=st["lw"], capsize=st["ms"] * 0.8,
-        zorder=4, label=f"{' + '.join(scan.models)} (\u00b1{sigmas:g} s.e.)",
+        zorder=4, label=f"{' + '.join(scan.models)} (\u00b1{sigmas:g} {_error_word(m)})",
     )
     if scan.quantum != "none":  # the classical values beside the first-order corrected ones
         from .results.quantum import classical_scan
