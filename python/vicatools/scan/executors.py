@@ -38,7 +38,7 @@ from ..methods.base import RunResult, RunTask
 from .dask import check_dask_workers, dask_executor
 from .pools import abandon, available_cores, default_executor, die_with_parent, progress_bar, reason_of as _reason
 from .pools import check_reimported_main, own_executor, rebuild, refuse_reimported_main, shutdown
-from .relay import relayed_fd1
+from .relay import direct_fd1, relayed_fd1
 
 __all__ = ["RunFailure", "RunResult", "RunTask", "available_cores", "check_dask_workers", "dask_executor",
            "default_executor", "die_with_parent", "execute", "redirect_fd1", "run_each", "run_task"]
@@ -53,15 +53,8 @@ def redirect_fd1(path: Optional[str]) -> Iterator[None]:
     with _FD1_LOCK:
         with contextlib.suppress(Exception):
             sys.stdout.flush()
-        saved = os.dup(1)
-        target = os.open(path if path is not None else os.devnull, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
-        try:
-            os.dup2(target, 1)
+        with direct_fd1(path):
             yield
-        finally:
-            os.dup2(saved, 1)
-            os.close(saved)
-            os.close(target)
 
 
 def _call(task: RunTask) -> Any:

@@ -145,7 +145,7 @@ def relayed_fd1(log_path: Optional[str], lock: "contextlib.AbstractContextManage
             # the lines go straight to the log, as the engines write them
             os.close(write_end)
             os.close(diag_write)
-            with _direct_fd1(log_path):
+            with direct_fd1(log_path):
                 yield relay
             return
         saved, saved_err = os.dup(1), os.dup(2)
@@ -174,7 +174,7 @@ def relayed_fd1(log_path: Optional[str], lock: "contextlib.AbstractContextManage
 
 
 @contextlib.contextmanager
-def _direct_fd1(log_path: Optional[str]) -> Iterator[None]:
+def direct_fd1(log_path: Optional[str]) -> Iterator[None]:
     """File descriptor 1 pointed at `log_path` (or the null device) for the duration."""
     saved = os.dup(1)
     target = os.open(log_path if log_path is not None else os.devnull, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
